@@ -1,0 +1,54 @@
+#pragma once
+// The engine's own rasterizer: the handful of drawing operations the renderer, the preview
+// and the banner need, done in software on a Picture.
+//
+// Geometry: pixel (x, y) is the unit square [x, x+1) x [y, y+1); a polygon covers a pixel by
+// the exact area of their intersection when anti-aliased, or by the pixel centre when not.
+// Blending is source-over with straight alpha. Everything is clipped to the picture: any
+// coordinates (far outside, huge, degenerate) are safe.
+#include <cstddef>
+#include <cstdint>
+
+#include "image_settings.h"
+#include "picture.h"
+
+struct PointI {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+struct PointF {
+    double x = 0;
+    double y = 0;
+};
+struct RectI {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+struct RectF {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+// Solid fill of a rectangle.
+void FillRectangle(Picture& dst, const RectI& rect, ARGB color);
+
+// Linear gradient over a rectangle: c1 at p1, c2 at p2, each channel linear along p1->p2 and
+// constant across it, repeated beyond the segment with every second repeat mirrored.
+void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1,
+                           ARGB c2);
+
+// Polygon fill, alternate (even-odd) rule.
+void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias);
+
+// Closed outline through the points with a 1-pixel pen, drawn as one shape so that corners
+// and overlapping edges are blended once.
+void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias);
+
+// Draws srcRect of src scaled into dstRect, honouring src's alpha, with its alpha further
+// multiplied by opacity (0..1). Bilinear when enlarging, area-averaging when reducing.
+void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,
+                 float opacity = 1.0f);
