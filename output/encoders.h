@@ -1,0 +1,24 @@
+#pragma once
+// Our own encoders behind WritePicture; private to this folder.
+#include <cstddef>
+
+#include "picture.h"
+#include "picture_writer.h"
+
+// Where encoded bytes go. Write returns false when the bytes could not be taken; the encoder
+// then stops and returns Status::Win32Error, and the sink knows why.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual bool Write(const void* data, size_t size) = 0;
+};
+
+// True when every pixel has alpha 255.
+bool IsOpaque(const Picture& picture);
+
+// Opaque pictures as 8-bit RGB, others as 8-bit RGBA; pHYs from the picture's resolution.
+Status EncodePng(const Picture& picture, ByteSink& sink, const PngTuning& tuning);
+// 256-colour palette, dithered; pixels below half opacity become the transparent colour.
+Status EncodeGif(const Picture& picture, ByteSink& sink);
+// 24-bit for opaque pictures, 32-bit with an alpha mask otherwise; resolution in the header.
+Status EncodeBmp(const Picture& picture, ByteSink& sink);

@@ -1,0 +1,124 @@
+#include <gif_lib.h>
+#include <libimagequant.h>
+
+#include <memory>
+#include <new>
+
+#include "encoders.h"
+
+namespace {
+
+// GIF has one transparent colour and no partial alpha: below half opacity counts as
+// transparent, everything else as opaque.
+void RowCallback(liq_color rowOut[], int row, int rowWidth, void* userInfo) {
+    const auto* picture = static_cast<const Picture*>(userInfo);
+    const uint32_t* src = picture->Row(row);
+    for (int x = 0; x < rowWidth; ++x) {
+        const uint32_t p = src[x];
+        if ((p >> 24) < 128) {
+            rowOut[x] = liq_color{0, 0, 0, 0};
+        } else {
+            rowOut[x] = liq_color{static_cast<unsigned char>(p >> 16),
+                                  static_cast<unsigned char>(p >> 8),
+                                  static_cast<unsigned char>(p), 255};
+        }
+    }
+}
+
+struct GifContext {
+    ByteSink* sink;
+    bool sinkFailed;
+};
+
+int GifWrite(GifFileType* gif, const GifByteType* data, int size) {
+    auto* ctx = static_cast<GifContext*>(gif->UserData);
+    if (ctx->sinkFailed) return 0;
+    if (!ctx->sink->Write(data, static_cast<size_t>(size))) {
+        ctx->sinkFailed = true;
+        return 0;
+    }
+    return size;
+}
+
+struct LiqDeleter {
+    void operator()(liq_attr* p) const { liq_attr_destroy(p); }
+    void operator()(liq_image* p) const { liq_image_destroy(p); }
+    void operator()(liq_result* p) const { liq_result_destroy(p); }
+};
+struct MapDeleter {
+    void operator()(ColorMapObject* p) const { GifFreeMapObject(p); }
+};
+
+Status GifStatus(const GifContext& ctx) {
+    return ctx.sinkFailed ? Status::Win32Error : Status::GenericError;
+}
+
+}  // namespace
+
+Status EncodeGif(const Picture& picture, ByteSink& sink) {
+    if (picture.IsNull()) return Status::InvalidParameter;
+    const int w = picture.Width();
+    const int h = picture.Height();
+    if (w > 0xFFFF || h > 0xFFFF) return Status::ValueOverflow;  // 16-bit sizes in the format
+
+    std::unique_ptr<liq_attr, LiqDeleter> attr(liq_attr_create());
+    if (!attr) return Status::OutOfMemory;
+    liq_set_max_colors(attr.get(), 256);
+    std::unique_ptr<liq_image, LiqDeleter> image(liq_image_create_custom(
+        attr.get(), RowCallback, const_cast<Picture*>(&picture), w, h, 0.0));
+    if (!image) return Status::OutOfMemory;
+    liq_result* rawResult = nullptr;
+    const liq_error qerr = liq_image_quantize(image.get(), attr.get(), &rawResult);
+    std::unique_ptr<liq_result, LiqDeleter> result(rawResult);
+    if (qerr != LIQ_OK || !result) return qerr == LIQ_OUT_OF_MEMORY ? Status::OutOfMemory : Status::GenericError;
+    liq_set_dithering_level(result.get(), 1.0f);
+
+    const size_t count = picture.PixelCount();
+    std::unique_ptr<unsigned char[]> indices(new (std::nothrow) unsigned char[count]);
+    if (!indices) return Status::OutOfMemory;
+    if (liq_write_remapped_image(result.get(), image.get(), indices.get(), count) != LIQ_OK)
+        return Status::GenericError;
+    const liq_palette* palette = liq_get_palette(result.get());
+    if (!palette || palette->count == 0) return Status::GenericError;
+
+    int mapSize = 2;
+    while (mapSize < static_cast<int>(palette->count)) mapSize *= 2;
+    std::unique_ptr<ColorMapObject, MapDeleter> map(GifMakeMapObject(mapSize, nullptr));
+    if (!map) return Status::OutOfMemory;
+    int transparent = -1;
+    for (int i = 0; i < mapSize; ++i) {
+        GifColorType& c = map->Colors[i];
+        if (i < static_cast<int>(palette->count)) {
+            const liq_color& e = palette->entries[i];
+            c.Red = e.r;
+            c.Green = e.g;
+            c.Blue = e.b;
+            if (e.a < 128 && transparent < 0) transparent = i;
+        } else {
+            c.Red = c.Green = c.Blue = 0;
+        }
+    }
+
+    GifContext ctx{&sink, false};
+    int error = 0;
+    GifFileType* gif = EGifOpen(&ctx, GifWrite, &error);
+    if (!gif) return Status::OutOfMemory;
+    bool ok = true;
+    EGifSetGifVersion(gif, true);
+    ok = EGifPutScreenDesc(gif, w, h, 8, 0, map.get()) == GIF_OK;
+    if (ok && transparent >= 0) {
+        GraphicsControlBlock gcb{};
+        gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
+        gcb.TransparentColor = transparent;
+        GifByteType extension[4];
+        EGifGCBToExtension(&gcb, extension);
+        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, sizeof extension, extension) == GIF_OK;
+    }
+    ok = ok && EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK;
+    for (int y = 0; ok && y < h; ++y)
+        ok = EGifPutLine(gif, indices.get() + static_cast<size_t>(y) * static_cast<size_t>(w), w) == GIF_OK;
+    // Closing writes the trailer and frees the handle whatever happened before.
+    const bool closed = EGifCloseFile(gif, &error) == GIF_OK;
+    if (!ok || !closed) return GifStatus(ctx);
+    return Status::Ok;
+}

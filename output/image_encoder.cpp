@@ -1,0 +1,73 @@
+#include "image_encoder.h"
+
+#include <QImageWriter>
+
+#include <vector>
+
+namespace {
+
+struct EncoderEntry {
+    ImageEncoderId id;
+    const char* mimeType;
+};
+
+// The order is part of the interface: FindImageEncoder returns positions in this list.
+std::vector<EncoderEntry> AvailableEncoders() {
+    std::vector<EncoderEntry> list = {
+        {ImageEncoderId::Bmp, "image/bmp"},
+        {ImageEncoderId::Jpeg, "image/jpeg"},
+        {ImageEncoderId::Gif, "image/gif"},
+        {ImageEncoderId::Png, "image/png"},
+    };
+    static const bool hasWebp = QImageWriter::supportedMimeTypes().contains("image/webp");
+    if (hasWebp) list.push_back({ImageEncoderId::Webp, "image/webp"});
+    return list;
+}
+
+}  // namespace
+
+int FindImageEncoder(const QString& mimeType, ImageEncoderId* out) {
+    const std::vector<EncoderEntry> list = AvailableEncoders();
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (mimeType == QLatin1String(list[i].mimeType)) {
+            if (out) *out = list[i].id;
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+QString MimeTypeOfEncoder(ImageEncoderId id) {
+    switch (id) {
+        case ImageEncoderId::Bmp: return QStringLiteral("image/bmp");
+        case ImageEncoderId::Jpeg: return QStringLiteral("image/jpeg");
+        case ImageEncoderId::Gif: return QStringLiteral("image/gif");
+        case ImageEncoderId::Png: return QStringLiteral("image/png");
+        case ImageEncoderId::Webp: return QStringLiteral("image/webp");
+    }
+    return QString();
+}
+
+QString ExtensionOfPath(const QString& path) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0) return QString();
+    return path.mid(dot + 1).toLower();
+}
+
+PictureFilePath ResolvePictureFilePath(const QString& path) {
+    static const struct {
+        const char* extension;
+        const char* mimeType;
+    } kTable[] = {
+        {"jpg", "image/jpeg"},
+        {"gif", "image/gif"},
+        {"png", "image/png"},
+        {"bmp", "image/bmp"},
+    };
+    const QString ext = ExtensionOfPath(path);
+    for (const auto& row : kTable) {
+        if (ext == QLatin1String(row.extension))
+            return {path, ext, QString::fromLatin1(row.mimeType)};
+    }
+    return {path + QStringLiteral(".png"), QStringLiteral("png"), QStringLiteral("image/png")};
+}

@@ -1,0 +1,104 @@
+#include "picture_image.h"
+
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr double kMetresPerInch = 0.0254;
+
+int DotsPerMeter(float dpi) { return static_cast<int>(std::lround(dpi / kMetresPerInch)); }
+
+void SetImageResolution(QImage& image, const Picture& picture) {
+    image.setDotsPerMeterX(DotsPerMeter(picture.DpiX()));
+    image.setDotsPerMeterY(DotsPerMeter(picture.DpiY()));
+}
+
+}  // namespace
+
+QImage PictureAsImage(Picture& picture) {
+    if (picture.IsNull()) return QImage();
+    QImage image(reinterpret_cast<uchar*>(picture.Pixels()), picture.Width(), picture.Height(),
+                 static_cast<qsizetype>(picture.Width()) * 4, QImage::Format_ARGB32);
+    SetImageResolution(image, picture);
+    return image;
+}
+
+QImage PictureAsImage(const Picture& picture) {
+    if (picture.IsNull()) return QImage();
+    QImage image(reinterpret_cast<const uchar*>(picture.Pixels()), picture.Width(),
+                 picture.Height(), static_cast<qsizetype>(picture.Width()) * 4,
+                 QImage::Format_ARGB32);
+    SetImageResolution(image, picture);
+    return image;
+}
+
+std::optional<Picture> PictureFromImage(const QImage& image) {
+    if (image.isNull()) return std::nullopt;
+    QImage argb = image.format() == QImage::Format_ARGB32
+                      ? image
+                      : image.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull()) return std::nullopt;
+    Picture picture = Picture::Create(argb.width(), argb.height());
+    if (picture.IsNull()) return std::nullopt;
+    const size_t rowBytes = static_cast<size_t>(argb.width()) * 4;
+    for (int y = 0; y < argb.height(); ++y) std::memcpy(picture.Row(y), argb.constScanLine(y), rowBytes);
+    if (argb.dotsPerMeterX() > 0 && argb.dotsPerMeterY() > 0) {
+        picture.SetResolution(static_cast<float>(argb.dotsPerMeterX() * kMetresPerInch),
+                              static_cast<float>(argb.dotsPerMeterY() * kMetresPerInch));
+    }
+    return picture;
+}
+
+std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels) {
+    if (path.isEmpty() || maxPixels <= 0) return std::nullopt;
+    QImageReader reader(path);
+    // Decode what the file is, not what its rotation tag asks for.
+    reader.setAutoTransform(false);
+    const QSize declared = reader.size();
+    if (declared.isValid()) {
+        if (declared.isEmpty()) return std::nullopt;
+        if (static_cast<int64_t>(declared.width()) * declared.height() > maxPixels) return std::nullopt;
+    }
+    // Qt's own guard for formats that cannot tell their size up front; 8 bytes a pixel leaves
+    // room for 16-bit-per-channel intermediates.
+    const int64_t limitMiB = std::min<int64_t>(
+        (std::min<int64_t>(maxPixels, std::numeric_limits<int64_t>::max() / 8) * 8 + (1 << 20) - 1) >> 20,
+        std::numeric_limits<int>::max());
+    reader.setAllocationLimit(static_cast<int>(limitMiB));
+
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) return std::nullopt;
+    if (static_cast<int64_t>(image.width()) * image.height() > maxPixels) return std::nullopt;
+    if (image.format() != QImage::Format_ARGB32) {
+        image.convertTo(QImage::Format_ARGB32);
+        if (image.isNull()) return std::nullopt;
+    }
+    return PictureFromImage(image);
+}
+
+void ConfigurePictureMemoryLimit() {
+    uint64_t physical = 0;
+#if defined(_WIN32)
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status)) physical = status.ullTotalPhys;
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && pageSize > 0) physical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+#endif
+    if (physical == 0) return;  // keep the engine's default
+    const uint64_t half = physical / 2;
+    Picture::SetMaxBytes(static_cast<size_t>(std::min<uint64_t>(half, std::numeric_limits<size_t>::max())));
+}

@@ -1,0 +1,133 @@
+#include "picture_writer.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <cerrno>
+
+#include "encoders.h"
+#include "picture_image.h"
+
+bool IsOpaque(const Picture& picture) {
+    const uint32_t* p = picture.Pixels();
+    const size_t n = picture.PixelCount();
+    uint32_t all = 0xFF000000u;
+    for (size_t i = 0; i < n; ++i) {
+        all &= p[i];
+        // Checked per block so that a translucent picture stops early and the loop vectorises.
+        if ((i & 0xFFFF) == 0xFFFF && all != 0xFF000000u) return false;
+    }
+    return (all & 0xFF000000u) == 0xFF000000u;
+}
+
+namespace {
+
+class DeviceSink : public ByteSink {
+public:
+    explicit DeviceSink(QIODevice& device) : m_device(device) {}
+    bool Write(const void* data, size_t size) override {
+        errno = 0;
+        const qint64 n = m_device.write(static_cast<const char*>(data), static_cast<qint64>(size));
+        if (n == static_cast<qint64>(size)) return true;
+        m_errno = errno;
+        return false;
+    }
+    int Errno() const { return m_errno; }
+
+private:
+    QIODevice& m_device;
+    int m_errno = 0;
+};
+
+class ByteArraySink : public ByteSink {
+public:
+    explicit ByteArraySink(QByteArray& out) : m_out(out) {}
+    bool Write(const void* data, size_t size) override {
+        m_out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+        return true;
+    }
+
+private:
+    QByteArray& m_out;
+};
+
+// Qt reports file errors as its own enum; when errno no longer says what went wrong, give
+// the closest errno.
+int ErrnoFor(const QFileDevice& file, int observed) {
+    if (observed != 0) return observed;
+    switch (file.error()) {
+        case QFileDevice::ResourceError: return ENOSPC;
+        case QFileDevice::PermissionsError: return EPERM;
+        case QFileDevice::OpenError:
+        case QFileDevice::RenameError: return EACCES;
+        default: return EIO;
+    }
+}
+
+bool EncoderAvailable(ImageEncoderId id) {
+    ImageEncoderId found{};
+    return FindImageEncoder(MimeTypeOfEncoder(id), &found) >= 0 && found == id;
+}
+
+// JPEG and WebP go through Qt's writers.
+Status EncodeWithQt(const Picture& picture, QIODevice& device, const char* format, int quality) {
+    QImageWriter writer(&device, format);
+    writer.setQuality(qBound(1, quality, 100));
+    if (writer.write(PictureAsImage(picture))) return Status::Ok;
+    return writer.error() == QImageWriter::DeviceError ? Status::Win32Error : Status::GenericError;
+}
+
+}  // namespace
+
+Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
+                    int quality, int* osError) {
+    if (osError) *osError = 0;
+    if (picture.IsNull()) return Status::InvalidParameter;
+    if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
+    auto fail = [osError](int err) {
+        if (osError) *osError = err;
+        return Status::Win32Error;
+    };
+    if (path.isEmpty()) return fail(ENOENT);
+    // QSaveFile says why in words only for these two.
+    const QFileInfo existing(path);
+    if (existing.isDir()) return fail(EISDIR);
+    if (existing.exists() && !existing.isWritable()) return fail(EACCES);
+
+    QSaveFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly)) return fail(ErrnoFor(file, errno));
+
+    DeviceSink sink(file);
+    Status status = Status::GenericError;
+    switch (encoder) {
+        case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
+        case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
+        case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
+        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality); break;
+        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality); break;
+    }
+    if (status != Status::Ok) {
+        const int err = ErrnoFor(file, sink.Errno());
+        file.cancelWriting();
+        if (status == Status::Win32Error) return fail(err);
+        return status;
+    }
+    errno = 0;
+    if (!file.commit()) return fail(ErrnoFor(file, errno));
+    return Status::Ok;
+}
+
+Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {
+    out.clear();
+    ByteArraySink sink(out);
+    const Status status = EncodePng(picture, sink, tuning);
+    if (status != Status::Ok) out.clear();
+    return status;
+}
+
+Status EncodePngToMemory(const Picture& picture, QByteArray& out) {
+    return EncodePngToMemory(picture, out, DefaultPngTuning());
+}
