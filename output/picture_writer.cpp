@@ -71,12 +71,40 @@ bool EncoderAvailable(ImageEncoderId id) {
     return FindImageEncoder(MimeTypeOfEncoder(id), &found) >= 0 && found == id;
 }
 
+// Hands Qt's writers the file while keeping the errno of a failed write, which the file
+// itself only reports as an enum.
+class ErrnoKeepingDevice : public QIODevice {
+public:
+    explicit ErrnoKeepingDevice(QIODevice& target) : m_target(target) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    int Errno() const { return m_errno; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        errno = 0;
+        const qint64 n = m_target.write(data, size);
+        if (n != size && m_errno == 0) m_errno = errno ? errno : EIO;
+        return n;
+    }
+
+private:
+    QIODevice& m_target;
+    int m_errno = 0;
+};
+
 // JPEG and WebP go through Qt's writers.
-Status EncodeWithQt(const Picture& picture, QIODevice& device, const char* format, int quality) {
+Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* format, int quality,
+                    int* writeErrno) {
+    ErrnoKeepingDevice device(file);
     QImageWriter writer(&device, format);
     writer.setQuality(qBound(1, quality, 100));
-    if (writer.write(PictureAsImage(picture))) return Status::Ok;
-    return writer.error() == QImageWriter::DeviceError ? Status::Win32Error : Status::GenericError;
+    const bool ok = writer.write(PictureAsImage(picture));
+    *writeErrno = device.Errno();
+    if (ok && *writeErrno == 0) return Status::Ok;
+    return *writeErrno != 0 || file.error() != QFileDevice::NoError ? Status::Win32Error
+                                                                     : Status::GenericError;
 }
 
 }  // namespace
@@ -101,16 +129,17 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     if (!file.open(QIODevice::WriteOnly)) return fail(ErrnoFor(file, errno));
 
     DeviceSink sink(file);
+    int qtWriteErrno = 0;
     Status status = Status::GenericError;
     switch (encoder) {
         case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
         case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
         case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
-        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality); break;
-        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality); break;
+        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno); break;
+        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno); break;
     }
     if (status != Status::Ok) {
-        const int err = ErrnoFor(file, sink.Errno());
+        const int err = ErrnoFor(file, sink.Errno() ? sink.Errno() : qtWriteErrno);
         file.cancelWriting();
         if (status == Status::Win32Error) return fail(err);
         return status;

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <zlib.h>
+
+#include "picture_image.h"
+#include "picture_writer.h"
+#include "test_pictures.h"
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+void AppendBigEndian(QByteArray& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.append(static_cast<char>((v >> shift) & 0xFF));
+}
+
+// A PNG whose header declares the given size, followed by one tiny compressed row and an end:
+// valid enough for any reader to believe the header.
+QByteArray PngDeclaring(uint32_t width, uint32_t height) {
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    auto chunk = [&png](const char* type, const QByteArray& data) {
+        AppendBigEndian(png, static_cast<uint32_t>(data.size()));
+        QByteArray body(type, 4);
+        body += data;
+        png += body;
+        AppendBigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                                         static_cast<uInt>(body.size()))));
+    };
+    QByteArray ihdr;
+    AppendBigEndian(ihdr, width);
+    AppendBigEndian(ihdr, height);
+    ihdr.append("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA
+    chunk("IHDR", ihdr);
+    chunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
+    chunk("IEND", QByteArray());
+    return png;
+}
+
+TEST(DecodePictureFile, WhatDoesNotDecodeGivesNoPicture) {
+    QTemporaryDir dir;
+    const QByteArray goodPng = [] {
+        QByteArray b;
+        EncodePngToMemory(MakeTestPicture(64, 48), b);
+        return b;
+    }();
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"empty.png", QByteArray()},
+        {"garbage.png", QByteArray("this is not a picture at all, just some text bytes")},
+        {"truncated.png", goodPng.left(40)},
+        {"huge.png", PngDeclaring(100000, 100000)},
+        {"zero.png", PngDeclaring(0, 10)},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        WriteFile(path, c.bytes);
+        EXPECT_FALSE(DecodePictureFile(path).has_value()) << c.name;
+    }
+    EXPECT_FALSE(DecodePictureFile(dir.filePath("missing.png")).has_value());
+    EXPECT_FALSE(DecodePictureFile(dir.path()).has_value());
+    EXPECT_FALSE(DecodePictureFile(QString()).has_value());
+}
+
+TEST(DecodePictureFile, DecodesStraightAlphaWithinThePixelLimit) {
+    QTemporaryDir dir;
+    Picture p = MakeTestPicture(64, 48, true);
+    p.SetResolution(200, 200);
+    const QString path = dir.filePath("t.png");
+    ASSERT_EQ(WritePicture(p, path, ImageEncoderId::Png, 100), Status::Ok);
+
+    const std::optional<Picture> back = DecodePictureFile(path);
+    ASSERT_TRUE(back.has_value());
+    ASSERT_EQ(back->Width(), 64);
+    ASSERT_EQ(back->Height(), 48);
+    EXPECT_NEAR(back->DpiX(), 200.0f, 0.1f);
+    int differing = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) differing += back->Pixel(x, y) != p.Pixel(x, y);
+    EXPECT_EQ(differing, 0);
+
+    EXPECT_TRUE(DecodePictureFile(path, 64 * 48).has_value());
+    EXPECT_FALSE(DecodePictureFile(path, 64 * 48 - 1).has_value());
+}
+
+TEST(DecodePictureFile, ReadsEveryFormatWeWrite) {
+    QTemporaryDir dir;
+    const Picture p = MakeTestPicture(90, 60);
+    for (auto [id, name] : {std::pair{ImageEncoderId::Jpeg, "a.jpg"}, std::pair{ImageEncoderId::Gif, "a.gif"},
+                            std::pair{ImageEncoderId::Bmp, "a.bmp"}}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        ASSERT_EQ(WritePicture(p, path, id, 90), Status::Ok);
+        const std::optional<Picture> back = DecodePictureFile(path);
+        ASSERT_TRUE(back.has_value()) << name;
+        EXPECT_EQ(back->Width(), 90);
+        EXPECT_EQ(back->Pixel(10, 10) >> 24, 0xFFu) << name;
+    }
+}
+
+}  // namespace

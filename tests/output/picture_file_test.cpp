@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "image_encoder.h"
+#include "picture_image.h"
+#include "picture_writer.h"
+#include "test_pictures.h"
+
+namespace {
+
+QImage ReadBack(const QString& path, QByteArray* format = nullptr) {
+    QImageReader reader(path);
+    if (format) *format = reader.format();
+    return reader.read();
+}
+
+int Dpi(int dotsPerMeter) { return static_cast<int>(std::lround(dotsPerMeter * 0.0254)); }
+
+// First pixel where the picture and the image differ, as text; empty when none does.
+std::string FirstDifference(const Picture& picture, const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    if (argb.size() != QSize(picture.Width(), picture.Height())) return "size differs";
+    for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+            if (picture.Pixel(x, y) != argb.pixel(x, y))
+                return QString::asprintf("(%d, %d): %08x vs %08x", x, y, picture.Pixel(x, y), argb.pixel(x, y))
+                    .toStdString();
+    return {};
+}
+
+TEST(PictureAsImage, SharesPixelsAndCarriesResolution) {
+    Picture p = MakeTestPicture(40, 30);
+    p.SetResolution(150, 300);
+    QImage image = PictureAsImage(p);
+    EXPECT_EQ(image.constBits(), reinterpret_cast<const uchar*>(p.Pixels()));
+    EXPECT_EQ(image.format(), QImage::Format_ARGB32);
+    EXPECT_EQ(image.bytesPerLine(), 160);
+    EXPECT_EQ(Dpi(image.dotsPerMeterX()), 150);
+    EXPECT_EQ(Dpi(image.dotsPerMeterY()), 300);
+    image.setPixel(3, 2, 0xFF123456);
+    EXPECT_EQ(p.Pixel(3, 2), 0xFF123456u);
+
+    const Picture& cp = p;
+    const QImage constImage = PictureAsImage(cp);
+    EXPECT_EQ(constImage.constBits(), reinterpret_cast<const uchar*>(p.Pixels()));
+
+    EXPECT_TRUE(PictureAsImage(Picture()).isNull());
+}
+
+// Lossless formats give back every pixel; opaque pictures are stored without alpha.
+TEST(WritePicture, LosslessRoundTripKeepsPixelsAlphaAndResolution) {
+    QTemporaryDir dir;
+    const struct {
+        ImageEncoderId id;
+        const char* name;
+        bool translucent;
+        QByteArray format;
+    } cases[] = {
+        {ImageEncoderId::Png, "o.png", false, "png"},
+        {ImageEncoderId::Png, "t.png", true, "png"},
+        {ImageEncoderId::Bmp, "o.bmp", false, "bmp"},
+        {ImageEncoderId::Bmp, "t.bmp", true, "bmp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture p = MakeTestPicture(203, 101, c.translucent);  // odd width: BMP row padding
+        p.SetResolution(150, 150);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        int err = -1;
+        ASSERT_EQ(WritePicture(p, path, c.id, 100, &err), Status::Ok);
+        EXPECT_EQ(err, 0);
+        QByteArray format;
+        const QImage back = ReadBack(path, &format);
+        EXPECT_EQ(format, c.format);
+        EXPECT_EQ(back.hasAlphaChannel(), c.translucent);
+        EXPECT_EQ(FirstDifference(p, back), "");
+        EXPECT_EQ(Dpi(back.dotsPerMeterX()), 150);
+        EXPECT_EQ(Dpi(back.dotsPerMeterY()), 150);
+    }
+}
+
+TEST(WritePicture, JpegRecordsResolutionAndAppliesQuality) {
+    QTemporaryDir dir;
+    Picture p = MakeTestPicture(320, 200);
+    p.SetResolution(72, 72);
+    const QString low = dir.filePath("q10.jpg");
+    const QString high = dir.filePath("q95.jpg");
+    ASSERT_EQ(WritePicture(p, low, ImageEncoderId::Jpeg, 10), Status::Ok);
+    p.SetResolution(300, 300);
+    ASSERT_EQ(WritePicture(p, high, ImageEncoderId::Jpeg, 95), Status::Ok);
+
+    QByteArray format;
+    const QImage lowImage = ReadBack(low, &format);
+    EXPECT_EQ(format, "jpeg");
+    EXPECT_EQ(Dpi(lowImage.dotsPerMeterX()), 72);
+    const QImage highImage = ReadBack(high);
+    EXPECT_EQ(Dpi(highImage.dotsPerMeterX()), 300);
+    EXPECT_EQ(Dpi(highImage.dotsPerMeterY()), 300);
+    EXPECT_LT(ReadAll(low).size() * 2, ReadAll(high).size());
+    EXPECT_LT(MeanColourError(p, highImage), MeanColourError(p, lowImage));
+    EXPECT_LT(MeanColourError(p, highImage), 2.0);
+}
+
+TEST(WritePicture, GifIsCloseToTheOriginalAndKeepsTransparency) {
+    QTemporaryDir dir;
+    const Picture p = MakeTestPicture(400, 300);
+    const QString path = dir.filePath("a.gif");
+    ASSERT_EQ(WritePicture(p, path, ImageEncoderId::Gif, 100), Status::Ok);
+    QByteArray format;
+    const QImage back = ReadBack(path, &format);
+    EXPECT_EQ(format, "gif");
+    ASSERT_EQ(back.size(), QSize(400, 300));
+    const double error = MeanColourError(p, back);
+    RecordProperty("gif_mean_colour_error", QString::number(error, 'f', 3).toStdString());
+    std::printf("GIF mean colour error per channel: %.3f of 255\n", error);
+    EXPECT_LT(error, 3.0);
+
+    const Picture t = MakeTestPicture(400, 300, true);
+    const QString tpath = dir.filePath("t.gif");
+    ASSERT_EQ(WritePicture(t, tpath, ImageEncoderId::Gif, 100), Status::Ok);
+    const QImage tback = ReadBack(tpath).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);      // alpha 0 corner
+    EXPECT_EQ(qAlpha(tback.pixel(399, 299)), 255);  // nearly opaque side
+}
+
+TEST(WritePicture, PngInMemoryIsTheFileBytes) {
+    QTemporaryDir dir;
+    const Picture p = MakeTestPicture(120, 80, true);
+    QByteArray bytes;
+    ASSERT_EQ(EncodePngToMemory(p, bytes), Status::Ok);
+    ASSERT_EQ(WritePicture(p, dir.filePath("m.png"), ImageEncoderId::Png, 100), Status::Ok);
+    EXPECT_EQ(bytes, ReadAll(dir.filePath("m.png")));
+    EXPECT_EQ(FirstDifference(p, QImage::fromData(bytes, "PNG")), "");
+}
+
+TEST(WritePicture, PictureWithoutPixelsWritesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("none.png");
+    int err = -1;
+    for (ImageEncoderId id : {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif, ImageEncoderId::Bmp}) {
+        EXPECT_EQ(WritePicture(Picture(), path, id, 90, &err), Status::InvalidParameter);
+        EXPECT_EQ(err, 0);
+    }
+    EXPECT_FALSE(QFile::exists(path));
+    QByteArray bytes("x");
+    EXPECT_EQ(EncodePngToMemory(Picture(), bytes), Status::InvalidParameter);
+    EXPECT_TRUE(bytes.isEmpty());
+}
+
+// After a failed write the folder holds exactly what it held before, byte for byte.
+class FailedWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_existing = m_dir.filePath("keep.png");
+        QFile f(m_existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old contents that must survive");
+        f.close();
+        m_before = ReadAll(m_existing);
+    }
+    void ExpectFolderUnchanged() {
+        EXPECT_EQ(ReadAll(m_existing), m_before);
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("keep.png")} + m_extraEntries);
+    }
+    QTemporaryDir m_dir;
+    QString m_existing;
+    QByteArray m_before;
+    QStringList m_extraEntries;
+};
+
+TEST_F(FailedWrite, PathIsADirectory) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("sub.png"));
+    m_extraEntries = {QStringLiteral("sub.png")};
+    m_extraEntries.sort();
+    const Picture p = MakeTestPicture(50, 40);
+    int err = 0;
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(err, EISDIR);
+    EXPECT_TRUE(QDir(m_dir.filePath("sub.png")).isEmpty());
+    ExpectFolderUnchanged();
+}
+
+TEST_F(FailedWrite, MissingFolder) {
+    const Picture p = MakeTestPicture(50, 40);
+    int err = 0;
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("nope/a.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(err, ENOENT);
+    ExpectFolderUnchanged();
+}
+
+TEST_F(FailedWrite, ReadOnlyFolder) {
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    QFile probe(m_dir.filePath("probe"));
+    if (probe.open(QIODevice::WriteOnly)) {
+        probe.remove();
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        GTEST_SKIP() << "permissions are not enforced for this user";
+    }
+    const Picture p = MakeTestPicture(50, 40);
+    int err = 0;
+    for (ImageEncoderId id : {ImageEncoderId::Png, ImageEncoderId::Jpeg}) {
+        EXPECT_EQ(WritePicture(p, m_existing, id, 100, &err), Status::Win32Error);
+        EXPECT_EQ(err, EACCES);
+    }
+    QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ExpectFolderUnchanged();
+}
+
+// Fails in the middle of the encoder's output, which permissions cannot show when the
+// tests run as root: the file size limit makes the write past it fail with EFBIG.
+TEST_F(FailedWrite, WriteFailsHalfway) {
+    const Picture p = MakeTestPicture(600, 400);
+    struct sigaction ignore{}, old{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const struct {
+        ImageEncoderId id;
+    } cases[] = {{ImageEncoderId::Png}, {ImageEncoderId::Bmp}, {ImageEncoderId::Gif}, {ImageEncoderId::Jpeg}};
+    for (const auto& c : cases) {
+        int err = 0;
+        EXPECT_EQ(WritePicture(p, m_existing, c.id, 100, &err), Status::Win32Error) << MimeTypeOfEncoder(c.id).toStdString();
+        EXPECT_EQ(err, EFBIG) << MimeTypeOfEncoder(c.id).toStdString();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &old, nullptr);
+    ExpectFolderUnchanged();
+}
+
+}  // namespace
