@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+#include "cli_options.h"
+#include "image_settings.h"
+#include "polygon_mesh.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CliRun RunCli(const QStringList& args, const QString& workingDir) {
+    QProcess p;
+    p.setWorkingDirectory(workingDir);
+    p.start(QStringLiteral(FACETTA_CLI), args);
+    CliRun r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QStringList FilesIn(const QString& dir) {
+    QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
+    files.sort();
+    return files;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every kind of bad input: one line on stderr, status 2, nothing written.
+TEST(FacettaCli, BadInputFailsWithOneLineAndNoFile) {
+    QTemporaryDir dir;
+    QFile broken(dir.filePath("broken.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a picture");
+    broken.close();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    const QStringList before = FilesIn(dir.path());
+    const QStringList small = {"--width", "300", "--height", "200", "-o", "out.png"};
+    const QList<QStringList> cases = {
+        {"--width", "abc"},
+        {"--width", "99999999999"},
+        {"--height", "-"},
+        {"--mode", "9"},
+        {"--mode", "-1"},
+        {"--mode", "nonsense"},
+        {"--back-color", "zzzzzz"},
+        {"--line-color", "#12345"},
+        {"--poly-color", "1234567"},
+        {"--back-image", "/missing.png"},
+        {"--back-image", "broken.png"},
+        {"--back-image", "."},
+        {"-o", "missing/x.png"},
+        {"-o", "folder.png"},
+        {"--width", "2147483647"},
+        {"--width", "100000", "--height", "100000"},
+        {"--poly-size", "-5"},
+        {"--poly-size", "100000"},
+        {"--seed", "-1"},
+        {"--seed", "4294967296"},
+        {"--count", "0"},
+        {"--bogus"},
+        {"--width"},
+        {"stray"},
+    };
+    for (const QStringList& c : cases) {
+        const QString label = c.join(' ');
+        // The case's own options come last so that they override the small size.
+        const CliRun r = RunCli(small + c, dir.path());
+        EXPECT_EQ(r.exitCode, 2) << label.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << label.toStdString() << ": " << r.out.toStdString();
+        EXPECT_TRUE(r.err.endsWith('\n') && r.err.count('\n') == 1 && r.err.size() > 20)
+            << label.toStdString() << ": " << r.err.toStdString();
+        EXPECT_EQ(FilesIn(dir.path()), before) << label.toStdString();
+    }
+}
+
+TEST(FacettaCli, ClampsLikeTheSettingsPaneAndSaysSo) {
+    QTemporaryDir dir;
+    const CliRun r = RunCli({"--width", "10", "--height", "-3", "--resolution", "1000", "--quality", "0", "--seed", "5",
+                          "-o", "c.jpg"},
+                         dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList notes = r.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(notes.size(), 4) << r.err.toStdString();
+    EXPECT_TRUE(notes[0].contains("--width 10") && notes[0].contains("300"));
+    EXPECT_TRUE(notes[1].contains("--height -3") && notes[1].contains("200"));
+    EXPECT_TRUE(notes[2].contains("--resolution 1000") && notes[2].contains("300"));
+    EXPECT_TRUE(notes[3].contains("--quality 0") && notes[3].contains("1"));
+    EXPECT_TRUE(r.out.contains("c.jpg") && r.out.contains("seed 5")) << r.out.toStdString();
+    QImageReader reader(dir.filePath("c.jpg"));
+    EXPECT_EQ(reader.format(), "jpeg");
+    const QImage image = reader.read();
+    EXPECT_EQ(image.size(), QSize(300, 200));
+    EXPECT_EQ(std::lround(image.dotsPerMeterX() * 0.0254), 300);
+}
+
+TEST(FacettaCli, SameSeedSameFileOtherSeedOtherFile) {
+    QTemporaryDir dir;
+    const QStringList base = {"--width", "400", "--height", "300", "--line-opacity", "40"};
+    ASSERT_EQ(RunCli(base + QStringList{"--seed", "77", "-o", "a.png"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(RunCli(base + QStringList{"--seed", "77", "-o", "b.png"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(RunCli(base + QStringList{"--seed", "78", "-o", "c.png"}, dir.path()).exitCode, 0);
+    const QByteArray a = ReadAll(dir.filePath("a.png"));
+    EXPECT_FALSE(a.isEmpty());
+    EXPECT_EQ(a, ReadAll(dir.filePath("b.png")));
+    EXPECT_NE(a, ReadAll(dir.filePath("c.png")));
+}
+
+TEST(FacettaCli, FormatFollowsTheExtensionRule) {
+    QTemporaryDir dir;
+    const struct {
+        const char* typed;
+        const char* written;
+        const char* format;
+    } cases[] = {{"p.JPG", "p.JPG", "jpeg"}, {"p.jpeg", "p.jpeg.png", "png"}, {"p.gif", "p.gif", "gif"},
+                 {"p.bmp", "p.bmp", "bmp"},  {"noext", "noext.png", "png"}};
+    for (const auto& c : cases) {
+        const CliRun r = RunCli({"--width", "300", "--height", "200", "-o", c.typed}, dir.path());
+        ASSERT_EQ(r.exitCode, 0) << c.typed << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.written)) << r.out.toStdString();
+        QImageReader reader(dir.filePath(c.written));
+        EXPECT_EQ(reader.format(), QByteArray(c.format)) << c.typed;
+        EXPECT_EQ(reader.size(), QSize(300, 200)) << c.typed;
+    }
+}
+
+TEST(FacettaCli, CountWritesNumberedFilesWithAProgressLineEach) {
+    QTemporaryDir dir;
+    const CliRun r = RunCli({"--width", "300", "--height", "200", "--count", "3", "-o", "out.png"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"out-001.png", "out-002.png", "out-003.png"}));
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("out-00%1.png").arg(i + 1))) << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("[%1/3]").arg(i + 1))) << lines[i].toStdString();
+        EXPECT_EQ(QImageReader(dir.filePath(QStringLiteral("out-00%1.png").arg(i + 1))).size(), QSize(300, 200));
+    }
+}
+
+TEST(FacettaCli, MeshJsonIsTheMeshOfTheSeed) {
+    QTemporaryDir dir;
+    const CliRun r = RunCli({"--mesh-json", "--seed", "1234"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &parseError);
+    ASSERT_EQ(parseError.error, QJsonParseError::NoError) << parseError.errorString().toStdString();
+    const QJsonObject o = doc.object();
+
+    PolygonMesh mesh;
+    ASSERT_EQ(GenerateMesh(DefaultSettings(), mesh, 1234), MeshResult::Ok);
+    EXPECT_EQ(o["seed"].toInteger(), 1234);
+    EXPECT_EQ(o["cols"].toInt(), mesh.nCols);
+    EXPECT_EQ(o["rows"].toInt(), mesh.nRows);
+    EXPECT_EQ(o["cellWidth"].toInt(), mesh.nCellWidth);
+    EXPECT_EQ(o["cellHeight"].toInt(), mesh.nCellHeight);
+    const QJsonArray vertices = o["vertices"].toArray();
+    const QJsonArray triangles = o["triangles"].toArray();
+    ASSERT_EQ(vertices.size(), mesh.nVertexCount);
+    ASSERT_EQ(triangles.size(), mesh.nTriangleCount);
+    ASSERT_GT(triangles.size(), 0);
+    for (qsizetype i : {qsizetype{0}, vertices.size() / 2, vertices.size() - 1}) {
+        const QJsonArray v = vertices[i].toArray();
+        const MeshVertex& m = mesh.pVertices[static_cast<size_t>(i)];
+        EXPECT_EQ(v, (QJsonArray{m.x, m.y, m.homeX, m.homeY})) << i;
+    }
+    for (qsizetype i : {qsizetype{0}, triangles.size() - 1}) {
+        const MeshTriangle& t = mesh.pTriangles[static_cast<size_t>(i)];
+        EXPECT_EQ(triangles[i].toArray(), (QJsonArray{t.a, t.b, t.c, t.alpha})) << i;
+    }
+}
+
+TEST(FacettaCli, HelpAndVersion) {
+    QTemporaryDir dir;
+    const CliRun v = RunCli({"--version"}, dir.path());
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_EQ(v.out, "Facetta V1.0 (20170326)\n");
+    const CliRun h = RunCli({"--help"}, dir.path());
+    EXPECT_EQ(h.exitCode, 0);
+    for (const char* option : {"--width", "--height", "--resolution", "--quality", "--mode", "--back-color",
+                               "--grad-color1", "--grad-color2", "--back-image", "--poly-size", "--poly-color",
+                               "--start-opacity", "--end-opacity", "--line-color", "--line-opacity", "--seed",
+                               "--count", "--output", "--mesh-json"})
+        EXPECT_TRUE(h.out.contains(option)) << option;
+    EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
+}
+
+// Parsing without the process: values reach the record, last one wins, names work.
+TEST(ParseCliArguments, ValuesReachTheRecord) {
+    CliOptions o;
+    o.settings = DefaultSettings();
+    QString error, text;
+    ASSERT_EQ(ParseCliArguments({"facetta-cli", "--mode", "TOP-middle-bottom", "--back-color", "#FF8000",
+                                 "--poly-color", "0a0B0c", "--start-opacity", "-10", "--end-opacity", "150",
+                                 "--width", "640", "--width", "800", "--back-image", "/tmp/x.png", "--seed",
+                                 "4294967295"},
+                                o, error, text),
+              CliParse::Run)
+        << error.toStdString();
+    EXPECT_EQ(o.settings.nBackMode, kBackTopMiddleBottom);
+    EXPECT_EQ(o.settings.crBackColor, RGBColor(0xFF, 0x80, 0x00));
+    EXPECT_EQ(o.settings.crPolyColor, RGBColor(0x0A, 0x0B, 0x0C));
+    EXPECT_EQ(o.settings.nStartOpacity, -10);
+    EXPECT_EQ(o.settings.nEndOpacity, 150);
+    EXPECT_EQ(o.settings.nWidth, 800);
+    EXPECT_EQ(o.settings.BackImagePath(), u"/tmp/x.png");
+    EXPECT_EQ(o.seed, 4294967295u);
+    EXPECT_TRUE(o.colorsGiven[0]);
+    EXPECT_FALSE(o.colorsGiven[1]);
+    EXPECT_TRUE(o.notes.isEmpty());
+}
+
+TEST(NumberedPath, NumberGoesBeforeTheExtension) {
+    EXPECT_EQ(NumberedPath("out.png", 0, 1), "out.png");
+    EXPECT_EQ(NumberedPath("out.png", 0, 3), "out-001.png");
+    EXPECT_EQ(NumberedPath("/a.b/c.jpeg.png", 11, 12), "/a.b/c.jpeg-012.png");
+    EXPECT_EQ(NumberedPath("x.JPG", 1233, 1234), "x-1234.JPG");
+}
+
+}  // namespace
