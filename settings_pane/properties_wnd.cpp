@@ -1,0 +1,222 @@
+#include "properties_wnd.h"
+
+#include <QApplication>
+#include <QEvent>
+
+#include "facetta_view.h"
+#include "my_color_property.h"
+#include "my_combo_property.h"
+#include "my_int_property.h"
+#include "property_value_text.h"
+
+namespace {
+
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+const char* const kBackModes[] = {"纯色",       "左右渐变",     "左中右渐变",  "上下渐变",
+                                  "上中下渐变", "从左上到右下", "从左下到右上"};
+constexpr int32_t kPolySizes[] = {50, 60, 80, 100, 120, 140, 160, 180, 200};
+
+constexpr const char* kImageFilter =
+    "图片文件|*.jpg;*.bmp;*.gif;*.png|JPG图片(*.jpg)|*.jpg|BMP图片(*.bmp)|*.bmp|"
+    "PNG图片(*.png)|*.png|GIF图片(*.gif)|*.gif|";
+
+}  // namespace
+
+CPropertiesWnd::CPropertiesWnd(const QString& title, QWidget* parent)
+    : QDockWidget(title, parent), m_wndPropList(this) {
+    setObjectName(QStringLiteral("PropertiesWnd"));
+    setAllowedAreas(Qt::AllDockWidgetAreas);
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable |
+                QDockWidget::DockWidgetClosable);
+    m_wndPropList.SetDlgCtrlID(kPropListId);
+    setWidget(&m_wndPropList);
+    InitPropList();
+    AdjustLayout();
+    connect(&m_wndPropList, &CPropertyGrid::propertyChanged, this,
+            &CPropertiesWnd::OnPropertyChanged, Qt::DirectConnection);
+}
+
+CPropertiesWnd::~CPropertiesWnd() {
+    // The grid is a member; take it out of the dock before the dock deletes its children.
+    setWidget(nullptr);
+    m_wndPropList.setParent(nullptr);
+}
+
+void CPropertiesWnd::SetActiveViewProvider(std::function<CFacettaView*()> provider) {
+    m_activeViewProvider = std::move(provider);
+}
+
+void CPropertiesWnd::AdjustLayout() {
+    // The dock lays its widget over the whole area; the grid only re-divides its columns.
+    m_wndPropList.AdjustLayout();
+}
+
+void CPropertiesWnd::SetPropListFont() {
+    // The regular interface font with the menu font's size, weight and slant.
+    QFont font = QApplication::font();
+    const QFont menu = QApplication::font("QMenu");
+    if (menu.pixelSize() > 0)
+        font.setPixelSize(menu.pixelSize());
+    else
+        font.setPointSizeF(menu.pointSizeF());
+    font.setWeight(menu.weight());
+    font.setItalic(menu.italic());
+    m_fntPropList = font;
+    m_wndPropList.setFont(m_fntPropList);
+}
+
+bool CPropertiesWnd::event(QEvent* event) {
+    const bool result = QDockWidget::event(event);
+    if (event->type() == QEvent::ApplicationFontChange || event->type() == QEvent::FontChange)
+        SetPropListFont();
+    return result;
+}
+
+void CPropertiesWnd::focusInEvent(QFocusEvent* event) {
+    QDockWidget::focusInEvent(event);
+    m_wndPropList.setFocus();
+}
+
+void CPropertiesWnd::InitPropList() {
+    SetPropListFont();
+
+    m_wndPropList.EnableHeaderCtrl(false);
+    m_wndPropList.EnableDescriptionArea(true);
+    m_wndPropList.SetDescriptionRows(2);
+    m_wndPropList.SetVSDotNetLook(true);
+    m_wndPropList.MarkModifiedProperties(true);
+    m_wndPropList.SetGroupNameFullWidth(true);
+    m_wndPropList.AdjustLayout();
+
+    auto* size = new CPropertyGroup(Utf8("图片大小"));
+    m_pPropWidth = new CMyIntProperty(Utf8("宽度"), 1920, Utf8("指定图片的宽度(像素)"));
+    for (const char* s : {"1920", "1280", "1024", "800"}) m_pPropWidth->AddOption(Utf8(s));
+    size->AddSubItem(m_pPropWidth);
+    m_pPropHeight = new CMyIntProperty(Utf8("高度"), 1080, Utf8("指定图片的高度(像素)"));
+    for (const char* s : {"1080", "960", "800", "768", "600"}) m_pPropHeight->AddOption(Utf8(s));
+    size->AddSubItem(m_pPropHeight);
+    m_pPropResolution = new CMyIntProperty(Utf8("分辨率"), 96, Utf8("指定图片的分辨率(DPI)"));
+    for (const char* s : {"72", "96", "120", "150", "300"}) m_pPropResolution->AddOption(Utf8(s));
+    m_pPropResolution->AllowEdit(true);
+    size->AddSubItem(m_pPropResolution);
+    m_pPropQuality = new CMyIntProperty(Utf8("质量"), 100, Utf8("JPG图片优化质量"));
+    m_pPropQuality->EnableSpinControl(true, 1, 100);
+    size->AddSubItem(m_pPropQuality);
+    m_wndPropList.AddProperty(size);
+
+    auto* look = new CPropertyGroup(Utf8("图片设置"));
+    m_pPropBackMode = new CMyComboProperty(Utf8("背景模式"), Utf8("纯色"), Utf8("指定背景填充模式"));
+    m_pPropBackMode->AllowEdit(false);
+    for (int i = 0; i < 7; ++i) m_pPropBackMode->AddDataOption(Utf8(kBackModes[i]), i);
+    look->AddSubItem(m_pPropBackMode);
+
+    const COLORREF sky = RGBColor(70, 200, 255);
+    m_pPropBackColor = new CMyColorProperty(Utf8("背景色"), sky, Utf8("指定图片的背景颜色"));
+    m_pPropBackColor->EnableOtherButton(Utf8("其他..."));
+    look->AddSubItem(m_pPropBackColor);
+    m_pPropGradColor1 = new CMyColorProperty(Utf8("渐变色1"), sky, Utf8("指定渐变开始颜色"));
+    m_pPropGradColor1->EnableOtherButton(Utf8("其他..."));
+    look->AddSubItem(m_pPropGradColor1);
+    m_pPropGradColor2 = new CMyColorProperty(Utf8("渐变色2"), sky, Utf8("指定渐变结束颜色"));
+    m_pPropGradColor2->EnableOtherButton(Utf8("其他..."));
+    look->AddSubItem(m_pPropGradColor2);
+
+    m_pPropBackImage = new CGridFileProperty(Utf8("背景图"), QString(), QStringLiteral("png"),
+                                             Utf8(kImageFilter), Utf8("背景图文件路径"));
+    look->AddSubItem(m_pPropBackImage);
+
+    m_pPropPolySize = new CMyComboProperty(Utf8("多边形大小"), Utf8("自动"), Utf8("指定多边形大小"));
+    m_pPropPolySize->AllowEdit(false);
+    m_pPropPolySize->AddDataOption(Utf8("自动"), 0);
+    for (int32_t n : kPolySizes) m_pPropPolySize->AddDataOption(QString::number(n), n);
+    look->AddSubItem(m_pPropPolySize);
+
+    m_pPropPolyColor = new CMyColorProperty(Utf8("多边形颜色"), RGBColor(0, 0, 0), Utf8("指定多边形颜色"));
+    m_pPropPolyColor->SetPaletteEntry(0, RGBColor(0, 0, 0));
+    look->AddSubItem(m_pPropPolyColor);
+
+    m_pPropStartOpacity = new CMyIntProperty(Utf8("透明度1"), 100, Utf8("多边形起始透明度"));
+    m_pPropStartOpacity->EnableSpinControl(true, 0, 100);
+    look->AddSubItem(m_pPropStartOpacity);
+    m_pPropEndOpacity = new CMyIntProperty(Utf8("透明度1"), 100, Utf8("多边形结束透明度"));
+    m_pPropEndOpacity->EnableSpinControl(true, 0, 100);
+    look->AddSubItem(m_pPropEndOpacity);
+
+    m_pPropLineColor = new CMyColorProperty(Utf8("线条颜色"), RGBColor(255, 255, 255),
+                                            Utf8("多边形边缘线条颜色"));
+    m_pPropLineColor->SetPaletteEntry(0, RGBColor(255, 255, 255));
+    look->AddSubItem(m_pPropLineColor);
+    m_pPropLineOpacity = new CMyIntProperty(Utf8("透明度"), 100, Utf8("多边形边缘线条透明度"));
+    m_pPropLineOpacity->EnableSpinControl(true, 0, 100);
+    look->AddSubItem(m_pPropLineOpacity);
+    m_wndPropList.AddProperty(look);
+}
+
+void CPropertiesWnd::BindSettings(const ImageSettings* pSettings) {
+    if (!pSettings) return;
+    const ImageSettings& s = *pSettings;
+    m_pPropWidth->SetIntValue(s.nWidth);
+    m_pPropHeight->SetIntValue(s.nHeight);
+    m_pPropResolution->SetIntValue(s.nResolution);
+    m_pPropQuality->SetIntValue(s.nQuality);
+    m_pPropBackMode->SelectByData(s.nBackMode);
+    m_pPropBackColor->SetColor(s.crBackColor);
+    m_pPropGradColor1->SetColor(s.crGradColor1);
+    m_pPropGradColor2->SetColor(s.crGradColor2);
+    m_pPropPolySize->SelectByData(s.nPolySize);
+    m_pPropPolyColor->SetColor(s.crPolyColor);
+    m_pPropStartOpacity->SetIntValue(s.nStartOpacity);
+    m_pPropEndOpacity->SetIntValue(s.nEndOpacity);
+    m_pPropLineColor->SetColor(s.crLineColor);
+    m_pPropLineOpacity->SetIntValue(s.nLineOpacity);
+    m_pPropBackImage->SetValue(QVariant(QString::fromStdU16String(s.BackImagePath())));
+    UpdateColorVisibility(s.nBackMode);
+}
+
+int CPropertiesWnd::OnPropertyChanged(int, CGridProperty* pProperty) {
+    CFacettaView* pView = m_activeViewProvider ? m_activeViewProvider() : nullptr;
+    if (!pView || !pProperty) return 0;
+
+    ImageSettings s;
+    s.nWidth = m_pPropWidth->GetIntValue();
+    s.nHeight = m_pPropHeight->GetIntValue();
+    s.nResolution = m_pPropResolution->GetIntValue();
+    s.nQuality = m_pPropQuality->GetIntValue();
+    s.nBackMode = m_pPropBackMode->GetSelectedData();
+    s.crBackColor = m_pPropBackColor->GetColor();
+    s.crGradColor1 = m_pPropGradColor1->GetColor();
+    s.crGradColor2 = m_pPropGradColor2->GetColor();
+    s.nPolySize = m_pPropPolySize->GetSelectedData();
+    s.crPolyColor = m_pPropPolyColor->GetColor();
+    s.nStartOpacity = m_pPropStartOpacity->GetIntValue();
+    s.nEndOpacity = m_pPropEndOpacity->GetIntValue();
+    s.crLineColor = m_pPropLineColor->GetColor();
+    s.nLineOpacity = m_pPropLineOpacity->GetIntValue();
+    s.SetBackImagePath(GetValueText(m_pPropBackImage).toStdU16String());
+
+    // Corrected values are written back so that the list shows what is stored.
+    auto hold = [](int32_t& value, int32_t limit, bool bBelow, CMyIntProperty* property) {
+        if (bBelow ? value < limit : value > limit) {
+            value = limit;
+            property->SetIntValue(value);
+        }
+    };
+    hold(s.nWidth, 300, true, m_pPropWidth);
+    hold(s.nHeight, 200, true, m_pPropHeight);
+    hold(s.nResolution, 72, true, m_pPropResolution);
+    hold(s.nResolution, 300, false, m_pPropResolution);
+    hold(s.nQuality, 1, true, m_pPropQuality);
+    hold(s.nQuality, 100, false, m_pPropQuality);
+
+    pView->ApplySettings(&s);
+    UpdateColorVisibility(s.nBackMode);
+    return 0;
+}
+
+void CPropertiesWnd::UpdateColorVisibility(int32_t nBackMode) {
+    const bool bSolid = nBackMode == 0;
+    m_pPropBackColor->Show(bSolid);
+    m_pPropGradColor1->Show(!bSolid);
+    m_pPropGradColor2->Show(!bSolid);
+}

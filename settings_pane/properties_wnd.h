@@ -1,0 +1,65 @@
+#pragma once
+// The settings pane: a dockable property list showing the active preview window's settings
+// and handing every committed edit back to that window.
+#include <functional>
+
+#include <QDockWidget>
+#include <QFont>
+
+#include "image_settings.h"
+#include "my_property_grid_ctrl.h"
+
+class CFacettaView;
+class CGridFileProperty;
+class CMyColorProperty;
+class CMyComboProperty;
+class CMyIntProperty;
+
+class CPropertiesWnd : public QDockWidget {
+    Q_OBJECT
+public:
+    static constexpr int kPropListId = 152;
+
+    explicit CPropertiesWnd(const QString& title, QWidget* parent = nullptr);
+    ~CPropertiesWnd() override;
+
+    // Shows a view's settings; keeps nothing of the record.
+    void BindSettings(const ImageSettings* pSettings);
+    // How the pane finds the view an edit goes to.
+    void SetActiveViewProvider(std::function<CFacettaView*()> provider);
+    // Shows the background colour for a solid background, the gradient colours otherwise.
+    void UpdateColorVisibility(int32_t nBackMode);
+    // Rebuilds the whole record from the list, corrects it and applies it to the active view.
+    int OnPropertyChanged(int nCtrlId, CGridProperty* pProperty);
+
+    CMyMFCPropertyGridCtrl& PropList() { return m_wndPropList; }
+
+    CMyIntProperty* m_pPropWidth = nullptr;
+    CMyIntProperty* m_pPropHeight = nullptr;
+    CMyIntProperty* m_pPropResolution = nullptr;
+    CMyIntProperty* m_pPropQuality = nullptr;
+    CMyComboProperty* m_pPropBackMode = nullptr;
+    CMyColorProperty* m_pPropBackColor = nullptr;
+    CMyColorProperty* m_pPropGradColor1 = nullptr;
+    CMyColorProperty* m_pPropGradColor2 = nullptr;
+    CMyComboProperty* m_pPropPolySize = nullptr;
+    CMyColorProperty* m_pPropPolyColor = nullptr;
+    CMyIntProperty* m_pPropStartOpacity = nullptr;
+    CMyIntProperty* m_pPropEndOpacity = nullptr;
+    CMyColorProperty* m_pPropLineColor = nullptr;
+    CMyIntProperty* m_pPropLineOpacity = nullptr;
+    CGridFileProperty* m_pPropBackImage = nullptr;
+
+protected:
+    bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void InitPropList();
+    void SetPropListFont();
+    void AdjustLayout();
+
+    QFont m_fntPropList;
+    CMyMFCPropertyGridCtrl m_wndPropList;
+    std::function<CFacettaView*()> m_activeViewProvider;
+};
