@@ -1,0 +1,78 @@
+#include "facetta_app.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+
+#include "commands.h"
+#include "main_frame.h"
+#if __has_include("picture_image.h")
+#include "picture_image.h"
+#define FACETTA_HAVE_OUTPUT 1
+#endif
+
+namespace {
+CFacettaApp* s_pTheApp = nullptr;
+}
+
+CFacettaApp::CFacettaApp() : m_strCompanyKey(QStringLiteral("Quillmark")) {
+    m_fnShiftHeld = [] {
+        return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    };
+    s_pTheApp = this;
+}
+
+CFacettaApp::~CFacettaApp() {
+    m_pMainFrame.reset();
+    if (s_pTheApp == this) s_pTheApp = nullptr;
+}
+
+CFacettaApp* CFacettaApp::Instance() { return s_pTheApp; }
+
+std::unique_ptr<QSettings> CFacettaApp::OpenSettings() const {
+    return std::make_unique<QSettings>(m_strCompanyKey, QString::fromUtf8(kAppTitle));
+}
+
+void CFacettaApp::CheckSettingsVersion() {
+    m_nVersion = kSettingsVersion;
+    m_strCompanyKey = QStringLiteral("Quillmark");
+
+    auto settings = OpenSettings();
+    bool bOk = false;
+    uint32_t nStored = settings->value(QStringLiteral("Version")).toUInt(&bOk);
+    // A store that cannot be read counts as no version at all.
+    if (!bOk || settings->status() != QSettings::NoError) nStored = 0;
+
+    const bool bShift = m_fnShiftHeld && m_fnShiftHeld();
+    if (bShift || nStored != m_nVersion) {
+        settings->clear();
+        settings->setValue(QStringLiteral("Version"), m_nVersion);
+        settings->sync();
+    }
+}
+
+bool CFacettaApp::InitInstance(const QStringList& arguments) {
+    CheckSettingsVersion();
+#ifdef FACETTA_HAVE_OUTPUT
+    ConfigurePictureMemoryLimit();
+#endif
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/facetta.svg")));
+
+    m_pMainFrame = std::make_unique<CMainFrame>(*this);
+
+    // The first argument that is not an option names a document; nothing is read from it.
+    QString strFile;
+    for (const QString& arg : arguments) {
+        if (!arg.startsWith(QLatin1Char('-'))) {
+            strFile = arg;
+            break;
+        }
+    }
+    if (strFile.isEmpty())
+        m_pMainFrame->OnFileNew();
+    else
+        m_pMainFrame->OpenDocument(QFileInfo(strFile).fileName());
+
+    m_pMainFrame->show();
+    return true;
+}
