@@ -1,0 +1,388 @@
+#include "facetta_view.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPrinter>
+#include <QResizeEvent>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+
+#include "facetta_doc.h"
+#include "image_encoder.h"
+#include "picture_image.h"
+#include "picture_writer.h"
+#include "print_helper.h"
+#include "raster.h"
+#include "renderer.h"
+
+namespace {
+
+const char* const kAppTitle = "Facetta";
+
+// Sizes derived from user numbers may exceed an int; they are held at its limits instead.
+int ClampToInt(double v) {
+    if (!(v > 0)) return 0;
+    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+    return static_cast<int>(v);
+}
+
+int ClampToInt(int64_t v) {
+    return static_cast<int>(std::clamp<int64_t>(v, 0, INT_MAX));
+}
+
+QString BackImagePathOf(const ImageSettings& settings) {
+    return QString::fromStdU16String(settings.BackImagePath());
+}
+
+}  // namespace
+
+bool CFacettaView::s_bFirstView = true;
+CFacettaView::SaveDialogFunction CFacettaView::s_fnSaveDialog;
+CFacettaView::MessageBoxFunction CFacettaView::s_fnMessageBox;
+CFacettaView::DialogExecFunction CFacettaView::s_fnExecDialog;
+
+CFacettaView::CFacettaView(CFacettaDoc* pDoc, QWidget* parent)
+    : QAbstractScrollArea(parent),
+      m_settings(DefaultSettings()),
+      m_nFadeAlpha(0),
+      m_fZoom(-1.0f),
+      m_nDisplayWidth(0),
+      m_nDisplayHeight(0),
+      m_pDoc(pDoc) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Every paint covers its whole area; nothing is erased first, so nothing flickers.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
+
+    m_startTimer.setObjectName(QStringLiteral("startTimer"));
+    m_fadeTimer.setObjectName(QStringLiteral("fadeTimer"));
+    connect(&m_startTimer, &QTimer::timeout, this, [this] { OnTimer(kStartTimer); });
+    connect(&m_fadeTimer, &QTimer::timeout, this, [this] { OnTimer(kFadeTimer); });
+}
+
+CFacettaView::~CFacettaView() = default;
+
+void CFacettaView::OnInitialUpdate() {
+    viewport()->update();
+    UpdateScrollSizes(false);
+    if (s_bFirstView) {
+        s_bFirstView = false;
+        m_startTimer.start(500);
+    } else {
+        m_startTimer.start(100);
+    }
+}
+
+void CFacettaView::OnTimer(int nIDEvent) {
+    switch (nIDEvent) {
+    case kStartTimer:
+        m_startTimer.stop();
+        // Posted, so that the first picture is made from the event loop like any command.
+        if (!m_pPicture)
+            QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview, Qt::QueuedConnection);
+        break;
+    case kFadeTimer:
+        m_nFadeAlpha += 25;
+        if (m_nFadeAlpha >= 255) m_fadeTimer.stop();
+        viewport()->update();
+        break;
+    default:
+        break;
+    }
+}
+
+void CFacettaView::UpdatePicture(bool bNewMesh) {
+    if (bNewMesh || m_mesh.IsEmpty()) {
+        if (GenerateMesh(m_settings, m_mesh) == MeshResult::OutOfMemory) {
+            // The previous picture stays; the empty mesh makes the next picture try again.
+            m_mesh.Clear();
+            ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+            return;
+        }
+    }
+    // The old picture goes first, so that two full-size pictures never coexist.
+    m_pPicture.reset();
+    m_cache = DisplayCache();
+    m_pPicture = std::make_unique<Picture>(RenderPicture(m_settings, m_mesh, m_pBackImage.get()));
+    ++m_nPictureGeneration;
+    if (m_nFadeAlpha == 0) {
+        m_nFadeAlpha = 10;
+        m_fadeTimer.start(100);
+    }
+}
+
+void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
+    if (!pNewSettings) return;
+    const ImageSettings& s = *pNewSettings;
+    // The resolution counts as a mesh change too: changing it gives a new layout.
+    const bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
+                          s.nResolution != m_settings.nResolution ||
+                          s.nPolySize != m_settings.nPolySize ||
+                          s.nStartOpacity != m_settings.nStartOpacity ||
+                          s.nEndOpacity != m_settings.nEndOpacity;
+
+    const QString strNewPath = BackImagePathOf(s);
+    if (QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0) {
+        m_pBackImage.reset();
+        if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) {
+            if (std::optional<Picture> decoded = DecodePictureFile(strNewPath))
+                m_pBackImage = std::make_unique<Picture>(std::move(*decoded));
+        }
+    }
+
+    if (pNewSettings != &m_settings) m_settings = s;
+    UpdatePicture(bNewMesh);
+    UpdateScrollSizes(true);
+}
+
+void CFacettaView::OnGeneratePreview() {
+    UpdatePicture(true);
+    UpdateScrollSizes(true);
+}
+
+void CFacettaView::UpdateScrollSizes(bool bRepaint) {
+    // Showing or hiding a scroll bar resizes the viewport, which lands here again; the outer
+    // call then computes once more for the new client size.
+    if (m_bInScrollUpdate) {
+        m_bScrollSizeStale = true;
+        return;
+    }
+    m_bInScrollUpdate = true;
+    for (int nPass = 0; nPass < 4; ++nPass) {
+        m_bScrollSizeStale = false;
+        const int cw = viewport()->width();
+        const int ch = viewport()->height();
+        const int nWidth = m_settings.nWidth;
+        const int nHeight = m_settings.nHeight;
+
+        m_nDisplayWidth = ClampToInt(static_cast<double>(nWidth) * m_fZoom);
+        m_nDisplayHeight = ClampToInt(static_cast<double>(nHeight) * m_fZoom);
+        if (static_cast<int>(m_fZoom) == -1) {
+            // Fitting only ever shrinks.
+            int64_t w = nWidth, h = nHeight;
+            if (nWidth > cw && nWidth > 0) {
+                w = cw;
+                h = int64_t{nHeight} * cw / nWidth;
+            }
+            if (h > ch && h > 0) {
+                w = w * ch / h;
+                h = ch;
+            }
+            m_nDisplayWidth = ClampToInt(w);
+            m_nDisplayHeight = ClampToInt(h);
+        }
+
+        m_nScrollWidth = std::max(m_nDisplayWidth, cw);
+        m_nScrollHeight = std::max(m_nDisplayHeight, ch);
+        QScrollBar* pH = horizontalScrollBar();
+        QScrollBar* pV = verticalScrollBar();
+        pH->setPageStep(std::max(1, m_nScrollWidth / 10));
+        pH->setSingleStep(std::max(1, m_nScrollWidth / 100));
+        pV->setPageStep(std::max(1, m_nScrollHeight / 10));
+        pV->setSingleStep(std::max(1, m_nScrollHeight / 100));
+        pH->setRange(0, m_nScrollWidth - cw);
+        pV->setRange(0, m_nScrollHeight - ch);
+        if (!m_bScrollSizeStale && viewport()->width() == cw && viewport()->height() == ch) break;
+    }
+    m_bInScrollUpdate = false;
+    if (bRepaint) viewport()->update();
+}
+
+QRect CFacettaView::GetPictureRect() const {
+    return QRect((m_nScrollWidth - m_nDisplayWidth) / 2, (m_nScrollHeight - m_nDisplayHeight) / 2,
+                 m_nDisplayWidth, m_nDisplayHeight);
+}
+
+QPoint CFacettaView::GetScrollPosition() const {
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void CFacettaView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollSizes(false);
+}
+
+void CFacettaView::paintEvent(QPaintEvent* event) {
+    // The backing store double-buffers: the window only ever shows complete frames.
+    QPainter painter(viewport());
+    const QPoint ptOrigin = GetScrollPosition();
+    painter.translate(-ptOrigin);
+    OnDraw(painter, event->rect().translated(ptOrigin));
+}
+
+const Picture* CFacettaView::ReducedPicture() {
+    const Picture* pSource = m_pPicture.get();
+    if (m_cache.pSource == pSource && m_cache.nGeneration == m_nPictureGeneration &&
+        m_cache.nWidth == m_nDisplayWidth && m_cache.nHeight == m_nDisplayHeight &&
+        !m_cache.reduced.IsNull())
+        return &m_cache.reduced;
+    m_cache = DisplayCache();
+    Picture reduced = Picture::Create(m_nDisplayWidth, m_nDisplayHeight);
+    if (reduced.IsNull()) return nullptr;
+    std::fill_n(reduced.Pixels(), reduced.PixelCount(), 0u);
+    DrawPicture(reduced, *pSource, RectI{0, 0, pSource->Width(), pSource->Height()},
+                RectF{0, 0, static_cast<double>(m_nDisplayWidth),
+                      static_cast<double>(m_nDisplayHeight)});
+    m_cache.pSource = pSource;
+    m_cache.nGeneration = m_nPictureGeneration;
+    m_cache.nWidth = m_nDisplayWidth;
+    m_cache.nHeight = m_nDisplayHeight;
+    m_cache.reduced = std::move(reduced);
+    return &m_cache.reduced;
+}
+
+void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
+    painter.fillRect(rcClip, Qt::white);
+    const QRect rcArea(0, 0, m_nScrollWidth, m_nScrollHeight);
+
+    if (!m_pPicture) {
+        // Sized in pixels, so that a printed page shows it as the screen does.
+        QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        if (font.pixelSize() <= 0)
+            font.setPixelSize(std::max(1, qRound(font.pointSizeF() * logicalDpiY() / 72.0)));
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("正在生成"));
+        return;
+    }
+    const Picture& picture = *m_pPicture;
+    const QRect rcPicture = GetPictureRect();
+    const QRect rcVisible = rcPicture.intersected(rcClip);
+    if (picture.IsNull() || rcVisible.isEmpty()) return;
+
+    painter.save();
+    if (m_nFadeAlpha < 255) painter.setOpacity(std::max(0, m_nFadeAlpha) / 255.0);
+    const QPoint ptInPicture = rcVisible.topLeft() - rcPicture.topLeft();
+    const bool bReduce = m_nDisplayWidth <= picture.Width() && m_nDisplayHeight <= picture.Height();
+    const Picture* pShown = nullptr;
+    if (m_nDisplayWidth == picture.Width() && m_nDisplayHeight == picture.Height())
+        pShown = &picture;
+    else if (bReduce)
+        pShown = ReducedPicture();
+
+    if (pShown) {
+        painter.drawImage(rcVisible.topLeft(), PictureAsImage(*pShown),
+                          QRect(ptInPicture, rcVisible.size()));
+    } else {
+        // Enlarged (or no memory for the reduced copy): only the visible part is scaled.
+        const double sx = static_cast<double>(m_nDisplayWidth) / picture.Width();
+        const double sy = static_cast<double>(m_nDisplayHeight) / picture.Height();
+        const QRectF rcSource(ptInPicture.x() / sx, ptInPicture.y() / sy, rcVisible.width() / sx,
+                              rcVisible.height() / sy);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(rcVisible), PictureAsImage(picture), rcSource);
+    }
+    painter.restore();
+}
+
+void CFacettaView::PaintPage(QPainter& painter, const QRect& rcPage) {
+    const QRect rcClip = QRect(0, 0, m_nScrollWidth, m_nScrollHeight)
+                             .intersected(QRect(QPoint(0, 0), rcPage.size()));
+    painter.save();
+    painter.translate(rcPage.topLeft());
+    painter.setClipRect(rcClip);
+    OnDraw(painter, rcClip);
+    painter.restore();
+}
+
+bool CFacettaView::PrintTo(QPrinter& printer) {
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    // The painter's origin is the printable area's top-left corner.
+    const QRect rcPage(QPoint(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
+    PaintPage(painter, rcPage);
+    return painter.end();
+}
+
+void CFacettaView::OnFilePrint() { CPrintHelper(*this).Print(true); }
+
+void CFacettaView::OnFilePrintDirect() { CPrintHelper(*this).Print(false); }
+
+void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
+
+QStringList CFacettaView::SaveNameFilters() {
+    // Each label is shown as written; the patterns after it are what the dialog matches.
+    static const char* const kFilters[][2] = {
+        {"图片文件(*.jpg;*.png;*.gif;*.bmp)", "*.jpg *.png *.gif *.bmp"},
+        {"PNG图片(*.png)", "*.png"},
+        {"JPG图片(*.jpg)", "*.jpg"},
+        {"GIF图片(*.gif)", "*.gif"},
+        {"BMP位图(*.bmp)", "*.bmp"},
+    };
+    QStringList filters;
+    for (const auto& f : kFilters)
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(f[0]), QString::fromUtf8(f[1]));
+    return filters;
+}
+
+QString CFacettaView::DefaultSaveName() const {
+    return QDateTime::currentDateTime().toString(QStringLiteral("'Facetta_'yyyyMMddHHmm"));
+}
+
+void CFacettaView::OnSavePicture() {
+    if (!m_pPicture) return;
+    if (m_strSavePath.isEmpty() && m_pDoc) m_strSavePath = m_pDoc->GetTitle();
+    if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();
+    QString strSuffix = ExtensionOfPath(m_strSavePath);
+    if (strSuffix.isEmpty()) strSuffix = QStringLiteral("png");
+
+    QString strChosen;
+    if (s_fnSaveDialog) {
+        strChosen = s_fnSaveDialog(this, m_strSavePath, strSuffix, SaveNameFilters());
+    } else {
+        QFileDialog dialog(this);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setNameFilters(SaveNameFilters());
+        dialog.selectNameFilter(SaveNameFilters().constFirst());
+        dialog.setDefaultSuffix(strSuffix);
+        dialog.selectFile(m_strSavePath);
+        if (ExecDialog(dialog) == QDialog::Accepted) strChosen = dialog.selectedFiles().value(0);
+    }
+    if (strChosen.isEmpty()) return;
+
+    const PictureFilePath target = ResolvePictureFilePath(strChosen);
+    // Remembered before writing, so that a failed save offers the same path again.
+    m_strSavePath = target.path;
+
+    Status status = Status::UnknownImageFormat;
+    int nOsError = 0;
+    ImageEncoderId encoder{};
+    m_pPicture->SetResolution(static_cast<float>(m_settings.nResolution),
+                              static_cast<float>(m_settings.nResolution));
+    if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        status = WritePicture(*m_pPicture, target.path, encoder, m_settings.nQuality, &nOsError);
+        QGuiApplication::restoreOverrideCursor();
+    }
+    if (status != Status::Ok) {
+        ShowMessage(QMessageBox::Critical, QStringLiteral("保存图片错误，错误代码：%1/%2")
+                                               .arg(static_cast<int>(status))
+                                               .arg(nOsError));
+    }
+}
+
+void CFacettaView::ShowMessage(QMessageBox::Icon icon, const QString& strText) {
+    const QString strCaption = QString::fromUtf8(kAppTitle);
+    if (s_fnMessageBox) {
+        s_fnMessageBox(this, icon, strCaption, strText);
+        return;
+    }
+    QMessageBox box(icon, strCaption, strText, QMessageBox::Ok, this);
+    ExecDialog(box);
+}
+
+int CFacettaView::ExecDialog(QDialog& dialog) {
+    if (s_fnExecDialog) return s_fnExecDialog(dialog);
+    return dialog.exec();
+}

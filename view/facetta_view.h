@@ -1,0 +1,124 @@
+#pragma once
+// The preview of one window: it owns the window's settings, mesh and full-size picture,
+// makes the first picture shortly after it opens and fades it in, regenerates on command,
+// takes over new settings, shows the picture centred on white at its zoom or fitted into
+// the window, saves and prints it.
+#include <QAbstractScrollArea>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "image_settings.h"
+#include "picture.h"
+#include "polygon_mesh.h"
+
+class CFacettaDoc;
+class QDialog;
+class QPainter;
+class QPrinter;
+
+class CFacettaView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit CFacettaView(CFacettaDoc* pDoc, QWidget* parent = nullptr);
+    ~CFacettaView() override;
+
+    ImageSettings m_settings;
+    PolygonMesh m_mesh;
+    std::unique_ptr<Picture> m_pPicture;
+    std::unique_ptr<Picture> m_pBackImage;
+    int m_nFadeAlpha;
+    float m_fZoom;  // -1: fit the window
+    int m_nDisplayWidth, m_nDisplayHeight;
+    QString m_strSavePath;
+    static bool s_bFirstView;
+
+    // Timer ids: the delayed first generation and the fade-in of the first picture.
+    static constexpr int kStartTimer = 100;
+    static constexpr int kFadeTimer = 200;
+
+    CFacettaDoc* GetDocument() const { return m_pDoc; }
+
+    // Starts the timer that makes the first picture; call once, when the window is shown.
+    void OnInitialUpdate();
+    // A new picture from the current settings, with a new mesh when asked or when there is
+    // none. Does not repaint.
+    void UpdatePicture(bool bNewMesh);
+    // Takes over a complete settings record (copied), renders and repaints.
+    void ApplySettings(const ImageSettings* pNewSettings);
+    // Display size and scroll area from the settings, the zoom and the client size.
+    void UpdateScrollSizes(bool bRepaint);
+    void OnGeneratePreview();
+    void OnSavePicture();
+    void OnFilePrint();
+    void OnFilePrintDirect();
+    void OnFilePrintPreview();
+    void OnTimer(int nIDEvent);
+
+    // Draws the part `rcClip` of the scroll area (scroll-area coordinates; the painter's
+    // origin is the scroll area's origin): white, and the picture centred at its display
+    // size or the "generating" text. Used for the screen, printing and print preview.
+    void OnDraw(QPainter& painter, const QRect& rcClip);
+    // Paints one page: the scroll area at one device pixel per screen pixel, top-left.
+    void PaintPage(QPainter& painter, const QRect& rcPage);
+    // Prints to an already configured printer; false when the printer cannot be painted on.
+    bool PrintTo(QPrinter& printer);
+
+    // Size of the scroll area, and where the picture lies in it.
+    QSize GetScrollAreaSize() const { return QSize(m_nScrollWidth, m_nScrollHeight); }
+    QRect GetPictureRect() const;
+    // Top-left of the scroll area's visible part.
+    QPoint GetScrollPosition() const;
+
+    // Seams, replaceable by tests; empty means the real dialog or box.
+    // Save dialog: returns the chosen path, or an empty string when cancelled.
+    using SaveDialogFunction = std::function<QString(
+        QWidget* pParent, const QString& strInitialPath, const QString& strDefaultSuffix,
+        const QStringList& nameFilters)>;
+    using MessageBoxFunction = std::function<void(
+        QWidget* pParent, QMessageBox::Icon icon, const QString& strCaption,
+        const QString& strText)>;
+    // Runs a modal dialog (print, print preview) and returns its result.
+    using DialogExecFunction = std::function<int(QDialog& dialog)>;
+    static SaveDialogFunction s_fnSaveDialog;
+    static MessageBoxFunction s_fnMessageBox;
+    static DialogExecFunction s_fnExecDialog;
+
+    // The save dialog's filters, in the order shown, the first selected.
+    static QStringList SaveNameFilters();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    friend class CPrintHelper;
+    void ShowMessage(QMessageBox::Icon icon, const QString& strText);
+    int ExecDialog(QDialog& dialog);
+    QString DefaultSaveName() const;
+    // The picture reduced to the display size, made once per picture and display size.
+    const Picture* ReducedPicture();
+
+    CFacettaDoc* m_pDoc;
+    QTimer m_startTimer;
+    QTimer m_fadeTimer;
+    int m_nScrollWidth = 0;
+    int m_nScrollHeight = 0;
+    uint64_t m_nPictureGeneration = 0;  // bumped by every new picture
+    bool m_bInScrollUpdate = false;
+    bool m_bScrollSizeStale = false;
+
+    struct DisplayCache {
+        const Picture* pSource = nullptr;
+        uint64_t nGeneration = 0;
+        int nWidth = 0;
+        int nHeight = 0;
+        Picture reduced;
+    };
+    DisplayCache m_cache;
+};
