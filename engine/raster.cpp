@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -13,12 +14,15 @@ inline uint32_t Div255(uint32_t x) {
     return (x + (x >> 8)) >> 8;
 }
 
+// Clamps a double to [lo, hi] (NaN gives lo) before any conversion to int.
+inline double Clamp(double v, double lo, double hi) { return v >= lo ? (v <= hi ? v : hi) : lo; }
+
 // Source-over of colour s (its own alpha ignored) at alpha a onto d, straight alpha.
 inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     if (a == 0) return d;
     const uint32_t da = d >> 24;
     if (da == 255) {
-        // Opaque destination: a plain lerp, two channels per multiply.
+        // Opaque destination: a plain lerp, red and blue in one multiply.
         const uint32_t ia = 255 - a;
         uint32_t rb = (s & 0xFF00FF) * a + (d & 0xFF00FF) * ia + 0x800080;
         rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
@@ -28,11 +32,10 @@ inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     }
     if (a == 255 || da == 0) return (a << 24) | (s & 0xFFFFFF);
     // ao = as + ad (1 - as); colour = (cs as + cd ad (1 - as)) / ao, all scaled by 255.
-    const uint32_t wd = da * (255 - a);     // destination weight * 255
-    const uint32_t ws = a * 255;            // source weight * 255
-    const uint32_t den = ws + wd;           // ao * 255
-    const uint32_t ao = (den + 127) / 255;
-    uint32_t out = ao << 24;
+    const uint32_t wd = da * (255 - a);
+    const uint32_t ws = a * 255;
+    const uint32_t den = ws + wd;
+    uint32_t out = ((den + 127) / 255) << 24;
     for (int shift = 0; shift <= 16; shift += 8) {
         const uint32_t cs = (s >> shift) & 0xFF, cd = (d >> shift) & 0xFF;
         out |= ((cs * ws + cd * wd + den / 2) / den) << shift;
@@ -40,13 +43,13 @@ inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     return out;
 }
 
-// Blends colour s at constant alpha a over a run of pixels. Kept branch-free for opaque
-// destinations so that the compiler vectorises it.
+// Blends colour s at constant alpha a over n pixels. The opaque-destination loop has no
+// branches, so the compiler vectorises it with plain SSE2 / NEON.
 void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
     if (a == 0 || n <= 0) return;
-    bool opaque = true;
-    for (int i = 0; i < n; ++i) opaque &= (p[i] >> 24) == 255;
-    if (!opaque) {
+    uint32_t all = 0xFF000000u;
+    for (int i = 0; i < n; ++i) all &= p[i];
+    if (all != 0xFF000000u) {
         for (int i = 0; i < n; ++i) p[i] = BlendPixel(p[i], s, a);
         return;
     }
@@ -56,99 +59,137 @@ void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
     }
     const uint32_t ia = 255 - a;
     const uint32_t srb = (s & 0xFF00FF) * a + 0x800080;
-    const uint32_t sg = (s & 0x00FF00) * a + 0x008000;
+    const uint32_t sg = ((s >> 8) & 0xFF) * a + 0x80;
     for (int i = 0; i < n; ++i) {
         const uint32_t d = p[i];
         uint32_t rb = (d & 0xFF00FF) * ia + srb;
         rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
-        // Green alone in bits 8..23: room for the product without touching other lanes.
-        uint32_t g = ((d & 0x00FF00) >> 8) * ia * 256 + sg;
-        g = ((g + ((g >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
-        p[i] = 0xFF000000u | rb | g;
+        uint32_t g = ((d >> 8) & 0xFF) * ia + sg;
+        g = ((g + (g >> 8)) >> 8) & 0xFF;
+        p[i] = 0xFF000000u | rb | (g << 8);
     }
 }
 
-// Clamps a double to [lo, hi] (NaN gives lo) before any conversion to int.
-inline double Clamp(double v, double lo, double hi) { return v >= lo ? (v <= hi ? v : hi) : lo; }
-
 // ---------------------------------------------------------------------------------------------
-// Scanline polygon rasterizer: exact-area coverage (signed area accumulated per cell and summed
-// along the row) or pixel-centre sampling. Works on edges in doubles clipped to the picture, so
-// any int32 input is safe.
+// Scanline polygon rasterizer. Edges are kept in doubles and clipped to the picture before any
+// conversion to int, so every int32 input is safe. Three ways to cover a pixel:
+//  - ExactArea: the signed area of each edge's part in a row is accumulated per cell and summed
+//    along the row; cells between edges get the running sum, blended as one span.
+//  - Sampled: 16 sub-scanlines per row, each with exact horizontal coverage; for unions of
+//    overlapping shapes, where summing areas would count an overlap twice.
+//  - Aliased: the pixel centre decides.
 
 enum class FillRule { EvenOdd, NonZero };
+enum class Coverage { ExactArea, Sampled, Aliased };
 
 struct Edge {
     double x0, y0, x1, y1;  // y0 < y1
-    int dir;                // +1 when the original edge went down, -1 up
+    double dxdy;
+    int dir;  // +1 when the original edge went down, -1 up
+    double XAt(double y) const { return x0 + (y - y0) * dxdy; }
 };
+
+struct Interval {
+    int lo, hi;  // cells touched, inclusive
+};
+
+struct Crossing {
+    double x;
+    int dir;
+};
+
+// Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
+// and clear a row buffer each.
+struct Scratch {
+    std::vector<float> cells;  // all zero between calls
+    std::vector<Edge> edges;
+    std::vector<const Edge*> active;
+    std::vector<Interval> intervals;
+    std::vector<Crossing> crossings;
+};
+
+Scratch& ThreadScratch() {
+    thread_local Scratch s;
+    return s;
+}
+
+inline uint32_t CoverageToByte(float sum, FillRule rule) {
+    float v = std::fabs(sum);
+    if (rule == FillRule::EvenOdd) {
+        if (v > 1) {
+            v = std::fmod(v, 2.0f);
+            if (v > 1) v = 2 - v;
+        }
+    } else if (v > 1) {
+        v = 1;
+    }
+    return static_cast<uint32_t>(v * 255.0f + 0.5f);
+}
 
 class Rasterizer {
 public:
-    Rasterizer(Picture& dst) : m_dst(dst), m_w(dst.Width()), m_h(dst.Height()) {}
+    explicit Rasterizer(Picture& dst)
+        : m_dst(dst), m_w(dst.Width()), m_h(dst.Height()), m_s(ThreadScratch()) {
+        m_s.edges.clear();
+    }
 
     void AddEdge(double x0, double y0, double x1, double y1) {
-        if (y0 == y1) return;
-        if (y0 < y1) m_edges.push_back({x0, y0, x1, y1, 1});
-        else m_edges.push_back({x1, y1, x0, y0, -1});
+        if (!(y0 != y1)) return;  // horizontal, or NaN
+        if (y0 < y1) m_s.edges.push_back({x0, y0, x1, y1, (x1 - x0) / (y1 - y0), 1});
+        else m_s.edges.push_back({x1, y1, x0, y0, (x0 - x1) / (y0 - y1), -1});
     }
 
     void AddPolygon(const PointF* p, size_t n) {
         for (size_t i = 0; i < n; ++i) {
             const PointF& a = p[i];
-            const PointF& b = p[(i + 1) % n];
+            const PointF& b = p[i + 1 < n ? i + 1 : 0];
             AddEdge(a.x, a.y, b.x, b.y);
         }
     }
 
-    void Fill(ARGB color, FillRule rule, bool antiAlias) {
-        if (m_dst.IsNull() || m_edges.empty()) return;
-        const uint32_t alpha = color >> 24;
-        if (alpha == 0) return;
-        double ymin = m_edges[0].y0, ymax = m_edges[0].y1;
-        for (const Edge& e : m_edges) {
+    void Fill(ARGB color, FillRule rule, Coverage mode) {
+        auto& edges = m_s.edges;
+        if (m_dst.IsNull() || edges.empty() || (color >> 24) == 0) return;
+        double ymin = edges[0].y0, ymax = edges[0].y1;
+        for (const Edge& e : edges) {
             ymin = std::min(ymin, e.y0);
             ymax = std::max(ymax, e.y1);
         }
         const int rowBegin = static_cast<int>(std::floor(Clamp(ymin, 0, m_h)));
         const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, 0, m_h)));
         if (rowBegin >= rowEnd) return;
-        std::sort(m_edges.begin(), m_edges.end(),
-                  [](const Edge& a, const Edge& b) { return a.y0 < b.y0; });
-        m_cover.assign(static_cast<size_t>(m_w) + 2, 0.0f);
-        m_alpha.assign(static_cast<size_t>(m_w) + 1, 0);
+        std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.y0 < b.y0; });
+        if (m_s.cells.size() < static_cast<size_t>(m_w) + 2) m_s.cells.assign(static_cast<size_t>(m_w) + 2, 0.0f);
+        auto& active = m_s.active;
+        active.clear();
         size_t next = 0;
-        std::vector<const Edge*> active;
         for (int y = rowBegin; y < rowEnd; ++y) {
-            // Edges reaching into this row band; those ending above it leave.
-            while (next < m_edges.size() && m_edges[next].y0 < y + 1) active.push_back(&m_edges[next++]);
-            active.erase(std::remove_if(active.begin(), active.end(),
-                                        [y](const Edge* e) { return e->y1 <= y; }),
-                         active.end());
+            // Edges reaching into this row band join; those ending above it leave.
+            while (next < edges.size() && edges[next].y0 < y + 1) active.push_back(&edges[next++]);
+            size_t keep = 0;
+            for (const Edge* e : active)
+                if (e->y1 > y) active[keep++] = e;
+            active.resize(keep);
             if (active.empty()) continue;
-            if (antiAlias) RowAntiAliased(y, active, color, rule);
-            else RowAliased(y, active, color, rule);
+            switch (mode) {
+                case Coverage::ExactArea: RowExact(y, color, rule); break;
+                case Coverage::Sampled: RowSampled(y, color, rule); break;
+                case Coverage::Aliased: RowAliased(y, color, rule); break;
+            }
         }
     }
 
 private:
-    static double XAt(const Edge& e, double y) {
-        return e.x0 + (e.x1 - e.x0) * ((y - e.y0) / (e.y1 - e.y0));
-    }
-
-    // Adds the signed area right of the segment, within the row band, to the cells it crosses;
-    // y in [0, 1] relative to the row, x already clamped to [0, w].
-    void Accumulate(double xa, double ya, double xb, double yb, int& lo, int& hi) {
+    // Adds the signed area right of the segment, within the row band, to the cells it crosses.
+    // y relative to the row top, x already within [0, w].
+    void Accumulate(double xa, double ya, double xb, double yb) {
         const double dy = yb - ya;
         if (dy == 0) return;
-        float* acc = m_cover.data();
-        if (xa > xb) {
-            std::swap(xa, xb);  // walk left to right; the piece heights keep dy's sign
-        }
+        float* acc = m_s.cells.data();
+        if (xa > xb) std::swap(xa, xb);  // walk left to right; the pieces keep dy's sign
         int ix = static_cast<int>(xa);
         const int ixEnd = static_cast<int>(xb);
-        lo = std::min(lo, ix);
-        hi = std::max(hi, ixEnd + 1);
+        m_s.intervals.push_back({ix, ixEnd + 1});
         if (ix == ixEnd || xb == xa) {
             const double mid = (xa + xb) * 0.5 - ix;
             acc[ix] += static_cast<float>(dy * (1 - mid));
@@ -167,17 +208,20 @@ private:
         }
     }
 
-    // One edge's part within the row band, split where it crosses x = 0 and x = w so that the
-    // parts outside become vertical runs on the border (left ones still cover the row).
-    void AccumulateClipped(double xa, double ya, double xb, double yb, int& lo, int& hi) {
+    // One edge's part within a row band, split where it crosses x = 0 and x = w; the parts
+    // outside become vertical runs on the border (those on the left still cover the row).
+    void AccumulateClipped(double xa, double ya, double xb, double yb) {
         const double w = m_w;
-        double xs[4] = {xa, 0, 0, xb}, ys[4] = {ya, 0, 0, yb};
+        if (xa >= 0 && xa <= w && xb >= 0 && xb <= w) {
+            Accumulate(xa, ya, xb, yb);
+            return;
+        }
+        double xs[4] = {xa, 0, 0, 0}, ys[4] = {ya, 0, 0, 0};
         int n = 1;
         auto split = [&](double bound) {
             if ((xa < bound && xb > bound) || (xa > bound && xb < bound)) {
-                const double t = (bound - xa) / (xb - xa);
                 xs[n] = bound;
-                ys[n] = ya + (yb - ya) * t;
+                ys[n] = ya + (yb - ya) * ((bound - xa) / (xb - xa));
                 ++n;
             }
         };
@@ -191,95 +235,116 @@ private:
         xs[n] = xb;
         ys[n] = yb;
         for (int i = 0; i < n; ++i)
-            Accumulate(Clamp(xs[i], 0, w), ys[i], Clamp(xs[i + 1], 0, w), ys[i + 1], lo, hi);
+            Accumulate(Clamp(xs[i], 0, w), ys[i], Clamp(xs[i + 1], 0, w), ys[i + 1]);
     }
 
-    void RowAntiAliased(int y, const std::vector<const Edge*>& active, ARGB color, FillRule rule) {
-        int lo = m_w, hi = -1;
-        for (const Edge* e : active) {
-            const double ya = std::max(e->y0, static_cast<double>(y));
-            const double yb = std::min(e->y1, static_cast<double>(y + 1));
-            if (ya >= yb) continue;
-            const double xa = XAt(*e, ya), xb = XAt(*e, yb);
-            const double sa = (ya - y) * e->dir, sb = (yb - y) * e->dir;
-            AccumulateClipped(xa, sa, xb, sb, lo, hi);
+    void RowExact(int y, ARGB color, FillRule rule) {
+        m_s.intervals.clear();
+        const double top = y, bottom = y + 1;
+        for (const Edge* e : m_s.active) {
+            const double ya = std::max(e->y0, top), yb = std::min(e->y1, bottom);
+            if (!(ya < yb)) continue;
+            AccumulateClipped(e->XAt(ya), (ya - top) * e->dir, e->XAt(yb), (yb - top) * e->dir);
         }
-        if (hi < lo) return;
-        // Cells up to hi were touched; only those inside the picture are drawn.
-        const int last = std::min(hi, m_w - 1);
-        const uint32_t alpha = color >> 24;
+        auto& iv = m_s.intervals;
+        if (iv.empty()) return;
+        std::sort(iv.begin(), iv.end(), [](const Interval& a, const Interval& b) { return a.lo < b.lo; });
+        // Merge touching intervals; between them the coverage is the constant running sum.
+        size_t m = 0;
+        for (size_t i = 1; i < iv.size(); ++i) {
+            if (iv[i].lo <= iv[m].hi + 1) iv[m].hi = std::max(iv[m].hi, iv[i].hi);
+            else iv[++m] = iv[i];
+        }
+        iv.resize(m + 1);
+
+        float* acc = m_s.cells.data();
+        uint32_t* row = m_dst.Row(y);
+        const uint32_t rgb = color & 0xFFFFFF, alpha = color >> 24;
         float sum = 0;
-        uint8_t* cov = m_alpha.data();
-        for (int x = lo; x <= last; ++x) {
-            sum += m_cover[static_cast<size_t>(x)];
-            float v = std::fabs(sum);
-            if (rule == FillRule::EvenOdd) {
-                v = std::fmod(v, 2.0f);
-                if (v > 1) v = 2 - v;
-            } else if (v > 1) {
-                v = 1;
+        for (size_t i = 0; i < iv.size(); ++i) {
+            if (i > 0) {
+                const int gapLo = iv[i - 1].hi + 1, gapHi = std::min(iv[i].lo, m_w);
+                if (gapLo < gapHi)
+                    BlendSpan(row + gapLo, gapHi - gapLo, rgb, Div255(CoverageToByte(sum, rule) * alpha));
             }
-            cov[x] = static_cast<uint8_t>(v * 255.0f + 0.5f);
+            const int hi = iv[i].hi, last = std::min(hi, m_w - 1);
+            int x = iv[i].lo;
+            for (; x <= last; ++x) {
+                sum += acc[x];
+                acc[x] = 0;
+                row[x] = BlendPixel(row[x], rgb, Div255(CoverageToByte(sum, rule) * alpha));
+            }
+            for (; x <= hi; ++x) acc[x] = 0;  // beyond the right edge: only clear
         }
-        std::fill(m_cover.begin() + lo, m_cover.begin() + hi + 1, 0.0f);
-        if (last < lo) return;
-        BlendCoverage(y, lo, last + 1, color & 0xFFFFFF, alpha);
     }
 
-    void RowAliased(int y, const std::vector<const Edge*>& active, ARGB color, FillRule rule) {
+    void RowSampled(int y, ARGB color, FillRule rule) {
+        constexpr int kSubRows = 16;
+        constexpr float kWeight = 1.0f / kSubRows;
+        float* acc = m_s.cells.data();
+        const double w = m_w;
+        int lo = m_w, hi = -1;
+        for (int k = 0; k < kSubRows; ++k) {
+            const double ys = y + (k + 0.5) / kSubRows;
+            auto& cr = m_s.crossings;
+            cr.clear();
+            for (const Edge* e : m_s.active)
+                if (e->y0 <= ys && ys < e->y1) cr.push_back({e->XAt(ys), e->dir});
+            std::sort(cr.begin(), cr.end(), [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+            int winding = 0;
+            for (size_t i = 0; i + 1 < cr.size(); ++i) {
+                winding += rule == FillRule::EvenOdd ? 1 : cr[i].dir;
+                if (rule == FillRule::EvenOdd ? (winding & 1) == 0 : winding == 0) continue;
+                const double a = Clamp(cr[i].x, 0, w), b = Clamp(cr[i + 1].x, 0, w);
+                if (!(a < b)) continue;
+                const int ia = static_cast<int>(a), ib = static_cast<int>(b);
+                lo = std::min(lo, ia);
+                hi = std::max(hi, std::min(ib, m_w - 1));
+                if (ia == ib) {
+                    acc[ia] += static_cast<float>(b - a) * kWeight;
+                    continue;
+                }
+                acc[ia] += static_cast<float>(ia + 1 - a) * kWeight;
+                for (int x = ia + 1; x < ib; ++x) acc[x] += kWeight;
+                acc[ib] += static_cast<float>(b - ib) * kWeight;
+            }
+        }
+        uint32_t* row = m_dst.Row(y);
+        for (int x = lo; x <= hi; ++x) {
+            const uint32_t c = static_cast<uint32_t>(std::min(acc[x], 1.0f) * 255.0f + 0.5f);
+            acc[x] = 0;
+            row[x] = BlendPixel(row[x], color & 0xFFFFFF, Div255(c * (color >> 24)));
+        }
+        acc[m_w] = 0;
+    }
+
+    void RowAliased(int y, ARGB color, FillRule rule) {
         const double yc = y + 0.5;
-        m_crossings.clear();
-        for (const Edge* e : active)
-            if (e->y0 <= yc && yc < e->y1) m_crossings.push_back({XAt(*e, yc), e->dir});
-        if (m_crossings.empty()) return;
-        std::sort(m_crossings.begin(), m_crossings.end(),
-                  [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
+        auto& cr = m_s.crossings;
+        cr.clear();
+        for (const Edge* e : m_s.active)
+            if (e->y0 <= yc && yc < e->y1) cr.push_back({e->XAt(yc), e->dir});
+        if (cr.empty()) return;
+        std::sort(cr.begin(), cr.end(), [](const Crossing& a, const Crossing& b) { return a.x < b.x; });
         int winding = 0;
         uint32_t* row = m_dst.Row(y);
-        for (size_t i = 0; i + 1 < m_crossings.size(); ++i) {
-            winding += rule == FillRule::EvenOdd ? 1 : m_crossings[i].dir;
-            const bool inside = rule == FillRule::EvenOdd ? (winding & 1) != 0 : winding != 0;
-            if (!inside) continue;
-            // Pixels whose centre lies in [xa, xb).
-            const int x0 = static_cast<int>(std::ceil(Clamp(m_crossings[i].x - 0.5, 0, m_w)));
-            const int x1 = static_cast<int>(std::ceil(Clamp(m_crossings[i + 1].x - 0.5, 0, m_w)));
+        for (size_t i = 0; i + 1 < cr.size(); ++i) {
+            winding += rule == FillRule::EvenOdd ? 1 : cr[i].dir;
+            if (rule == FillRule::EvenOdd ? (winding & 1) == 0 : winding == 0) continue;
+            // Pixels whose centre lies in (xa, xb].
+            const int x0 = static_cast<int>(std::floor(Clamp(cr[i].x - 0.5, -1, m_w - 1))) + 1;
+            const int x1 = static_cast<int>(std::floor(Clamp(cr[i + 1].x - 0.5, -1, m_w - 1))) + 1;
             BlendSpan(row + x0, x1 - x0, color & 0xFFFFFF, color >> 24);
         }
     }
 
-    // Blends the row's coverage bytes over [x0, x1): full-coverage runs as constant spans.
-    void BlendCoverage(int y, int x0, int x1, uint32_t rgb, uint32_t alpha) {
-        uint32_t* row = m_dst.Row(y);
-        const uint8_t* cov = m_alpha.data();
-        int x = x0;
-        while (x < x1) {
-            if (cov[x] == 255) {
-                int e = x + 1;
-                while (e < x1 && cov[e] == 255) ++e;
-                BlendSpan(row + x, e - x, rgb, alpha);
-                x = e;
-            } else {
-                row[x] = BlendPixel(row[x], rgb, Div255(cov[x] * alpha));
-                ++x;
-            }
-        }
-    }
-
-    struct Crossing {
-        double x;
-        int dir;
-    };
-
     Picture& m_dst;
     int m_w, m_h;
-    std::vector<Edge> m_edges;
-    std::vector<float> m_cover;
-    std::vector<uint8_t> m_alpha;
-    std::vector<Crossing> m_crossings;
+    Scratch& m_s;
 };
 
-// Intersection of rect with the picture, as [x0, x1) x [y0, y1) in 64 bits so that
-// x + width cannot overflow.
+// Intersection of rect with the picture as [x0, x1) x [y0, y1); 64-bit so that x + width
+// cannot overflow.
 bool ClipRect(const Picture& dst, const RectI& r, int& x0, int& y0, int& x1, int& y1) {
     if (dst.IsNull() || r.width <= 0 || r.height <= 0) return false;
     const int64_t l = std::max<int64_t>(r.x, 0);
@@ -293,6 +358,41 @@ bool ClipRect(const Picture& dst, const RectI& r, int& x0, int& y0, int& x1, int
     y1 = static_cast<int>(b);
     return true;
 }
+
+// A mirrored-repeat gradient as a table over one period: position t in [0, 2) is held as a
+// 32-bit fraction of the period, so stepping along a row is one wrapping integer add.
+class GradientTable {
+public:
+    static constexpr int kBits = 12;  // table entries per half period
+
+    GradientTable(ARGB c1, ARGB c2) {
+        for (int i = 0; i <= (1 << kBits); ++i) {
+            const double t = static_cast<double>(i) / (1 << kBits);
+            uint32_t c = 0;
+            for (int k = 0; k < 32; k += 8) {
+                const double a = (c1 >> k) & 0xFF, b = (c2 >> k) & 0xFF;
+                c |= static_cast<uint32_t>(std::lround(a + (b - a) * t)) << k;
+            }
+            m_colors[static_cast<size_t>(i)] = c;
+        }
+    }
+
+    // t (in units of the segment) as a fraction of the period 2.
+    static uint32_t Phase(double t) {
+        double f = std::fmod(t, 2.0);
+        if (!std::isfinite(f)) f = 0;
+        if (f < 0) f += 2.0;
+        return static_cast<uint32_t>(static_cast<uint64_t>(std::llround(f * 2147483648.0)) & 0xFFFFFFFFu);
+    }
+
+    uint32_t At(uint32_t phase) const {
+        const uint32_t m = phase <= 0x80000000u ? phase : 0u - phase;  // mirror the second half
+        return m_colors[(m + (1u << (30 - kBits))) >> (31 - kBits)];
+    }
+
+private:
+    uint32_t m_colors[(1 << kBits) + 1];
+};
 
 }  // namespace
 
@@ -308,97 +408,169 @@ void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2
     if (!ClipRect(dst, rect, x0, y0, x1, y1)) return;
     const double dx = p2.x - p1.x, dy = p2.y - p1.y;
     const double len2 = dx * dx + dy * dy;
-    // A gradient without a direction is undefined: nothing is drawn.
-    if (!(len2 > 0) || !std::isfinite(len2)) return;
-    const double ux = dx / len2, uy = dy / len2;
-    int a1[4], a2[4];
-    for (int k = 0; k < 4; ++k) {
-        a1[k] = static_cast<int>((c1 >> (8 * k)) & 0xFF);
-        a2[k] = static_cast<int>((c2 >> (8 * k)) & 0xFF);
-    }
+    // A gradient without a direction has no defined colours: nothing is drawn.
+    if (!(len2 > 0) || !std::isfinite(len2) || !std::isfinite(p1.x) || !std::isfinite(p1.y)) return;
+    const double ux = dx / len2, uy = dy / len2;  // t per pixel step in x and y
+    const GradientTable table(c1, c2);
+    const bool opaque = (c1 >> 24) == 255 && (c2 >> 24) == 255;
+    const uint32_t step = GradientTable::Phase(ux);
+    std::vector<uint32_t> colors(static_cast<size_t>(x1 - x0));
     for (int y = y0; y < y1; ++y) {
-        uint32_t* row = dst.Row(y);
-        for (int x = x0; x < x1; ++x) {
-            double t = (x + 0.5 - p1.x) * ux + (y + 0.5 - p1.y) * uy;
-            // Tile and flip: period 2, second half mirrored.
-            t = std::fabs(std::fmod(t, 2.0));
-            if (t > 1) t = 2 - t;
-            uint32_t c = 0;
-            for (int k = 0; k < 4; ++k) {
-                const double v = a1[k] + (a2[k] - a1[k]) * t;
-                c |= static_cast<uint32_t>(Clamp(std::floor(v + 0.5), 0, 255)) << (8 * k);
+        uint32_t* row = dst.Row(y) + x0;
+        if (uy == 0 && y > y0) {
+            // Constant down the columns: the first row's colours serve every row.
+        } else {
+            uint32_t phase = GradientTable::Phase((x0 + 0.5 - p1.x) * ux + (y + 0.5 - p1.y) * uy);
+            for (uint32_t& c : colors) {
+                c = table.At(phase);
+                phase += step;
             }
-            row[x] = BlendPixel(row[x], c & 0xFFFFFF, c >> 24);
+        }
+        if (opaque) {
+            std::memcpy(row, colors.data(), colors.size() * 4);
+        } else {
+            for (size_t i = 0; i < colors.size(); ++i)
+                row[i] = BlendPixel(row[i], colors[i] & 0xFFFFFF, colors[i] >> 24);
         }
     }
 }
 
 namespace {
 
-void FillPolygonRule(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias) {
-    if (dst.IsNull() || !points || count < 3) return;
-    Rasterizer r(dst);
+double SignedArea(const std::vector<PointF>& p) {
+    double a = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const PointF& u = p[i];
+        const PointF& v = p[(i + 1) % p.size()];
+        a += u.x * v.y - v.x * u.y;
+    }
+    return a / 2;
+}
+
+void AddOriented(Rasterizer& r, std::vector<PointF> p, bool positive) {
+    const double a = SignedArea(p);
+    if (a == 0) return;
+    if ((a > 0) != positive) std::reverse(p.begin(), p.end());
+    r.AddPolygon(p.data(), p.size());
+}
+
+// The stroke of a convex polygon with a 1-pixel pen and bevelled corners is the region between
+// two convex polygons: the outline pushed out by half a pixel (corners cut) and pulled in by
+// half a pixel. Exact area coverage of "outer minus inner" then blends every pixel once.
+// Returns false when the points do not make a convex polygon.
+bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
+    std::vector<PointF> p;
+    p.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        const PointI& a = points[i];
-        const PointI& b = points[(i + 1) % count];
-        r.AddEdge(a.x, a.y, b.x, b.y);
+        const PointF q{static_cast<double>(points[i].x), static_cast<double>(points[i].y)};
+        if (p.empty() || q.x != p.back().x || q.y != p.back().y) p.push_back(q);
     }
-    r.Fill(color, FillRule::EvenOdd, antiAlias);
-}
-
-// Adds polygon p to r with positive orientation, so that a nonzero union counts it once.
-void AddOriented(Rasterizer& r, PointF* p, size_t n) {
-    double area = 0;
+    while (p.size() > 1 && p.front().x == p.back().x && p.front().y == p.back().y) p.pop_back();
+    if (p.size() < 3) return false;
+    const size_t n = p.size();
+    const double area = SignedArea(p);
+    if (area == 0) return false;
+    const double sign = area > 0 ? 1 : -1;
+    // Every corner must turn the same way, and the turns must add up to one revolution.
+    double turning = 0;
+    std::vector<PointF> inward(n);  // half-pixel inward normal of edge i (p[i] -> p[i+1])
     for (size_t i = 0; i < n; ++i) {
-        const PointF& a = p[i];
-        const PointF& b = p[(i + 1) % n];
-        area += a.x * b.y - b.x * a.y;
+        const PointF &a = p[i], &b = p[(i + 1) % n], &c = p[(i + 2) % n];
+        const double ex = b.x - a.x, ey = b.y - a.y, fx = c.x - b.x, fy = c.y - b.y;
+        const double cross = ex * fy - ey * fx;
+        if (cross * sign <= 0) return false;
+        turning += std::atan2(cross, ex * fx + ey * fy);
+        const double len = std::hypot(ex, ey);
+        inward[i] = {-ey / len * 0.5 * sign, ex / len * 0.5 * sign};
     }
-    if (area == 0) return;
-    if (area < 0) std::reverse(p, p + n);
-    r.AddPolygon(p, n);
+    if (std::fabs(std::fabs(turning) - 2 * std::numbers::pi) > 1e-3) return false;
+
+    std::vector<PointF> outer;
+    outer.reserve(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        const PointF& v = p[(i + 1) % n];  // corner between edge i and edge i + 1
+        const PointF n1 = inward[i], n2 = inward[(i + 1) % n];
+        outer.push_back({v.x - n1.x, v.y - n1.y});
+        outer.push_back({v.x - n2.x, v.y - n2.y});
+    }
+    AddOriented(r, outer, true);
+
+    // Inner polygon: the edges moved inwards, meeting where neighbouring ones cross. If any
+    // edge turns round, the pen covers the whole inside.
+    std::vector<PointF> inner(n);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t j = (i + 1) % n;
+        const PointF a{p[i].x + inward[i].x, p[i].y + inward[i].y};
+        const PointF d{p[j].x - p[i].x, p[j].y - p[i].y};
+        const PointF b{p[j].x + inward[j].x, p[j].y + inward[j].y};
+        const PointF e{p[(j + 1) % n].x - p[j].x, p[(j + 1) % n].y - p[j].y};
+        const double den = d.x * e.y - d.y * e.x;
+        const double t = ((b.x - a.x) * e.y - (b.y - a.y) * e.x) / den;
+        inner[j] = {a.x + d.x * t, a.y + d.y * t};
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const PointF& a = inner[i];
+        const PointF& b = inner[(i + 1) % n];
+        const double dot = (b.x - a.x) * (p[(i + 1) % n].x - p[i].x) + (b.y - a.y) * (p[(i + 1) % n].y - p[i].y);
+        if (!(dot > 0)) {
+            if (n == 3) return true;  // a thin triangle: no hole
+            return false;
+        }
+    }
+    AddOriented(r, inner, false);
+    return true;
 }
 
-}  // namespace
-
-void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias) {
-    FillPolygonRule(dst, points, count, color, antiAlias);
-}
-
-void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias) {
-    if (dst.IsNull() || !points || count < 2) return;
-    // The stroke is the union of one quad per edge (the segment widened by half a pixel to
-    // each side) and a bevel at each corner, filled once with the nonzero rule.
-    Rasterizer r(dst);
+// Any other outline: the union of one quad per edge and a bevel at each corner.
+void AddStrokeUnion(Rasterizer& r, const PointI* points, size_t count) {
     std::vector<PointF> normals(count);
     std::vector<bool> valid(count);
     for (size_t i = 0; i < count; ++i) {
         const PointI& a = points[i];
         const PointI& b = points[(i + 1) % count];
         const double dx = static_cast<double>(b.x) - a.x, dy = static_cast<double>(b.y) - a.y;
-        const double len = std::sqrt(dx * dx + dy * dy);
+        const double len = std::hypot(dx, dy);
         valid[i] = len > 0;
         if (!valid[i]) continue;
-        normals[i] = {-dy / len * 0.5, dx / len * 0.5};
-        const PointF n = normals[i];
-        PointF quad[4] = {{a.x + n.x, a.y + n.y}, {b.x + n.x, b.y + n.y},
-                          {b.x - n.x, b.y - n.y}, {a.x - n.x, a.y - n.y}};
-        AddOriented(r, quad, 4);
+        const PointF n{-dy / len * 0.5, dx / len * 0.5};
+        normals[i] = n;
+        AddOriented(r, {{a.x + n.x, a.y + n.y}, {b.x + n.x, b.y + n.y}, {b.x - n.x, b.y - n.y}, {a.x - n.x, a.y - n.y}},
+                    true);
     }
     for (size_t i = 0; i < count; ++i) {
-        // Corner at the end of edge i; skip over zero-length edges to the next real one.
         if (!valid[i]) continue;
         size_t j = (i + 1) % count;
         while (j != i && !valid[j]) j = (j + 1) % count;
         if (j == i) continue;
-        const PointI& v = points[(i + 1) % count];
+        const PointF v{static_cast<double>(points[(i + 1) % count].x), static_cast<double>(points[(i + 1) % count].y)};
         const PointF n1 = normals[i], n2 = normals[j];
-        PointF outer[3] = {{double(v.x), double(v.y)}, {v.x + n1.x, v.y + n1.y}, {v.x + n2.x, v.y + n2.y}};
-        PointF inner[3] = {{double(v.x), double(v.y)}, {v.x - n1.x, v.y - n1.y}, {v.x - n2.x, v.y - n2.y}};
-        AddOriented(r, outer, 3);
-        AddOriented(r, inner, 3);
+        AddOriented(r, {v, {v.x + n1.x, v.y + n1.y}, {v.x + n2.x, v.y + n2.y}}, true);
+        AddOriented(r, {v, {v.x - n1.x, v.y - n1.y}, {v.x - n2.x, v.y - n2.y}}, true);
     }
-    r.Fill(color, FillRule::NonZero, antiAlias);
+}
+
+}  // namespace
+
+void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias) {
+    if (dst.IsNull() || !points || count < 3) return;
+    Rasterizer r(dst);
+    for (size_t i = 0; i < count; ++i) {
+        const PointI& a = points[i];
+        const PointI& b = points[i + 1 < count ? i + 1 : 0];
+        r.AddEdge(a.x, a.y, b.x, b.y);
+    }
+    r.Fill(color, FillRule::EvenOdd, antiAlias ? Coverage::ExactArea : Coverage::Aliased);
+}
+
+void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias) {
+    if (dst.IsNull() || !points || count < 2) return;
+    Rasterizer r(dst);
+    if (AddConvexStroke(r, points, count)) {
+        r.Fill(color, FillRule::NonZero, antiAlias ? Coverage::ExactArea : Coverage::Aliased);
+        return;
+    }
+    AddStrokeUnion(r, points, count);
+    r.Fill(color, FillRule::NonZero, antiAlias ? Coverage::Sampled : Coverage::Aliased);
 }
 
 namespace {
@@ -410,8 +582,8 @@ struct Contribution {
     float coverage = 0;          // fraction of the destination pixel inside the rectangle
 };
 
-// Builds the per-destination-pixel weights along one axis for source [s0, s0 + sn) drawn into
-// destination [d0, d0 + dn), destination pixels [from, to).
+// Weights per destination pixel along one axis for source [s0, s0 + sn) drawn onto destination
+// [d0, d0 + dn), for destination pixels [from, to).
 std::vector<Contribution> AxisContributions(int s0, int sn, double d0, double dn, int from, int to) {
     std::vector<Contribution> out(static_cast<size_t>(to - from));
     const double scale = dn / sn;  // destination pixels per source pixel
@@ -430,19 +602,19 @@ std::vector<Contribution> AxisContributions(int s0, int sn, double d0, double dn
             if (j + 1 < sn && f > 0) c.weights = {static_cast<float>(1 - f), static_cast<float>(f)};
             else c.weights = {1.0f};
         } else {
-            // Reducing: average of the source pixels by their overlap with [sa, sb).
+            // Reducing: the source pixels weighted by their overlap with [sa, sb).
             const int j0 = static_cast<int>(Clamp(std::floor(sa), 0, sn - 1));
             const int j1 = static_cast<int>(Clamp(std::ceil(sb), j0 + 1, sn));
             c.first = s0 + j0;
             double total = 0;
             for (int j = j0; j < j1; ++j) {
-                const double ov = std::min<double>(j + 1, sb) - std::max<double>(j, sa);
-                c.weights.push_back(static_cast<float>(std::max(0.0, ov)));
-                total += std::max(0.0, ov);
+                const double ov = std::max(0.0, std::min<double>(j + 1, sb) - std::max<double>(j, sa));
+                c.weights.push_back(static_cast<float>(ov));
+                total += ov;
             }
             if (total <= 0) {
-                c.weights.assign(1, 1.0f);
-                c.weights.resize(static_cast<size_t>(j1 - j0), 0.0f);
+                std::fill(c.weights.begin(), c.weights.end(), 0.0f);
+                c.weights[0] = 1;
                 total = 1;
             }
             for (float& w : c.weights) w = static_cast<float>(w / total);
@@ -458,8 +630,8 @@ void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const R
     if (dst.IsNull() || src.IsNull()) return;
     if (!(opacity > 0)) return;
     opacity = std::min(opacity, 1.0f);
-    // Source rectangle within the source picture; a part outside it shrinks the destination
-    // in proportion.
+    // The source rectangle within the source picture; a part outside it shrinks the
+    // destination in proportion.
     const int64_t sx0 = std::max<int64_t>(srcRect.x, 0), sy0 = std::max<int64_t>(srcRect.y, 0);
     const int64_t sx1 = std::min<int64_t>(int64_t{srcRect.x} + srcRect.width, src.Width());
     const int64_t sy1 = std::min<int64_t>(int64_t{srcRect.y} + srcRect.height, src.Height());
@@ -470,6 +642,7 @@ void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const R
     const double kx = dstRect.width / srcRect.width, ky = dstRect.height / srcRect.height;
     const double dx0 = dstRect.x + (sx0 - srcRect.x) * kx, dx1 = dstRect.x + (sx1 - srcRect.x) * kx;
     const double dy0 = dstRect.y + (sy0 - srcRect.y) * ky, dy1 = dstRect.y + (sy1 - srcRect.y) * ky;
+    if (!std::isfinite(dx0 + dx1 + dy0 + dy1)) return;
     const int px0 = static_cast<int>(std::floor(Clamp(dx0, 0, dst.Width())));
     const int px1 = static_cast<int>(std::ceil(Clamp(dx1, 0, dst.Width())));
     const int py0 = static_cast<int>(std::floor(Clamp(dy0, 0, dst.Height())));
@@ -479,15 +652,14 @@ void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const R
     const auto cols = AxisContributions(static_cast<int>(sx0), sw, dx0, dx1 - dx0, px0, px1);
     const auto rows = AxisContributions(static_cast<int>(sy0), sh, dy0, dy1 - dy0, py0, py1);
 
-    // Source columns any destination column reads.
-    int cFirst = INT32_MAX, cLast = -1;
+    int cFirst = INT32_MAX, cLast = -1;  // source columns any destination column reads
     for (const Contribution& c : cols) {
         if (c.weights.empty()) continue;
         cFirst = std::min(cFirst, c.first);
         cLast = std::max(cLast, c.first + static_cast<int>(c.weights.size()) - 1);
     }
     if (cLast < cFirst) return;
-    // Averages premultiplied colours so that transparent pixels do not darken their neighbours.
+    // Premultiplied averages, so that transparent pixels do not darken their neighbours.
     std::vector<float> line(static_cast<size_t>(cLast - cFirst + 1) * 4);
     for (int y = py0; y < py1; ++y) {
         const Contribution& rc = rows[static_cast<size_t>(y - py0)];

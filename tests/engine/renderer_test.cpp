@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "painter_reference.h"
+#include "picture_compare.h"
+#include "renderer.h"
+
+namespace {
+
+constexpr COLORREF kColor1 = RGBColor(250, 40, 10);
+constexpr COLORREF kColor2 = RGBColor(20, 90, 240);
+
+ImageSettings Settings(int w, int h, int mode = 0) {
+    ImageSettings s = DefaultSettings();
+    s.nWidth = w;
+    s.nHeight = h;
+    s.nBackMode = mode;
+    s.crBackColor = RGBColor(60, 160, 90);
+    s.crGradColor1 = kColor1;
+    s.crGradColor2 = kColor2;
+    return s;
+}
+
+uint32_t Opaque(COLORREF c) { return MakeArgb(c, 255); }
+
+// Background colour lerped towards black by alpha a / 255.
+uint32_t Shaded(COLORREF c, double a) {
+    const double k = 1 - a / 255;
+    return MakeArgb(RGBColor(int(std::lround(GetRValue(c) * k)), int(std::lround(GetGValue(c) * k)),
+                             int(std::lround(GetBValue(c) * k))),
+                    255);
+}
+
+void ExpectAllOpaque(const Picture& p) {
+    for (size_t i = 0; i < p.PixelCount(); ++i) ASSERT_EQ(p.Pixels()[i] >> 24, 0xFFu) << "pixel " << i;
+}
+
+TEST(RenderPicture, MatchesQPainterReference) {
+    struct Case {
+        const char* name;
+        int w, h, mode, polySize, lineOpacity;
+        int tolerance;
+    };
+    const Case cases[] = {
+        {"default shade", 320, 200, 0, 40, 0, 4},
+        {"narrow shade", 250, 160, 0, 30, 0, 4},
+        {"diagonal gradient", 300, 220, 5, 50, 0, 4},
+        {"outlined", 300, 200, 2, 60, 100, 4},
+    };
+    for (const Case& c : cases) {
+        ImageSettings s = Settings(c.w, c.h, c.mode);
+        s.nPolySize = c.polySize;
+        s.nLineOpacity = c.lineOpacity;
+        PolygonMesh mesh;
+        ASSERT_EQ(GenerateMesh(s, mesh, 1234), MeshResult::Ok);
+        const Picture got = RenderPicture(s, mesh, nullptr);
+        ASSERT_FALSE(got.IsNull());
+        // QPainter over-covers a pixel or two at outline corners (see the outline tests).
+        const int corners = c.lineOpacity > 0 ? 3 * mesh.nTriangleCount : 0;
+        EXPECT_TRUE(PicturesMatch(got, PainterRender(s, mesh, nullptr, false), c.tolerance, corners))
+            << c.name;
+        ExpectAllOpaque(got);
+    }
+}
+
+TEST(RenderPicture, GradientModesPutTheirColoursWhereTheyBelong) {
+    struct Probe {
+        int x, y;
+        uint32_t want;
+    };
+    struct Case {
+        int mode, w, h;
+        std::vector<Probe> probes;
+    };
+    const uint32_t c1 = Opaque(kColor1), c2 = Opaque(kColor2);
+    const Case cases[] = {
+        {1, 1920, 1080, {{0, 5, c1}, {1919, 5, c2}}},
+        {2, 1920, 1080, {{0, 500, c1}, {959, 500, c2}, {960, 500, c2}, {1919, 500, c1}}},
+        {3, 1920, 1080, {{7, 0, c1}, {7, 1079, c2}}},
+        {4, 1920, 1080, {{100, 0, c1}, {100, 539, c2}, {100, 540, c2}, {100, 1079, c1}}},
+        {5, 1920, 1080, {{0, 0, c1}, {1919, 1079, c2}}},
+        {6, 1920, 1080, {{0, 1079, c1}, {1919, 0, c2}}},
+    };
+    const PolygonMesh none;
+    for (const Case& c : cases) {
+        const Picture p = RenderPicture(Settings(c.w, c.h, c.mode), none, nullptr);
+        for (const Probe& pr : c.probes)
+            EXPECT_LE(ChannelDiff(p.Pixel(pr.x, pr.y), pr.want), 2)
+                << "mode " << c.mode << " at (" << pr.x << ", " << pr.y << "): got "
+                << Hex(p.Pixel(pr.x, pr.y)) << ", want " << Hex(pr.want);
+    }
+}
+
+TEST(RenderPicture, SolidModeShadesBothSidesAndUnknownModesDrawLikeIt) {
+    const PolygonMesh none;
+    struct Case {
+        int w;
+        double alpha;
+    };
+    for (const Case c : {Case{1920, 120}, Case{300, 120}, Case{299, 80}}) {
+        const ImageSettings s = Settings(c.w, 40);
+        const Picture p = RenderPicture(s, none, nullptr);
+        const double edge = c.alpha * (1 - 0.5 / (c.w / 2));  // at the first pixel's centre
+        EXPECT_LE(ChannelDiff(p.Pixel(0, 10), Shaded(s.crBackColor, edge)), 1) << c.w;
+        EXPECT_LE(ChannelDiff(p.Pixel(c.w - 1, 10), Shaded(s.crBackColor, edge)), 1)
+            << c.w;
+        EXPECT_LE(ChannelDiff(p.Pixel(c.w / 2, 10), Opaque(s.crBackColor)), 1) << c.w;
+    }
+    const Picture solid = RenderPicture(Settings(400, 100, 0), none, nullptr);
+    for (int mode : {7, -1, 1000}) {
+        const Picture odd = RenderPicture(Settings(400, 100, mode), none, nullptr);
+        EXPECT_TRUE(std::equal(odd.Pixels(), odd.Pixels() + odd.PixelCount(), solid.Pixels()))
+            << "mode " << mode;
+    }
+}
+
+// A background picture in three vertical bands (red | green | blue) with a yellow top band
+// and a white bottom band, so that its placement shows at every edge.
+Picture BandedBackground(int w, int h, int edgeX, int edgeY) {
+    Picture b = Picture::Create(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = x < edgeX ? 0xFFFF0000 : x >= w - edgeX ? 0xFF0000FF : 0xFF00FF00;
+            if (y < edgeY) c = 0xFFFFFF00;
+            if (y >= h - edgeY) c = 0xFFFFFFFF;
+            b.Row(y)[x] = c;
+        }
+    return b;
+}
+
+TEST(RenderPicture, BackgroundPictureCoversTheFrameCentred) {
+    struct Probe {
+        int x, y;
+        uint32_t want;
+    };
+    struct Case {
+        int iw, ih, edgeX, edgeY;
+        std::vector<Probe> probes;
+    };
+    // 1000 x 500: s = 2.16, drawn at (-120, 0), 2160 x 1080. Source x = 60 lands at 9.6,
+    // x = 940 at 1910.4, y = 10 at 21.6 and y = 490 at 1058.4.
+    // 800 x 600: s = 2.4, drawn at (0, -180), 1920 x 1440. Source y = 100 lands at 60,
+    // y = 500 at 1020, x = 10 at 24 and x = 790 at 1896.
+    const Case cases[] = {
+        {1000, 500, 60, 10,
+         {{6, 500, 0xFFFF0000}, {13, 500, 0xFF00FF00}, {1907, 500, 0xFF00FF00},
+          {1914, 500, 0xFF0000FF}, {960, 18, 0xFFFFFF00}, {960, 25, 0xFF00FF00},
+          {960, 1055, 0xFF00FF00}, {960, 1062, 0xFFFFFFFF}}},
+        {800, 600, 10, 100,
+         {{960, 0, 0xFFFFFF00}, {960, 57, 0xFFFFFF00}, {960, 64, 0xFF00FF00},
+          {960, 1017, 0xFF00FF00}, {960, 1024, 0xFFFFFFFF}, {960, 1079, 0xFFFFFFFF},
+          {21, 500, 0xFFFF0000}, {27, 500, 0xFF00FF00}, {1893, 500, 0xFF00FF00},
+          {1899, 500, 0xFF0000FF}}},
+    };
+    const PolygonMesh none;
+    for (const Case& c : cases) {
+        const Picture back = BandedBackground(c.iw, c.ih, c.edgeX, c.edgeY);
+        const Picture p = RenderPicture(Settings(1920, 1080, 1), none, &back);
+        for (const Probe& pr : c.probes)
+            EXPECT_EQ(p.Pixel(pr.x, pr.y), pr.want)
+                << c.iw << "x" << c.ih << " at (" << pr.x << ", " << pr.y << ")";
+        ExpectAllOpaque(p);
+    }
+    // Translucent parts let the layers below show through.
+    Picture half = FilledPicture(10, 10, 0x80FFFFFF);
+    const Picture p = RenderPicture(Settings(200, 100, 1), none, &half);
+    const Picture bare = RenderPicture(Settings(200, 100, 1), none, nullptr);
+    for (int x : {0, 100, 199}) {
+        const uint32_t under = bare.Pixel(x, 50);
+        uint32_t want = 0xFF000000;
+        for (int sh = 0; sh < 24; sh += 8)
+            want |= ((((under >> sh) & 0xFF) * 127 + 255 * 128 + 127) / 255) << sh;
+        EXPECT_LE(ChannelDiff(p.Pixel(x, 50), want), 1) << x;
+    }
+    ExpectAllOpaque(p);
+}
+
+// One 100 x 100 cell cut with d = 1: (TL, BL, TR) and (TL, TR, BR).
+PolygonMesh CrossedCell() {
+    PolygonMesh m;
+    m.pVertices = {{0, 0, 0, 0}, {100, 0, 100, 0}, {0, 100, 0, 100}, {100, 100, 100, 100}};
+    m.pTriangles = {{0, 2, 1, 100}, {0, 1, 3, 100}};
+    m.nVertexCount = 4;
+    m.nTriangleCount = 2;
+    return m;
+}
+
+TEST(RenderPicture, CrossedCellLeavesOneQuarterBareAndTintsOneTwice) {
+    ImageSettings s = Settings(100, 100, 3);
+    s.crPolyColor = RGBColor(0, 0, 0);
+    const Picture bare = RenderPicture(s, PolygonMesh{}, nullptr);
+    const Picture p = RenderPicture(s, CrossedCell(), nullptr);
+    auto tint = [](uint32_t c) {  // black at alpha 100 over c
+        uint32_t out = 0xFF000000;
+        for (int sh = 0; sh < 24; sh += 8) out |= ((((c >> sh) & 0xFF) * 155 + 127) / 255) << sh;
+        return out;
+    };
+    EXPECT_EQ(p.Pixel(50, 90), bare.Pixel(50, 90));                             // bottom quarter
+    EXPECT_LE(ChannelDiff(p.Pixel(10, 50), tint(bare.Pixel(10, 50))), 1);        // left: once
+    EXPECT_LE(ChannelDiff(p.Pixel(90, 50), tint(bare.Pixel(90, 50))), 1);        // right: once
+    EXPECT_LE(ChannelDiff(p.Pixel(50, 10), tint(tint(bare.Pixel(50, 10)))), 2);  // top: twice
+}
+
+TEST(RenderPicture, OutlinesOnlyWithPositiveOpacity) {
+    PolygonMesh m;
+    m.pVertices = {{10, 20, 10, 20}, {90, 20, 90, 20}, {50, 80, 50, 80}};
+    m.pTriangles = {{0, 1, 2, 40}};
+    m.nVertexCount = 3;
+    m.nTriangleCount = 1;
+    ImageSettings s = Settings(100, 100, 1);
+    s.crLineColor = RGBColor(255, 255, 255);
+    s.nLineOpacity = 0;
+    const Picture plain = RenderPicture(s, m, nullptr);
+    s.nLineOpacity = -5;
+    const Picture negative = RenderPicture(s, m, nullptr);
+    EXPECT_TRUE(std::equal(plain.Pixels(), plain.Pixels() + plain.PixelCount(), negative.Pixels()));
+    s.nLineOpacity = 100;
+    const Picture lined = RenderPicture(s, m, nullptr);
+    // The top edge at y = 20 covers half of row 19 (outside the triangle) with white.
+    const uint32_t under = plain.Pixel(50, 19);
+    uint32_t want = 0xFF000000;
+    for (int sh = 0; sh < 24; sh += 8) want |= ((((under >> sh) & 0xFF) + 255 + 1) / 2) << sh;
+    EXPECT_LE(ChannelDiff(lined.Pixel(50, 19), want), 2);
+    EXPECT_EQ(lined.Pixel(50, 50), plain.Pixel(50, 50));  // inside, away from the edges
+    EXPECT_EQ(lined.Pixel(5, 95), plain.Pixel(5, 95));    // outside
+}
+
+TEST(RenderPicture, SizesThatCannotBeHeldGiveNoPixels) {
+    const PolygonMesh none;
+    const size_t saved = Picture::MaxBytes();
+    Picture::SetMaxBytes(1 << 20);
+    const Picture big = RenderPicture(Settings(1920, 1080), none, nullptr);
+    Picture::SetMaxBytes(saved);
+    EXPECT_TRUE(big.IsNull());
+    EXPECT_EQ(big.LastStatus(), Status::OutOfMemory);
+    const int kMax = std::numeric_limits<int32_t>::max();
+    const Picture huge = RenderPicture(Settings(kMax, kMax), none, nullptr);
+    EXPECT_TRUE(huge.IsNull());
+    EXPECT_EQ(huge.LastStatus(), Status::OutOfMemory);
+    const Picture empty = RenderPicture(Settings(0, 100), none, nullptr);
+    EXPECT_TRUE(empty.IsNull());
+    // A one-pixel picture still renders.
+    const Picture one = RenderPicture(Settings(1, 1), none, nullptr);
+    ASSERT_FALSE(one.IsNull());
+    EXPECT_EQ(one.Pixel(0, 0) >> 24, 0xFFu);
+}
+
+}  // namespace
