@@ -15,7 +15,11 @@ namespace {
 CFacettaApp* s_pTheApp = nullptr;
 }
 
+// The icons live in a static library: their registration is not pulled in by itself.
+static void InitResources() { Q_INIT_RESOURCE(facetta); }
+
 CFacettaApp::CFacettaApp() : m_strCompanyKey(QStringLiteral("Quillmark")) {
+    InitResources();
     m_fnShiftHeld = [] {
         return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
     };
@@ -68,11 +72,11 @@ bool CFacettaApp::InitInstance(const QStringList& arguments) {
             break;
         }
     }
+    // Shown first: the tab area only activates windows while it is visible.
+    m_pMainFrame->show();
     if (strFile.isEmpty())
         m_pMainFrame->OnFileNew();
     else
         m_pMainFrame->OpenDocument(QFileInfo(strFile).fileName());
-
-    m_pMainFrame->show();
     return true;
 }

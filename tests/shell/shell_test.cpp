@@ -23,6 +23,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <ostream>
 #include <optional>
 
 #include "child_frame.h"
@@ -33,6 +34,9 @@
 #include "main_frame.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
+
+// Readable failure messages.
+void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
 
@@ -103,6 +107,15 @@ QStringList Items(QMenu* pMenu) {
         }
     }
     return items;
+}
+
+// The widget style under the look's style sheet.
+QString BaseStyleName() {
+    const QString strSheet = qApp->styleSheet();
+    qApp->setStyleSheet(QString());
+    const QString strName = QApplication::style()->name();
+    qApp->setStyleSheet(strSheet);
+    return strName;
 }
 
 QStringList Titles(const QList<CChildFrame*>& frames) {
@@ -429,7 +442,7 @@ TEST(ShellMainFrame, UnknownStoredLookFallsBackAndIsWrittenBack) {
         EXPECT_FALSE(p.frame->GetCommand(nId)->isChecked()) << nId;
     EXPECT_EQ(Store().value(QStringLiteral("Workspace/ApplicationLook")).toUInt(), 300u);
     // The 2007 family keeps drawing the window.
-    EXPECT_EQ(QApplication::style()->name(), QStringLiteral("fusion"));
+    EXPECT_EQ(BaseStyleName(), QStringLiteral("fusion"));
 }
 
 TEST(ShellLooks, EveryLookLooksDifferent) {
@@ -442,9 +455,9 @@ TEST(ShellLooks, EveryLookLooksDifferent) {
         windows << key;
         EXPECT_FALSE(qApp->styleSheet().contains(QLatin1Char('@'))) << nId;  // every colour filled
     }
-    EXPECT_EQ(QApplication::style()->name(), QStringLiteral("fusion"));
+    EXPECT_EQ(BaseStyleName(), QStringLiteral("fusion"));
     ApplyVisualLook(ID_LOOK_WIN2000);
-    EXPECT_EQ(QApplication::style()->name(), QStringLiteral("windows"));
+    EXPECT_EQ(BaseStyleName(), QStringLiteral("windows"));
 }
 
 TEST(ShellMainFrame, StatusBarShowsPromptsThenReady) {
