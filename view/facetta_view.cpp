@@ -55,7 +55,9 @@ CFacettaView::CFacettaView(CFacettaDoc* pDoc, QWidget* parent)
       m_fZoom(-1.0f),
       m_nDisplayWidth(0),
       m_nDisplayHeight(0),
-      m_pDoc(pDoc) {
+      m_pDoc(pDoc),
+      m_startTimer(this),
+      m_fadeTimer(this) {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -1,0 +1,398 @@
+// The preview view through the real widget: sizes and positions, timers and fade-in, taking
+// over settings, drawing and printing.
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "picture.h"
+#include "view_fixture.h"
+
+namespace {
+
+bool IsWhite(QRgb c) { return (c & 0xFFFFFF) == 0xFFFFFF; }
+
+int MaxChannelDiff(QRgb a, QRgb b) {
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                     std::abs(qBlue(a) - qBlue(b))});
+}
+
+QImage Grab(CFacettaView* view) {
+    return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+struct ScrollCase {
+    const char* name;
+    int pictureW, pictureH;
+    float zoom;
+    int clientW, clientH;
+    int displayW, displayH;
+    bool horizontalBar, verticalBar;
+};
+
+// Scroll-area size and draw position for fitted and zoomed pictures. With a scroll bar the
+// client shrinks by the bar, and everything is computed again for the smaller client.
+TEST_F(ViewTest, DisplaySizeScrollAreaAndDrawPosition) {
+    const ScrollCase cases[] = {
+        {"fit 800x600", 1920, 1080, -1.0f, 800, 600, 800, 450, false, false},
+        {"fit 800x300", 1920, 1080, -1.0f, 800, 300, 533, 300, false, false},
+        {"fit small picture", 300, 200, -1.0f, 800, 600, 300, 200, false, false},
+        {"zoom 50%", 1920, 1080, 0.5f, 800, 600, 960, 540, true, false},
+        {"zoom 100%", 1920, 1080, 1.0f, 800, 600, 1920, 1080, true, true},
+        {"zoom 200%", 400, 300, 2.0f, 800, 600, 800, 600, false, false},
+    };
+    for (const ScrollCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CFacettaView* view = MakeView(c.clientW, c.clientH);
+        Apply(view, [&](ImageSettings& s) {
+            s.nWidth = c.pictureW;
+            s.nHeight = c.pictureH;
+            s.nBackMode = kBackSolid;
+            s.crBackColor = RGBColor(200, 40, 40);
+        });
+        FinishFade(view);
+        view->m_fZoom = c.zoom;
+        view->UpdateScrollSizes(true);
+        QApplication::processEvents();
+
+        EXPECT_EQ(view->m_nDisplayWidth, c.displayW);
+        EXPECT_EQ(view->m_nDisplayHeight, c.displayH);
+        EXPECT_EQ(view->horizontalScrollBar()->isVisible(), c.horizontalBar);
+        EXPECT_EQ(view->verticalScrollBar()->isVisible(), c.verticalBar);
+        const QSize client = view->viewport()->size();
+        const QSize area(std::max(c.displayW, client.width()), std::max(c.displayH, client.height()));
+        EXPECT_EQ(view->GetScrollAreaSize(), area);
+        EXPECT_EQ(view->horizontalScrollBar()->maximum(), area.width() - client.width());
+        EXPECT_EQ(view->verticalScrollBar()->maximum(), area.height() - client.height());
+        EXPECT_EQ(view->horizontalScrollBar()->pageStep(), area.width() / 10);
+        const QRect expected((area.width() - c.displayW) / 2, (area.height() - c.displayH) / 2,
+                             c.displayW, c.displayH);
+        EXPECT_EQ(view->GetPictureRect(), expected);
+
+        // On screen: white around the picture, picture inside its rectangle.
+        if (!c.horizontalBar && !c.verticalBar) {
+            const QImage shot = Grab(view);
+            EXPECT_FALSE(IsWhite(shot.pixel(expected.left(), expected.top())));
+            EXPECT_FALSE(IsWhite(shot.pixel(expected.right(), expected.bottom())));
+            if (expected.left() > 0) {
+                EXPECT_TRUE(IsWhite(shot.pixel(expected.left() - 1, expected.center().y())));
+            }
+            if (expected.top() > 0) {
+                EXPECT_TRUE(IsWhite(shot.pixel(expected.center().x(), expected.top() - 1)));
+            }
+            if (expected.bottom() + 1 < shot.height()) {
+                EXPECT_TRUE(IsWhite(shot.pixel(expected.center().x(), expected.bottom() + 1)));
+            }
+        }
+    }
+}
+
+// The draw positions in the named cases.
+TEST_F(ViewTest, FittedPicturePositions) {
+    CFacettaView* view = MakeView(800, 600);
+    view->OnGeneratePreview();
+    EXPECT_EQ(view->GetPictureRect(), QRect(0, 75, 800, 450));
+    view->resize(800, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(view->GetPictureRect(), QRect(133, 0, 533, 300));
+    view->resize(800, 600);
+    Apply(view, [](ImageSettings& s) { s.nWidth = 300; s.nHeight = 200; });
+    EXPECT_EQ(view->GetPictureRect(), QRect(250, 200, 300, 200));
+}
+
+// Scrolling shows the matching part of the picture: at zoom 100% the screen pixels are the
+// picture's own.
+TEST_F(ViewTest, ScrolledViewShowsThePictureAtTheScrollPosition) {
+    CFacettaView* view = MakeView(400, 300);
+    Apply(view, [](ImageSettings& s) { s.nWidth = 1200; s.nHeight = 900; s.nLineOpacity = 100; });
+    FinishFade(view);
+    view->m_fZoom = 1.0f;
+    view->UpdateScrollSizes(true);
+    view->horizontalScrollBar()->setValue(500);
+    view->verticalScrollBar()->setValue(400);
+    QApplication::processEvents();
+    const QImage shot = Grab(view);
+    const Picture& pic = *view->m_pPicture;
+    int worst = 0;
+    for (int y = 0; y < shot.height(); y += 7)
+        for (int x = 0; x < shot.width(); x += 7)
+            worst = std::max(worst, MaxChannelDiff(shot.pixel(x, y), pic.Pixel(500 + x, 400 + y)));
+    EXPECT_EQ(worst, 0);
+}
+
+TEST_F(ViewTest, StartTimerPostsTheFirstGeneration) {
+    CFacettaView::s_bFirstView = true;
+    CFacettaView* first = MakeView();
+    CFacettaView* second = MakeView();
+    first->OnInitialUpdate();
+    second->OnInitialUpdate();
+    auto* t1 = first->findChild<QTimer*>(QStringLiteral("startTimer"));
+    auto* t2 = second->findChild<QTimer*>(QStringLiteral("startTimer"));
+    ASSERT_TRUE(t1 && t2);
+    EXPECT_TRUE(t1->isActive());
+    EXPECT_EQ(t1->interval(), 500);
+    EXPECT_EQ(t2->interval(), 100);
+    EXPECT_FALSE(CFacettaView::s_bFirstView);
+
+    // Until the first picture: the text, centred.
+    const QImage waiting = Grab(first);
+    QRect ink;
+    for (int y = 0; y < waiting.height(); ++y)
+        for (int x = 0; x < waiting.width(); ++x)
+            if (!IsWhite(waiting.pixel(x, y))) ink |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_NEAR(ink.center().x(), 400, 3);
+    EXPECT_NEAR(ink.center().y(), 300, 3);
+
+    // The tick only posts the command; the picture comes from the event loop.
+    first->OnTimer(CFacettaView::kStartTimer);
+    EXPECT_FALSE(t1->isActive());
+    EXPECT_FALSE(first->m_pPicture);
+    QApplication::processEvents();
+    ASSERT_TRUE(first->m_pPicture);
+    EXPECT_EQ(first->m_nFadeAlpha, 10);
+
+    // A settings change came first: the tick makes nothing more.
+    Apply(second, [](ImageSettings& s) { s.crPolyColor = RGBColor(0, 0, 255); });
+    const Picture* made = second->m_pPicture.get();
+    second->OnTimer(CFacettaView::kStartTimer);
+    QApplication::processEvents();
+    EXPECT_EQ(second->m_pPicture.get(), made);
+    EXPECT_FALSE(t2->isActive());
+}
+
+TEST_F(ViewTest, FirstPictureFadesInOnceOverTenTicks) {
+    CFacettaView* view = MakeView();
+    auto* fade = view->findChild<QTimer*>(QStringLiteral("fadeTimer"));
+    ASSERT_TRUE(fade);
+    EXPECT_EQ(view->m_nFadeAlpha, 0);
+    view->OnGeneratePreview();
+    EXPECT_TRUE(fade->isActive());
+    EXPECT_EQ(fade->interval(), 100);
+
+    // At level 10 the picture is a faint tint over white.
+    QApplication::processEvents();
+    const QPoint probe = view->GetPictureRect().center();
+    const QImage faint = Grab(view);
+
+    std::vector<int> levels{view->m_nFadeAlpha};
+    while (fade->isActive() && levels.size() < 20) {
+        view->OnTimer(CFacettaView::kFadeTimer);
+        levels.push_back(view->m_nFadeAlpha);
+        if (levels.size() == 4) {
+            // A regeneration during the fade does not restart it.
+            view->OnGeneratePreview();
+            EXPECT_EQ(view->m_nFadeAlpha, 85);
+        }
+    }
+    EXPECT_EQ(levels, (std::vector<int>{10, 35, 60, 85, 110, 135, 160, 185, 210, 235, 260}));
+    QApplication::processEvents();
+    const QImage full = Grab(view);
+    const QRgb f = full.pixel(probe), w = faint.pixel(probe);
+    for (int ch = 0; ch < 3; ++ch) {
+        const int fc = (f >> (8 * ch)) & 0xFF, wc = (w >> (8 * ch)) & 0xFF;
+        EXPECT_NEAR(wc, 255 - (255 - fc) * 10 / 255.0, 2.0) << "channel " << ch;
+    }
+
+    // Later pictures show at once.
+    view->OnGeneratePreview();
+    EXPECT_EQ(view->m_nFadeAlpha, 260);
+    EXPECT_FALSE(fade->isActive());
+}
+
+struct MeshCase {
+    const char* field;
+    void (*change)(ImageSettings&);
+    bool newMesh;
+};
+
+TEST_F(ViewTest, SettingsChangesKeepOrRebuildTheMesh) {
+    const MeshCase cases[] = {
+        {"polygon colour", [](ImageSettings& s) { s.crPolyColor = RGBColor(10, 20, 30); }, false},
+        {"background mode", [](ImageSettings& s) { s.nBackMode = kBackTopBottom; }, false},
+        {"background colour", [](ImageSettings& s) { s.crBackColor = RGBColor(1, 2, 3); }, false},
+        {"gradient colours", [](ImageSettings& s) { s.crGradColor2 = RGBColor(9, 9, 9); }, false},
+        {"outline", [](ImageSettings& s) { s.nLineOpacity = 80; s.crLineColor = 0; }, false},
+        {"quality", [](ImageSettings& s) { s.nQuality = 40; }, false},
+        {"width", [](ImageSettings& s) { s.nWidth = 1000; }, true},
+        {"height", [](ImageSettings& s) { s.nHeight = 700; }, true},
+        {"resolution", [](ImageSettings& s) { s.nResolution = 96; }, true},
+        {"polygon size", [](ImageSettings& s) { s.nPolySize = 100; }, true},
+        {"start opacity", [](ImageSettings& s) { s.nStartOpacity = 7; }, true},
+        {"end opacity", [](ImageSettings& s) { s.nEndOpacity = 60; }, true},
+    };
+    CFacettaView* view = MakeView();
+    view->OnGeneratePreview();
+    for (const MeshCase& c : cases) {
+        SCOPED_TRACE(c.field);
+        const PolygonMesh before = view->m_mesh;
+        Apply(view, c.change);
+        EXPECT_NE(view->m_pPicture.get(), nullptr);
+        bool same = view->m_mesh.nSeed == before.nSeed &&
+                    view->m_mesh.pVertices.size() == before.pVertices.size();
+        for (size_t i = 0; same && i < before.pVertices.size(); ++i)
+            same = view->m_mesh.pVertices[i].x == before.pVertices[i].x &&
+                   view->m_mesh.pVertices[i].y == before.pVertices[i].y;
+        EXPECT_EQ(!same, c.newMesh);
+    }
+    // The picture is rendered from the new settings.
+    EXPECT_EQ(view->m_pPicture->Width(), 1000);
+    EXPECT_EQ(view->m_pPicture->Height(), 700);
+}
+
+TEST_F(ViewTest, BackgroundPictureFollowsThePath) {
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("Back.png"));
+    QImage img(64, 48, QImage::Format_RGB32);
+    img.fill(Qt::green);
+    ASSERT_TRUE(img.save(good));
+    const QString broken = dir.filePath(QStringLiteral("broken.png"));
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\x89PNG\r\n\x1a\n not really a picture");
+    }
+    auto setPath = [&](CFacettaView* view, const QString& path) {
+        Apply(view, [&](ImageSettings& s) { s.SetBackImagePath(path.toStdU16String()); });
+    };
+
+    CFacettaView* view = MakeView();
+    setPath(view, good);
+    ASSERT_TRUE(view->m_pBackImage);
+    EXPECT_EQ(view->m_pBackImage->Width(), 64);
+    const Picture* loaded = view->m_pBackImage.get();
+    // Covered by the background picture: green shows through the faint triangles.
+    EXPECT_GT(qGreen(view->m_pPicture->Pixel(5, 5)), 100);
+
+    // Only the case differs (no such file on a case-sensitive system): nothing is reloaded.
+    setPath(view, dir.filePath(QStringLiteral("BACK.PNG")));
+    EXPECT_EQ(view->m_pBackImage.get(), loaded);
+    EXPECT_EQ(view->m_settings.BackImagePath(), dir.filePath(QStringLiteral("BACK.PNG")).toStdU16String());
+    // The same path keeps the picture even when the file changed on disk.
+    img.fill(Qt::red);
+    ASSERT_TRUE(img.save(good));
+    setPath(view, good);
+    ASSERT_TRUE(view->m_pBackImage);
+    EXPECT_EQ(view->m_pBackImage->Pixel(0, 0), 0xFF00FF00u);
+
+    const struct {
+        const char* name;
+        QString path;
+    } dropped[] = {
+        {"empty", QString()},
+        {"missing file", dir.filePath(QStringLiteral("none.png"))},
+        {"broken file", broken},
+        {"folder", dir.path()},
+    };
+    for (const auto& c : dropped) {
+        SCOPED_TRACE(c.name);
+        setPath(view, good);
+        setPath(view, QStringLiteral("/elsewhere/x.png"));  // make the next path a change
+        setPath(view, good);
+        ASSERT_TRUE(view->m_pBackImage);
+        setPath(view, c.path);
+        EXPECT_FALSE(view->m_pBackImage);
+        EXPECT_TRUE(view->m_pPicture && !view->m_pPicture->IsNull());
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewTest, MeshWithoutMemoryKeepsThePreviousPicture) {
+    CFacettaView* view = MakeView();
+    view->OnGeneratePreview();
+    const Picture* previous = view->m_pPicture.get();
+    Apply(view, [](ImageSettings& s) { s.nWidth = 100000; s.nPolySize = 1; });
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("内存不足。"));
+    EXPECT_EQ(view->m_pPicture.get(), previous);
+    EXPECT_TRUE(view->m_mesh.IsEmpty());
+    EXPECT_EQ(view->m_pPicture->Width(), 1920);
+    // The empty mesh makes the next picture generate again.
+    Apply(view, [](ImageSettings& s) { s.nWidth = 1000; s.nPolySize = 0; });
+    EXPECT_FALSE(view->m_mesh.IsEmpty());
+    EXPECT_EQ(view->m_pPicture->Width(), 1000);
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+// A picture too large to hold shows the white area alone.
+TEST_F(ViewTest, PictureWithoutPixelsShowsWhite) {
+    CFacettaView* view = MakeView(400, 300);
+    const size_t oldMax = Picture::MaxBytes();
+    Picture::SetMaxBytes(1000);
+    view->OnGeneratePreview();
+    Picture::SetMaxBytes(oldMax);
+    ASSERT_TRUE(view->m_pPicture);
+    EXPECT_TRUE(view->m_pPicture->IsNull());
+    FinishFade(view);
+    QApplication::processEvents();
+    const QImage shot = Grab(view);
+    for (int y = 0; y < shot.height(); y += 5)
+        for (int x = 0; x < shot.width(); x += 5) ASSERT_TRUE(IsWhite(shot.pixel(x, y)));
+    EXPECT_TRUE(messages.empty());
+}
+
+// A printed page shows what the screen shows, one device pixel per screen pixel, top-left.
+TEST_F(ViewTest, PrintedPageMatchesTheScreen) {
+    CFacettaView* view = MakeView(500, 400);
+    for (bool withPicture : {false, true}) {
+        SCOPED_TRACE(withPicture ? "picture" : "generating");
+        if (withPicture) {
+            view->OnGeneratePreview();
+            FinishFade(view);
+            QApplication::processEvents();
+        }
+        const QImage screen = Grab(view);
+        QImage page(1200, 1600, QImage::Format_RGB32);
+        page.fill(Qt::gray);
+        {
+            QPainter painter(&page);
+            view->PaintPage(painter, QRect(0, 0, 1200, 1600));
+        }
+        int worst = 0;
+        for (int y = 0; y < screen.height(); ++y)
+            for (int x = 0; x < screen.width(); ++x)
+                worst = std::max(worst, MaxChannelDiff(screen.pixel(x, y), page.pixel(x, y)));
+        EXPECT_LE(worst, 1);
+        // Nothing beyond the scroll area.
+        EXPECT_EQ(page.pixel(600, 100), QColor(Qt::gray).rgb());
+        EXPECT_EQ(page.pixel(100, 500), QColor(Qt::gray).rgb());
+    }
+}
+
+TEST_F(ViewTest, PrintsToAPrinterAndPreviews) {
+    CFacettaView* view = MakeView(300, 200);
+    view->OnGeneratePreview();
+    FinishFade(view);
+    QTemporaryDir dir;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath(QStringLiteral("page.pdf")));
+    ASSERT_TRUE(view->PrintTo(printer));
+    QFile pdf(printer.outputFileName());
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5) == "%PDF-");
+
+    int pages = -1;
+    CFacettaView::s_fnExecDialog = [&](QDialog& dialog) {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(&dialog);
+        if (!preview) return int(QDialog::Rejected);
+        preview->show();
+        QApplication::processEvents();
+        if (auto* widget = preview->findChild<QPrintPreviewWidget*>()) pages = widget->pageCount();
+        preview->close();
+        return int(QDialog::Accepted);
+    };
+    view->OnFilePrintPreview();
+    EXPECT_EQ(pages, 1);
+    EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
