@@ -122,6 +122,9 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     // QSaveFile says why in words only for these two.
     const QFileInfo existing(path);
     if (existing.isDir()) return fail(EISDIR);
+    // A device, pipe or socket in the file's place would be swapped for a regular file by the
+    // atomic replace (or, written directly, could block for ever): refuse it.
+    if (existing.exists() && !existing.isFile()) return fail(EINVAL);
     if (existing.exists() && !existing.isWritable()) return fail(EACCES);
 
     QSaveFile file(path);
