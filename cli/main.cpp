@@ -116,6 +116,14 @@ int main(int argc, char* argv[]) {
     const QFileInfo folder(QFileInfo(target.path).absolutePath());
     if (!folder.isDir()) return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist").arg(target.path, folder.filePath()));
 
+    // Refuse a picture that cannot be held before building its mesh: for such sizes the mesh
+    // alone can take seconds and gigabytes, all for nothing.
+    if (static_cast<uint64_t>(s.nHeight) > Picture::MaxBytes() / 4 / static_cast<uint64_t>(s.nWidth))
+        return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
+                        .arg(s.nWidth)
+                        .arg(s.nHeight)
+                        .arg(static_cast<int>(Status::OutOfMemory)));
+
     for (int i = 0; i < o.count; ++i) {
         const uint32_t seed = o.seed ? *o.seed + static_cast<uint32_t>(i) : FreshSeed();
         PickDefaultColors(o, seed);
