@@ -316,12 +316,16 @@ void CMainFrame::CreateTabs() {
     m_pDocListButton = new QToolButton(m_pMdiArea);
     m_pDocListButton->setObjectName(QStringLiteral("DocumentList"));
     m_pDocListButton->setArrowType(Qt::DownArrow);
-    m_pDocListButton->setPopupMode(QToolButton::InstantPopup);
     m_pDocListButton->setAutoRaise(true);
     m_pDocListButton->setToolTip(QStringLiteral("活动文档"));
     auto* pList = new QMenu(m_pDocListButton);
-    connect(pList, &QMenu::aboutToShow, this, [this, pList] { FillDocumentList(pList); });
-    m_pDocListButton->setMenu(pList);
+    connect(m_pDocListButton, &QToolButton::clicked, this, [this, pList] {
+        // Opens leftwards from the button: it sits at the window's right edge.
+        FillDocumentList(pList);
+        const QSize size = pList->sizeHint();
+        pList->popup(m_pDocListButton->mapToGlobal(
+            QPoint(m_pDocListButton->width() - size.width(), m_pDocListButton->height())));
+    });
     m_pDocListButton->hide();
 
     connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, &CMainFrame::OnActiveViewChanged);
