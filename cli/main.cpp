@@ -118,7 +118,7 @@ int main(int argc, char* argv[]) {
 
     // Refuse a picture that cannot be held before building its mesh: for such sizes the mesh
     // alone can take seconds and gigabytes, all for nothing.
-    if (static_cast<uint64_t>(s.nHeight) > Picture::MaxBytes() / 4 / static_cast<uint64_t>(s.nWidth))
+    if (!Picture::Fits(s.nWidth, s.nHeight))
         return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
                         .arg(s.nWidth)
                         .arg(s.nHeight)

@@ -19,6 +19,9 @@ public:
     // LastStatus() OutOfMemory (size too large to hold) / InvalidParameter (not positive).
     // Decided before allocating: never an overflow or an attempt beyond MaxBytes().
     static Picture Create(int width, int height);
+    // Whether Create would make a picture of this size: both sides positive and the pixels
+    // within MaxBytes(). Lets callers skip work for a picture that cannot be made.
+    static bool Fits(int width, int height);
 
     bool IsNull() const { return !m_pixels; }
     int Width() const { return m_width; }

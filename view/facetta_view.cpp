@@ -104,7 +104,11 @@ void CFacettaView::OnTimer(int nIDEvent) {
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
     if (bNewMesh || m_mesh.IsEmpty()) {
-        if (GenerateMesh(m_settings, m_mesh) == MeshResult::OutOfMemory) {
+        if (!Picture::Fits(m_settings.nWidth, m_settings.nHeight)) {
+            // No picture can be made at this size: its mesh would only cost seconds and
+            // gigabytes. Rendering below then gives the picture without pixels.
+            m_mesh.Clear();
+        } else if (GenerateMesh(m_settings, m_mesh) == MeshResult::OutOfMemory) {
             // The previous picture stays; the empty mesh makes the next picture try again.
             m_mesh.Clear();
             ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));

@@ -1,0 +1,136 @@
+// Sizes up to the 32-bit limit handed to a preview window, as the settings pane hands them:
+// the window ends with no picture (white area), saving says so in the program's message, and
+// nothing large is built on the way; a sensible size afterwards brings the picture back.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "facetta_doc.h"
+#include "facetta_view.h"
+
+namespace {
+
+// Resident memory of this process in KiB: now, or its peak since ResetPeakMemory().
+long MemoryKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+    return -1;
+}
+bool ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+class ViewLimits : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
+            m_messages.push_back(text);
+        };
+        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString&, const QString&, const QStringList&) {
+            return m_saveChoice;
+        };
+        m_view = std::make_unique<CFacettaView>(&m_doc);
+        m_view->resize(640, 480);
+        m_view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_view.get()));
+    }
+    void TearDown() override {
+        m_view.reset();
+        CFacettaView::s_fnMessageBox = nullptr;
+        CFacettaView::s_fnSaveDialog = nullptr;
+    }
+    void Apply(int32_t width, int32_t height, int32_t polySize) {
+        ImageSettings s = m_view->m_settings;
+        s.nWidth = width;
+        s.nHeight = height;
+        s.nPolySize = polySize;
+        m_view->ApplySettings(&s);
+    }
+
+    CFacettaDoc m_doc;
+    std::unique_ptr<CFacettaView> m_view;
+    std::vector<QString> m_messages;
+    QString m_saveChoice;
+};
+
+TEST_F(ViewLimits, HugeSizesEndWithNoPictureAndASaveError) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    m_saveChoice = dir.filePath("huge.png");
+    const bool canMeasure = ResetPeakMemory() && MemoryKiB("VmHWM:") > 0;
+
+    const int32_t sides[] = {INT32_MAX, 1000000, 65536};
+    for (int32_t w : sides) {
+        for (int32_t h : {INT32_MAX, 200, 1000000}) {
+            for (int32_t poly : {0, 50, 200}) {  // what the pane offers
+                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " cell " + std::to_string(poly));
+                if (Picture::Fits(w, h)) continue;  // only sizes no machine here can hold
+                Apply(800, 600, 0);
+                ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
+                m_messages.clear();
+
+                const long before = MemoryKiB("VmRSS:");
+                if (canMeasure) ResetPeakMemory();
+                const auto start = std::chrono::steady_clock::now();
+                Apply(w, h, poly);
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                const long peak = MemoryKiB("VmHWM:");
+                // For the record only, never asserted.
+                std::printf("  %10d x %10d cell %3d: %4lld ms, +%ld KiB\n", w, h, poly,
+                            static_cast<long long>(ms.count()), peak - before);
+
+                ASSERT_TRUE(m_view->m_pPicture);
+                EXPECT_TRUE(m_view->m_pPicture->IsNull());
+                EXPECT_TRUE(m_messages.empty());
+                // Nothing large was built for a picture that cannot exist (its mesh alone
+                // can take gigabytes).
+                if (canMeasure) {
+                    EXPECT_LT(peak - before, 256 * 1024);
+                }
+                // The display stays within an int whatever the zoom.
+                for (float zoom : {-1.0f, 0.5f, 4.0f}) {
+                    m_view->m_fZoom = zoom;
+                    m_view->UpdateScrollSizes(true);
+                    EXPECT_GE(m_view->m_nDisplayWidth, 0);
+                    EXPECT_GE(m_view->m_nDisplayHeight, 0);
+                }
+                m_view->m_fZoom = -1.0f;
+                QApplication::processEvents();  // paints the white area
+
+                m_view->OnSavePicture();
+                ASSERT_EQ(m_messages.size(), 1u);
+                EXPECT_TRUE(m_messages[0].startsWith(QStringLiteral("保存图片错误，错误代码：")))
+                    << m_messages[0].toStdString();
+                EXPECT_TRUE(QDir(dir.path()).isEmpty());
+            }
+        }
+    }
+    Apply(800, 600, 0);
+    ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
+    EXPECT_EQ(m_view->m_pPicture->Width(), 800);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
