@@ -54,6 +54,8 @@ public:
     // Display size and scroll area from the settings, the zoom and the client size.
     void UpdateScrollSizes(bool bRepaint);
     void OnGeneratePreview();
+    // Copies the full-size picture, making one first when there is none yet.
+    void OnCopyPicture();
     void OnSavePicture();
     void OnFilePrint();
     void OnFilePrintDirect();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "picture.h"
+#include "raster.h"
 #include "view_fixture.h"
 
 namespace {
@@ -126,6 +127,41 @@ TEST_F(ViewTest, ScrolledViewShowsThePictureAtTheScrollPosition) {
         for (int x = 0; x < shot.width(); x += 7)
             worst = std::max(worst, MaxChannelDiff(shot.pixel(x, y), pic.Pixel(500 + x, 400 + y)));
     EXPECT_EQ(worst, 0);
+}
+
+// Fitted, the screen shows the picture area-averaged down to the display size.
+TEST_F(ViewTest, ReducedPictureIsTheAreaAverage) {
+    for (const QSize size : {QSize(1920, 1080), QSize(3840, 2160), QSize(7680, 4320)}) {
+        SCOPED_TRACE(size.width());
+        CFacettaView* view = MakeView(800, 600);
+        Apply(view, [&](ImageSettings& s) {
+            s.nWidth = size.width();
+            s.nHeight = size.height();
+            s.nLineOpacity = 100;  // fine, high-contrast detail
+            s.nPolySize = 50;
+        });
+        FinishFade(view);
+        QApplication::processEvents();
+        const QImage shot = Grab(view);
+        const QRect r = view->GetPictureRect();
+        Picture expected = Picture::Create(r.width(), r.height());
+        std::fill_n(expected.Pixels(), expected.PixelCount(), 0u);
+        const Picture& pic = *view->m_pPicture;
+        DrawPicture(expected, pic, RectI{0, 0, pic.Width(), pic.Height()},
+                    RectF{0, 0, double(r.width()), double(r.height())});
+        double sum = 0;
+        int worst = 0;
+        for (int y = 0; y < r.height(); ++y)
+            for (int x = 0; x < r.width(); ++x) {
+                const int d = MaxChannelDiff(shot.pixel(r.x() + x, r.y() + y), expected.Pixel(x, y));
+                worst = std::max(worst, d);
+                sum += d;
+            }
+        // Halving before averaging softens single-pixel lines a little; sampling without
+        // averaging would be off by tens of levels on average here.
+        EXPECT_LE(worst, 48);
+        EXPECT_LE(sum / (r.width() * r.height()), 4.0);
+    }
 }
 
 TEST_F(ViewTest, StartTimerPostsTheFirstGeneration) {
