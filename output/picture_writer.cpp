@@ -13,13 +13,15 @@
 bool IsOpaque(const Picture& picture) {
     const uint32_t* p = picture.Pixels();
     const size_t n = picture.PixelCount();
-    uint32_t all = 0xFF000000u;
-    for (size_t i = 0; i < n; ++i) {
-        all &= p[i];
-        // Checked per block so that a translucent picture stops early and the loop vectorises.
-        if ((i & 0xFFFF) == 0xFFFF && all != 0xFF000000u) return false;
+    // In blocks, so that the inner loop vectorises and a translucent picture stops early.
+    constexpr size_t kBlock = 4096;
+    for (size_t start = 0; start < n; start += kBlock) {
+        const size_t end = n - start < kBlock ? n : start + kBlock;
+        uint32_t all = 0xFF000000u;
+        for (size_t i = start; i < end; ++i) all &= p[i];
+        if ((all & 0xFF000000u) != 0xFF000000u) return false;
     }
-    return (all & 0xFF000000u) == 0xFF000000u;
+    return true;
 }
 
 namespace {

@@ -29,7 +29,9 @@ Status EncodePngToMemory(const Picture& picture, QByteArray& out);
 
 // Knobs of our PNG writer, exposed for the benchmark that chose the defaults.
 struct PngTuning {
-    enum class Filter { None, Sub, Up, Average, Paeth, Adaptive };
+    // SubOrUp: per row, whichever of the two leaves fewer non-zero bytes (cheap to judge,
+    // and flat areas then become runs that Z_RLE packs well).
+    enum class Filter { None, Sub, Up, Average, Paeth, Adaptive, SubOrUp };
     Filter filter;
     int zlibLevel;     // 0..9
     int zlibStrategy;  // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE, ...

@@ -1,0 +1,201 @@
+// Picture writing: our PNG writer against Qt's, side by side on rendered pictures, plus the
+// other formats and the PNG knobs our writer was tuned with.
+//
+//   encode_bench --benchmark_repetitions=5        the comparison and the other formats
+//   encode_bench --benchmark_filter=PngTuning     the filter / zlib sweep
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "image_settings.h"
+#include "picture_image.h"
+#include "picture_writer.h"
+#include "polygon_mesh.h"
+#include "renderer.h"
+
+namespace {
+
+// Rendered once per size and mode, from a fixed seed and fixed colours.
+const Picture& RenderedPicture(int width, int height, int mode) {
+    static std::map<std::tuple<int, int, int>, std::unique_ptr<Picture>> cache;
+    auto& slot = cache[{width, height, mode}];
+    if (!slot) {
+        ImageSettings s = DefaultSettings();
+        s.nWidth = width;
+        s.nHeight = height;
+        s.nBackMode = mode;
+        s.crBackColor = s.crGradColor1 = kPalette[6];
+        s.crGradColor2 = kPalette[9];
+        PolygonMesh mesh;
+        GenerateMesh(s, mesh, 20170326u);
+        slot = std::make_unique<Picture>(RenderPicture(s, mesh, nullptr));
+        slot->SetResolution(120, 120);
+    }
+    return *slot;
+}
+
+void SetBytes(benchmark::State& state, qint64 bytes) {
+    state.counters["bytes"] = benchmark::Counter(static_cast<double>(bytes));
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    for (int mode : {0, 3, 5}) {
+        b->Args({1920, 1080, mode});
+        b->Args({3840, 2160, mode});
+    }
+    b->Unit(benchmark::kMillisecond);
+}
+
+void BM_PngOurs(benchmark::State& state) {
+    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                       static_cast<int>(state.range(2)));
+    QByteArray out;
+    for (auto _ : state) {
+        EncodePngToMemory(p, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_PngOurs)->Apply(Sizes);
+
+// Reference: Qt's writer on the picture as it is (ARGB32, so an RGBA file).
+void BM_PngQt(benchmark::State& state) {
+    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                       static_cast<int>(state.range(2)));
+    const QImage image = PictureAsImage(p);
+    QByteArray out;
+    for (auto _ : state) {
+        out.clear();
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.write(image);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_PngQt)->Apply(Sizes);
+
+// Second reference: Qt's writer given an RGB32 image (an RGB file like ours); the conversion
+// is not timed.
+void BM_PngQtRgb32(benchmark::State& state) {
+    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                                       static_cast<int>(state.range(2)));
+    const QImage image = PictureAsImage(p).convertToFormat(QImage::Format_RGB32);
+    QByteArray out;
+    for (auto _ : state) {
+        out.clear();
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.write(image);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_PngQtRgb32)->Apply(Sizes);
+
+// Whole file writes (temporary file, rename) for every format.
+void BM_WriteFile(benchmark::State& state) {
+    const auto encoder = static_cast<ImageEncoderId>(state.range(0));
+    const int quality = static_cast<int>(state.range(1));
+    const Picture& p = RenderedPicture(1920, 1080, 5);
+    const QString path = QDir::temp().filePath(QStringLiteral("facetta_encode_bench.%1").arg(state.range(0)));
+    for (auto _ : state) WritePicture(p, path, encoder, quality);
+    SetBytes(state, QFile(path).size());
+    QFile::remove(path);
+}
+BENCHMARK(BM_WriteFile)
+    ->ArgNames({"encoder", "quality"})
+    ->Args({static_cast<int>(ImageEncoderId::Png), 100})
+    ->Args({static_cast<int>(ImageEncoderId::Jpeg), 100})
+    ->Args({static_cast<int>(ImageEncoderId::Jpeg), 90})
+    ->Args({static_cast<int>(ImageEncoderId::Gif), 100})
+    ->Args({static_cast<int>(ImageEncoderId::Bmp), 100})
+    ->Unit(benchmark::kMillisecond);
+
+// The sweep: filter x zlib level x zlib strategy on 1920 x 1080 in the three modes.
+void BM_PngTuning(benchmark::State& state) {
+    const Picture& p = RenderedPicture(1920, 1080, static_cast<int>(state.range(0)));
+    const PngTuning tuning{static_cast<PngTuning::Filter>(state.range(1)), static_cast<int>(state.range(2)),
+                           static_cast<int>(state.range(3))};
+    QByteArray out;
+    for (auto _ : state) {
+        EncodePngToMemory(p, out, tuning);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+void TuningGrid(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"mode", "filter", "level", "strategy"});
+    for (int mode : {0, 3, 5}) {
+        for (auto filter : {PngTuning::Filter::Sub, PngTuning::Filter::Up, PngTuning::Filter::Paeth,
+                            PngTuning::Filter::SubOrUp})
+            for (int strategy : {Z_RLE, Z_FILTERED})
+                for (int level : {1, 2, 3, 4, 6}) b->Args({mode, static_cast<int>(filter), level, strategy});
+        // What libpng does by default: every filter tried per row, zlib level 6.
+        b->Args({mode, static_cast<int>(PngTuning::Filter::Adaptive), 6, Z_FILTERED});
+    }
+    b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_PngTuning)->Apply(TuningGrid);
+
+// Prints ours against Qt for every size and mode once all runs are in.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Iteration) continue;
+            // The best of the repetitions, in CPU time: the machine is shared.
+            const std::string name = r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
+            const auto bytes = r.counters.find("bytes");
+            const double ms = r.GetAdjustedCPUTime();
+            auto [it, inserted] = m_results.try_emplace(name, ms, bytes == r.counters.end() ? 0.0 : bytes->second.value);
+            if (!inserted && ms < it->second.first) it->second.first = ms;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        bool header = false;
+        for (const auto& [name, ours] : m_results) {
+            if (name.rfind("BM_PngOurs/", 0) != 0) continue;
+            const std::string args = name.substr(std::string("BM_PngOurs").size());
+            const auto qt = m_results.find("BM_PngQt" + args);
+            const auto rgb = m_results.find("BM_PngQtRgb32" + args);
+            if (qt == m_results.end()) continue;
+            if (!header) {
+                std::printf("\nPNG, best CPU time of the repetitions\n"
+                            "w/h/mode          ours ms   Qt ms  speed-up  ours bytes    Qt bytes  Qt RGB32 bytes\n");
+                header = true;
+            }
+            std::printf("%-16s %8.1f %7.1f %8.1fx %11.0f %11.0f %15.0f\n", args.c_str() + 1, ours.first, qt->second.first,
+                        qt->second.first / ours.first, ours.second, qt->second.second,
+                        rgb == m_results.end() ? 0.0 : rgb->second.second);
+        }
+    }
+
+private:
+    std::map<std::string, std::pair<double, double>> m_results;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
