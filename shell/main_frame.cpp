@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "about_dlg.h"
 #include "child_frame.h"
 #include "commands.h"
 #include "facetta_app.h"
@@ -113,6 +114,11 @@ void CMainFrame::CreateActions() {
     handle(ID_WINDOW_CLOSE_ALL, [this] { OnCloseAllWindows(); });
     handle(ID_WINDOWS_DIALOG, [this] { OnWindowsDialog(); });
     handle(ID_VISIT_WEBSITE, [this] { OnVisitWebsite(); });
+    handle(ID_APP_ABOUT, [this] {
+        // A new box, and so a new banner, on every opening.
+        CAboutDlg dlg(m_app.m_nVersion, this);
+        dlg.exec();
+    });
 
     // Closing the document is closing its one window; there is none to close without a view.
     connect(m_commands.value(ID_FILE_CLOSE), &QAction::triggered, this,
@@ -123,6 +129,7 @@ void CMainFrame::CreateActions() {
     ConnectViewCommand(ID_GENERATE_PREVIEW, &CFacettaView::OnGeneratePreview);
     ConnectViewCommand(ID_FILE_PRINT, &CFacettaView::OnFilePrint);
     ConnectViewCommand(ID_FILE_PRINT_PREVIEW, &CFacettaView::OnFilePrintPreview);
+    ConnectViewCommand(ID_COPY_PICTURE, &CFacettaView::OnCopyPicture);
 
     QAction* pStatusBar = m_commands.value(ID_VIEW_STATUS_BAR);
     pStatusBar->setCheckable(true);
