@@ -48,6 +48,13 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 // and overlapping edges are blended once.
 void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias);
 
+// The same two, drawing only inside `clip`: a caller can draw a picture a band of rows at a
+// time, so that the band stays in the processor's cache for every layer.
+void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                 const RectI& clip);
+void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                 const RectI& clip);
+
 // Draws srcRect of src scaled into dstRect, honouring src's alpha, with its alpha further
 // multiplied by opacity (0..1). Bilinear when enlarging, area-averaging when reducing.
 void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,

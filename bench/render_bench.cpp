@@ -1,0 +1,142 @@
+// RenderPicture against the same drawing done with QPainter, scene by scene, and the preview's
+// reduce-for-display DrawPicture against QImage's smooth scaling. Prints a summary with the
+// ratio of each pair after the usual table.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../tests/engine/painter_reference.h"
+#include "raster.h"
+#include "renderer.h"
+
+namespace {
+
+struct Scene {
+    const char* name;
+    int w, h, polySize, lineOpacity;
+};
+
+const Scene kScenes[] = {
+    {"1920x1080 default", 1920, 1080, 0, 0},
+    {"3840x2160 size 50 outlined", 3840, 2160, 50, 100},
+    {"7680x4320 default", 7680, 4320, 0, 0},
+};
+
+ImageSettings SceneSettings(const Scene& sc) {
+    ImageSettings s = DefaultSettings();
+    s.nWidth = sc.w;
+    s.nHeight = sc.h;
+    s.nPolySize = sc.polySize;
+    s.nLineOpacity = sc.lineOpacity;
+    // Fixed colours: every run draws the same picture.
+    s.crBackColor = s.crGradColor1 = kPalette[2];
+    s.crGradColor2 = kPalette[7];
+    return s;
+}
+
+struct Prepared {
+    ImageSettings settings;
+    PolygonMesh mesh;
+};
+
+const Prepared& Prepare(int index) {
+    static std::map<int, Prepared> cache;
+    auto it = cache.find(index);
+    if (it == cache.end()) {
+        Prepared p;
+        p.settings = SceneSettings(kScenes[index]);
+        GenerateMesh(p.settings, p.mesh, 20240611u);
+        it = cache.emplace(index, std::move(p)).first;
+    }
+    return it->second;
+}
+
+void BM_RenderPicture(benchmark::State& state) {
+    const Prepared& p = Prepare(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        Picture pic = RenderPicture(p.settings, p.mesh, nullptr);
+        benchmark::DoNotOptimize(pic.Pixels());
+    }
+    state.SetLabel(kScenes[state.range(0)].name);
+}
+
+void BM_QPainter(benchmark::State& state) {
+    const Prepared& p = Prepare(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        QImage img = PainterRender(p.settings, p.mesh, nullptr);
+        benchmark::DoNotOptimize(img.constBits());
+    }
+    state.SetLabel(kScenes[state.range(0)].name);
+}
+
+const Picture& BigPicture() {
+    static const Picture pic = [] {
+        const Prepared& p = Prepare(2);
+        return RenderPicture(p.settings, p.mesh, nullptr);
+    }();
+    return pic;
+}
+
+void BM_ReduceDrawPicture(benchmark::State& state) {
+    const Picture& big = BigPicture();
+    Picture small = Picture::Create(1000, 562);
+    FillRectangle(small, RectI{0, 0, 1000, 562}, 0xFFFFFFFF);
+    for (auto _ : state) {
+        DrawPicture(small, big, RectI{0, 0, big.Width(), big.Height()}, RectF{0, 0, 1000, 562.5});
+        benchmark::DoNotOptimize(small.Pixels());
+    }
+    state.SetLabel("7680x4320 -> 1000x562");
+}
+
+void BM_ReduceQImageScaled(benchmark::State& state) {
+    const Picture& big = BigPicture();
+    const QImage img(reinterpret_cast<const uchar*>(big.Pixels()), big.Width(), big.Height(),
+                     big.Width() * 4, QImage::Format_ARGB32);
+    for (auto _ : state) {
+        QImage small = img.scaled(1000, 562, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        benchmark::DoNotOptimize(small.constBits());
+    }
+    state.SetLabel("7680x4320 -> 1000x562");
+}
+
+BENCHMARK(BM_RenderPicture)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QPainter)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReduceDrawPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReduceQImageScaled)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps each run's time in milliseconds for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> ms;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Iteration && r.iterations > 0)
+                ms[r.benchmark_name()] = r.real_accumulated_time * 1e3 / static_cast<double>(r.iterations);
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n%-32s %12s %12s %8s\n", "scene", "ours ms", "QPainter ms", "ratio");
+    auto line = [&](const std::string& label, const std::string& ours, const std::string& ref) {
+        const auto a = reporter.ms.find(ours), b = reporter.ms.find(ref);
+        if (a == reporter.ms.end() || b == reporter.ms.end()) return;
+        std::printf("%-32s %12.2f %12.2f %7.1fx\n", label.c_str(), a->second, b->second, b->second / a->second);
+    };
+    for (int i = 0; i < 3; ++i)
+        line(kScenes[i].name, "BM_RenderPicture/" + std::to_string(i) + "/real_time",
+             "BM_QPainter/" + std::to_string(i) + "/real_time");
+    line("reduce 7680x4320 -> 1000x562", "BM_ReduceDrawPicture/real_time", "BM_ReduceQImageScaled/real_time");
+    benchmark::Shutdown();
+    return 0;
+}
