@@ -209,6 +209,7 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
         return;
     }
     m_bInScrollUpdate = true;
+    const QRect rcOldPicture = GetPictureRect();
     for (int nPass = 0; nPass < 4; ++nPass) {
         m_bScrollSizeStale = false;
         const int cw = viewport()->width();
@@ -246,7 +247,9 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
         if (!m_bScrollSizeStale && viewport()->width() == cw && viewport()->height() == ch) break;
     }
     m_bInScrollUpdate = false;
-    if (bRepaint) viewport()->update();
+    // A picture that changed its size or place is always shown anew, also when the caller
+    // (the zoom box) asks for no repaint: the window must not keep showing the old size.
+    if (bRepaint || GetPictureRect() != rcOldPicture) viewport()->update();
 }
 
 QRect CFacettaView::GetPictureRect() const {

@@ -7,6 +7,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,8 +27,15 @@ int MaxChannelDiff(QRgb a, QRgb b) {
                      std::abs(qBlue(a) - qBlue(b))});
 }
 
+// What the window shows: the backing store's pixels once pending paints are done, not a
+// fresh rendering, so that a missing repaint shows up as a stale picture.
 QImage Grab(CFacettaView* view) {
-    return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QApplication::processEvents();
+    const QRect r(view->viewport()->mapTo(view, QPoint(0, 0)), view->viewport()->size());
+    return view->screen()
+        ->grabWindow(view->winId(), r.x(), r.y(), r.width(), r.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 struct ScrollCase {
@@ -60,8 +68,10 @@ TEST_F(ViewTest, DisplaySizeScrollAreaAndDrawPosition) {
             s.crBackColor = RGBColor(200, 40, 40);
         });
         FinishFade(view);
+        QApplication::processEvents();
+        // As the zoom box does it: no repaint asked for, the new size shows all the same.
         view->m_fZoom = c.zoom;
-        view->UpdateScrollSizes(true);
+        view->UpdateScrollSizes(false);
         QApplication::processEvents();
 
         EXPECT_EQ(view->m_nDisplayWidth, c.displayW);
