@@ -19,6 +19,7 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTest>
 #include <QUrl>
 
@@ -399,6 +400,37 @@ TEST(ShellMainFrame, WindowsDialogActivatesAndClosesWindows) {
     Settle();
     EXPECT_EQ(frame.GetActivePreviewView(), frame.GetChildFrames()[0]->GetView());
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
+}
+
+TEST(ShellMainFrame, DocumentListButtonListsAndActivatesWindows) {
+    ClearStore();
+    Program p;
+    CMainFrame& frame = *p.frame;
+    frame.OnFileNew();
+    frame.OnFileNew();
+    Settle();
+    auto* pButton = frame.GetMdiArea()->findChild<QToolButton*>(QStringLiteral("DocumentList"));
+    ASSERT_NE(pButton, nullptr);
+    EXPECT_TRUE(pButton->isVisible());
+    // It sits right of the tabs, not over them.
+    auto* pTabs = frame.GetMdiArea()->findChild<QTabBar*>();
+    EXPECT_LE(pTabs->geometry().right(), pButton->geometry().left());
+
+    QTest::mouseClick(pButton, Qt::LeftButton);
+    auto* pMenu = pButton->findChild<QMenu*>();
+    ASSERT_NE(pMenu, nullptr);
+    EXPECT_TRUE(pMenu->isVisible());
+    EXPECT_EQ(Items(pMenu), QStringList({"图片1", "图片2", "图片3"}));
+    EXPECT_TRUE(pMenu->actions()[2]->isChecked());
+    pMenu->hide();
+    pMenu->actions()[0]->trigger();
+    Settle();
+    EXPECT_EQ(frame.GetActivePreviewView(), frame.GetChildFrames()[0]->GetView());
+
+    // No windows, no button.
+    frame.OnCloseAllWindows();
+    Settle();
+    EXPECT_FALSE(pButton->isVisible());
 }
 
 TEST(ShellMainFrame, CannotBeMadeSmallerThan640x480) {
