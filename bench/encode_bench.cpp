@@ -12,6 +12,7 @@
 #include <QImageWriter>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -109,20 +110,37 @@ BENCHMARK(BM_PngQtRgb32)->Apply(Sizes);
 void BM_WriteFile(benchmark::State& state) {
     const auto encoder = static_cast<ImageEncoderId>(state.range(0));
     const int quality = static_cast<int>(state.range(1));
-    const Picture& p = RenderedPicture(1920, 1080, 5);
+    const Picture& p = RenderedPicture(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)),
+                                       static_cast<int>(state.range(4)));
     const QString path = QDir::temp().filePath(QStringLiteral("facetta_encode_bench.%1").arg(state.range(0)));
     for (auto _ : state) WritePicture(p, path, encoder, quality);
     SetBytes(state, QFile(path).size());
+    // Mean absolute difference per colour channel (0..255) of the file read back.
+    const QImage back = QImage(path).convertToFormat(QImage::Format_ARGB32);
+    double sum = 0;
+    for (int y = 0; y < p.Height(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(back.constScanLine(y));
+        for (int x = 0; x < p.Width(); ++x)
+            for (int shift = 0; shift <= 16; shift += 8)
+                sum += std::abs(static_cast<int>((p.Pixel(x, y) >> shift) & 0xFF) - static_cast<int>((row[x] >> shift) & 0xFF));
+    }
+    state.counters["mean_err"] = sum / (3.0 * static_cast<double>(p.PixelCount()));
     QFile::remove(path);
 }
-BENCHMARK(BM_WriteFile)
-    ->ArgNames({"encoder", "quality"})
-    ->Args({static_cast<int>(ImageEncoderId::Png), 100})
-    ->Args({static_cast<int>(ImageEncoderId::Jpeg), 100})
-    ->Args({static_cast<int>(ImageEncoderId::Jpeg), 90})
-    ->Args({static_cast<int>(ImageEncoderId::Gif), 100})
-    ->Args({static_cast<int>(ImageEncoderId::Bmp), 100})
-    ->Unit(benchmark::kMillisecond);
+void Formats(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"encoder", "quality", "w", "h", "mode"});
+    for (int mode : {0, 3, 5}) {
+        for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+            b->Args({static_cast<int>(ImageEncoderId::Png), 100, w, h, mode});
+            b->Args({static_cast<int>(ImageEncoderId::Jpeg), 100, w, h, mode});
+            b->Args({static_cast<int>(ImageEncoderId::Jpeg), 90, w, h, mode});
+            b->Args({static_cast<int>(ImageEncoderId::Gif), 100, w, h, mode});
+            b->Args({static_cast<int>(ImageEncoderId::Bmp), 100, w, h, mode});
+        }
+    }
+    b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_WriteFile)->Apply(Formats);
 
 // The sweep: filter x zlib level x zlib strategy on 1920 x 1080 in the three modes.
 void BM_PngTuning(benchmark::State& state) {
