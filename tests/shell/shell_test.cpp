@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMenu>
@@ -199,6 +200,22 @@ TEST(ShellStartUp, SettingsVersionDecidesWhetherTheWorkspaceStays) {
         EXPECT_EQ(s.contains(QStringLiteral("Workspace/ApplicationLook")), c.bKept);
         EXPECT_EQ(s.contains(QStringLiteral("Workspace/Other")), c.bKept);
     }
+}
+
+TEST(ShellStartUp, AStoreThatIsNotASettingsFileIsStartedAfresh) {
+    ClearStore();
+    const QString strFile = Store().fileName();
+    {
+        QFile file(strFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray junk(4096, '\0');
+        for (int i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919) % 251);
+        file.write(junk);
+    }
+    Program p;
+    ASSERT_TRUE(p.started);
+    EXPECT_EQ(Store().value(QStringLiteral("Version")).toUInt(), 20170326u);
+    EXPECT_EQ(p.app.m_nLook, 216u);
 }
 
 TEST(ShellStartUp, FirstStartOpensOneWindowAtTheDefaultPlace) {
