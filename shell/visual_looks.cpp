@@ -154,6 +154,8 @@ QMenu::item:selected { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:
   border-color: @hoverBorder; color: @hoverText; }
 QMenu::item:disabled { color: @disabledText; background: transparent; border-color: transparent; }
 QMenu::separator { height: 1px; background: @separator; margin: 3px 6px 3px 26px; }
+QMenu::indicator { width: 16px; height: 16px; }
+QMenu::indicator:exclusive:checked { image: url(@radio); }
 QStatusBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 @barTop, stop:1 @barBottom);
   color: @barText; }
 QStatusBar::item { border: 0; }
@@ -182,6 +184,10 @@ QDockWidget::title { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 
         {"@tabText", l.tabText},       {"@tab", l.tab},
         {"@accent", l.accent},
     };
+    // The radio dot in the text colour of the menus: dark on light menus, light on dark ones.
+    const bool bDarkMenu = QColor(l.menu).lightness() < 128;
+    s.replace(QLatin1String("@radio"), bDarkMenu ? QLatin1String(":/icons/radio_light.svg")
+                                                 : QLatin1String(":/icons/radio_dark.svg"));
     // Longer names first where one is a prefix of another (@tabSelected before @tab).
     for (const auto& [key, value] : fields) s.replace(QLatin1String(key), QLatin1String(value));
     return s;
