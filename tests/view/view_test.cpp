@@ -4,9 +4,12 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QFileInfo>
+#include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -439,6 +442,31 @@ TEST_F(ViewTest, PrintsToAPrinterAndPreviews) {
     view->OnFilePrintPreview();
     EXPECT_EQ(pages, 1);
     EXPECT_TRUE(messages.empty());
+
+    // Through the print dialog: cancelled prints nothing; accepted prints where it was told.
+    const QString chosen = dir.filePath(QStringLiteral("dialog.pdf"));
+    bool accept = false;
+    CFacettaView::s_fnExecDialog = [&](QDialog& dialog) {
+        auto* print = qobject_cast<QPrintDialog*>(&dialog);
+        if (!print || !accept) return int(QDialog::Rejected);
+        print->printer()->setOutputFormat(QPrinter::PdfFormat);
+        print->printer()->setOutputFileName(chosen);
+        return int(QDialog::Accepted);
+    };
+    view->OnFilePrint();
+    EXPECT_FALSE(QFile::exists(chosen));
+    accept = true;
+    view->OnFilePrint();
+    EXPECT_GT(QFileInfo(chosen).size(), 0);
+    EXPECT_TRUE(messages.empty());
+
+    // Printing straight to a printer that is not there is reported, not passed over.
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        view->OnFilePrintDirect();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, QStringLiteral("命令失败。"));
+        EXPECT_EQ(messages[0].caption, QStringLiteral("Facetta"));
+    }
 }
 
 }  // namespace
