@@ -6,10 +6,7 @@
 
 #include "commands.h"
 #include "main_frame.h"
-#if __has_include("picture_image.h")
 #include "picture_image.h"
-#define FACETTA_HAVE_OUTPUT 1
-#endif
 
 namespace {
 CFacettaApp* s_pTheApp = nullptr;
@@ -57,9 +54,7 @@ void CFacettaApp::CheckSettingsVersion() {
 
 bool CFacettaApp::InitInstance(const QStringList& arguments) {
     CheckSettingsVersion();
-#ifdef FACETTA_HAVE_OUTPUT
     ConfigurePictureMemoryLimit();
-#endif
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/facetta.svg")));
 
     m_pMainFrame = std::make_unique<CMainFrame>(*this);
