@@ -219,7 +219,8 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
 
         m_nDisplayWidth = ClampToInt(static_cast<double>(nWidth) * m_fZoom);
         m_nDisplayHeight = ClampToInt(static_cast<double>(nHeight) * m_fZoom);
-        if (static_cast<int>(m_fZoom) == -1) {
+        // Zoom truncated to -1 means fit; compared as a range, so no zoom value is undefined.
+        if (m_fZoom > -2.0f && m_fZoom <= -1.0f) {
             // Fitting only ever shrinks.
             int64_t w = nWidth, h = nHeight;
             if (nWidth > cw && nWidth > 0) {
