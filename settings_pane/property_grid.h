@@ -10,8 +10,8 @@
 #include <QWidget>
 
 #include "grid_property.h"
+#include "property_editors.h"
 
-class CPropertyEditor;
 class CPropertyGrid;
 
 // The list part: rows of groups and properties, a draggable divider between names and
