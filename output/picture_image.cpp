@@ -1,5 +1,6 @@
 #include "picture_image.h"
 
+#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
@@ -62,6 +63,8 @@ std::optional<Picture> PictureFromImage(const QImage& image) {
 
 std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels) {
     if (path.isEmpty() || maxPixels <= 0) return std::nullopt;
+    // Regular files only: a pipe would block the read, a device could stream without end.
+    if (!QFileInfo(path).isFile()) return std::nullopt;
     QImageReader reader(path);
     // Decode what the file is, not what its rotation tag asks for.
     reader.setAutoTransform(false);
@@ -69,6 +72,7 @@ std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels)
     if (declared.isValid()) {
         if (declared.isEmpty()) return std::nullopt;
         if (static_cast<int64_t>(declared.width()) * declared.height() > maxPixels) return std::nullopt;
+        if (!Picture::Fits(declared.width(), declared.height())) return std::nullopt;
     }
     // Qt's own guard for formats that cannot tell their size up front; 8 bytes a pixel leaves
     // room for 16-bit-per-channel intermediates.

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include "picture_image.h"
@@ -66,6 +67,11 @@ TEST(DecodePictureFile, WhatDoesNotDecodeGivesNoPicture) {
         EXPECT_FALSE(DecodePictureFile(path).has_value()) << c.name;
     }
     EXPECT_FALSE(DecodePictureFile(dir.filePath("missing.png")).has_value());
+    // A pipe nobody writes to would block a reader for ever.
+    const QString fifo = dir.filePath("pipe.png");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(DecodePictureFile(fifo).has_value());
+    EXPECT_FALSE(DecodePictureFile(QStringLiteral("/dev/zero")).has_value());
     EXPECT_FALSE(DecodePictureFile(dir.path()).has_value());
     EXPECT_FALSE(DecodePictureFile(QString()).has_value());
 }

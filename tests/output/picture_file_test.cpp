@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include "image_encoder.h"
@@ -192,7 +194,7 @@ protected:
     }
     void ExpectFolderUnchanged() {
         EXPECT_EQ(ReadAll(m_existing), m_before);
-        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot),
+        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot),
                   QStringList{QStringLiteral("keep.png")} + m_extraEntries);
     }
     QTemporaryDir m_dir;
@@ -210,6 +212,17 @@ TEST_F(FailedWrite, PathIsADirectory) {
     EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
     EXPECT_EQ(err, EISDIR);
     EXPECT_TRUE(QDir(m_dir.filePath("sub.png")).isEmpty());
+    ExpectFolderUnchanged();
+}
+
+TEST_F(FailedWrite, PipeInTheFilesPlaceIsKept) {
+    const QString pipe = m_dir.filePath("pipe.png");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    m_extraEntries = {QStringLiteral("pipe.png")};
+    int err = 0;
+    EXPECT_EQ(WritePicture(MakeTestPicture(50, 40), pipe, ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(err, EINVAL);
+    EXPECT_TRUE(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
     ExpectFolderUnchanged();
 }
 
