@@ -127,11 +127,14 @@ TEST_F(AboutBox, LinkClicksGoToTheOpener) {
     EXPECT_TRUE(m_opened.isEmpty());
 }
 
-TEST_F(AboutBox, OkEnterAndEscCloseIt) {
+TEST_F(AboutBox, OkEnterEscAndTheCloseBoxCloseIt) {
     const struct {
         const char* how;
         int result;
-    } cases[] = {{"ok", QDialog::Accepted}, {"enter", QDialog::Accepted}, {"esc", QDialog::Rejected}};
+    } cases[] = {{"ok", QDialog::Accepted},
+                 {"enter", QDialog::Accepted},
+                 {"esc", QDialog::Rejected},
+                 {"close box", QDialog::Rejected}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         auto dlg = Make(2024);
@@ -144,6 +147,7 @@ TEST_F(AboutBox, OkEnterAndEscCloseIt) {
         if (how == "ok") QTest::mouseClick(dlg->GetDlgItem(1), Qt::LeftButton);
         if (how == "enter") QTest::keyClick(dlg->focusWidget(), Qt::Key_Return);
         if (how == "esc") QTest::keyClick(dlg.get(), Qt::Key_Escape);
+        if (how == "close box") dlg->close();  // what the title bar's button asks for
         ASSERT_EQ(finished.size(), 1);
         EXPECT_EQ(finished[0][0].toInt(), c.result);
         EXPECT_FALSE(dlg->isVisible());
