@@ -10,8 +10,7 @@ cmake --build build
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   out="${TMPDIR:-/tmp}/facetta-default.png"
   echo "No display (DISPLAY and WAYLAND_DISPLAY are empty): rendering the default picture instead."
-  build/cli/facetta-cli -o "$out"
-  echo "Wrote $out"
+  build/cli/facetta-cli -o "$out"  # tells where it wrote the picture
   echo "To open the window without a display: xvfb-run -a build/shell/facetta"
   exit 0
 fi
