@@ -1,6 +1,7 @@
 #include "raster.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -677,6 +678,74 @@ std::vector<Contribution> AxisContributions(int s0, int sn, double d0, double dn
     return out;
 }
 
+// The alpha byte of a pixel in memory.
+constexpr size_t kA = std::endian::native == std::endian::little ? 3 : 0;
+
+struct RowSum {
+    uint32_t total;  // sum of the row weights; 0: nothing to draw
+    bool opaque;     // acc holds plain channels; otherwise colour * alpha and alpha * 255
+};
+
+// Combines the source rows of one destination row into acc (4 channels per source column from
+// cFirst), in integers with 15-bit weights: the pass that reads the whole source, written so
+// that the compiler vectorises it. Rows with transparency are premultiplied first, so that
+// transparent pixels do not darken their neighbours.
+RowSum SumRows(const Picture& src, const Contribution& rc, int cFirst, std::vector<uint32_t>& acc,
+               std::vector<uint16_t>& premul) {
+    const size_t n = acc.size(), rows = rc.weights.size();
+    auto row = [&](size_t k) {
+        return reinterpret_cast<const uint8_t*>(src.Row(rc.first + static_cast<int>(k)) + cFirst);
+    };
+    if (rows > 4096) {
+        // So many rows that 15-bit weights would vanish: double sums, stored premultiplied at
+        // the same scale.
+        std::vector<double> sums(n, 0.0);
+        for (size_t k = 0; k < rows; ++k) {
+            const uint8_t* s8 = row(k);
+            for (size_t i = 0; i < n; i += 4) {
+                const double a = s8[i + kA] * static_cast<double>(rc.weights[k]);
+                for (size_t c = 0; c < 4; ++c) sums[i + c] += (c == kA ? 255 : s8[i + c]) * a;
+            }
+        }
+        for (size_t i = 0; i < n; ++i)
+            acc[i] = static_cast<uint32_t>(std::lround(Clamp(sums[i] * 32768, 0, 65025.0 * 32768)));
+        return {32768, false};
+    }
+    uint32_t total = 0;
+    bool opaque = true;
+    std::fill(acc.begin(), acc.end(), 0u);
+    for (size_t k = 0; k < rows; ++k) {
+        const uint16_t wk = static_cast<uint16_t>(std::lround(Clamp(rc.weights[k], 0, 1) * 32768));
+        total += wk;
+        if (wk == 0) continue;
+        const uint8_t* s8 = row(k);
+        if (opaque) {
+            // Checked row by row just before it is summed, so that the row is read from memory
+            // once; the first row with transparency turns the sums so far into premultiplied ones.
+            const uint32_t* s = reinterpret_cast<const uint32_t*>(s8);
+            uint32_t all = 0xFF000000u;
+            for (size_t x = 0; x < n / 4; ++x) all &= s[x];
+            if (all != 0xFF000000u) {
+                opaque = false;
+                for (size_t i = 0; i < n; ++i) acc[i] *= 255;
+            }
+        }
+        if (opaque) {
+            for (size_t i = 0; i < n; ++i) {
+                const uint16_t v = s8[i];
+                acc[i] += static_cast<uint32_t>(v * wk);
+            }
+            continue;
+        }
+        for (size_t i = 0; i < n; i += 4) {
+            const uint16_t a = s8[i + kA];
+            for (size_t c = 0; c < 4; ++c) premul[i + c] = static_cast<uint16_t>((c == kA ? 255 : s8[i + c]) * a);
+        }
+        for (size_t i = 0; i < n; ++i) acc[i] += static_cast<uint32_t>(premul[i] * wk);
+    }
+    return {total, opaque};
+}
+
 }  // namespace
 
 void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,
@@ -713,41 +782,35 @@ void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const R
         cLast = std::max(cLast, c.first + static_cast<int>(c.weights.size()) - 1);
     }
     if (cLast < cFirst) return;
-    // Premultiplied averages, so that transparent pixels do not darken their neighbours.
-    std::vector<float> line(static_cast<size_t>(cLast - cFirst + 1) * 4);
+    // Rows are combined first (SumRows), then columns.
+    const size_t n = static_cast<size_t>(cLast - cFirst + 1) * 4;
+    std::vector<uint32_t> acc(n);
+    std::vector<uint16_t> premul(n);
     for (int y = py0; y < py1; ++y) {
         const Contribution& rc = rows[static_cast<size_t>(y - py0)];
         if (rc.weights.empty()) continue;
-        std::fill(line.begin(), line.end(), 0.0f);
-        for (size_t k = 0; k < rc.weights.size(); ++k) {
-            const float wy = rc.weights[k];
-            if (wy == 0) continue;
-            const uint32_t* s = src.Row(rc.first + static_cast<int>(k));
-            for (int x = cFirst; x <= cLast; ++x) {
-                const uint32_t p = s[x];
-                const float a = static_cast<float>(p >> 24) * wy;
-                float* l = &line[static_cast<size_t>(x - cFirst) * 4];
-                l[0] += a;
-                l[1] += static_cast<float>((p >> 16) & 0xFF) * a;
-                l[2] += static_cast<float>((p >> 8) & 0xFF) * a;
-                l[3] += static_cast<float>(p & 0xFF) * a;
-            }
-        }
+        const RowSum rs = SumRows(src, rc, cFirst, acc, premul);
+        if (rs.total == 0) continue;
+        const uint32_t total = rs.total;
+        const bool opaque = rs.opaque;
         uint32_t* d = dst.Row(y);
         for (int x = px0; x < px1; ++x) {
             const Contribution& cc = cols[static_cast<size_t>(x - px0)];
             if (cc.weights.empty()) continue;
-            float acc[4] = {0, 0, 0, 0};
-            for (size_t k = 0; k < cc.weights.size(); ++k) {
-                const float* l = &line[static_cast<size_t>(cc.first + static_cast<int>(k) - cFirst) * 4];
-                for (int ch = 0; ch < 4; ++ch) acc[ch] += l[ch] * cc.weights[k];
-            }
-            if (acc[0] <= 0) continue;
-            uint32_t rgb = 0;
-            for (int ch = 1; ch < 4; ++ch)
-                rgb |= static_cast<uint32_t>(Clamp(acc[ch] / acc[0] + 0.5f, 0, 255)) << (8 * (3 - ch));
-            const float a = acc[0] * cc.coverage * rc.coverage * opacity;
-            d[x] = BlendPixel(d[x], rgb, static_cast<uint32_t>(Clamp(a + 0.5f, 0, 255)));
+            float sum[4] = {0, 0, 0, 0};
+            const uint32_t* l = &acc[static_cast<size_t>(cc.first - cFirst) * 4];
+            for (size_t k = 0; k < cc.weights.size(); ++k, l += 4)
+                for (int c = 0; c < 4; ++c) sum[c] += static_cast<float>(l[c]) * cc.weights[k];
+            // Opaque rows hold plain channels; premultiplied ones colour * alpha and alpha * 255.
+            const float alpha = opaque ? sum[kA] / total : sum[kA] / (255.0f * total);
+            if (!(alpha > 0)) continue;
+            const float toColour = opaque ? 1.0f / total : 255.0f / sum[kA];
+            uint8_t bytes[4];
+            for (int c = 0; c < 4; ++c) bytes[c] = static_cast<uint8_t>(Clamp(sum[c] * toColour + 0.5f, 0, 255));
+            uint32_t colour;
+            std::memcpy(&colour, bytes, 4);
+            const float a = alpha * cc.coverage * rc.coverage * opacity;
+            d[x] = BlendPixel(d[x], colour & 0xFFFFFF, static_cast<uint32_t>(Clamp(a + 0.5f, 0, 255)));
         }
     }
 }
