@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -47,9 +48,14 @@ QString MeshError(MeshResult r, const ImageSettings& s) {
         .arg(s.nHeight);
 }
 
+// Written in pieces: a mesh near the vertex limit would make gigabytes of text.
 void PrintMeshJson(const PolygonMesh& mesh) {
     std::string out;
-    out.reserve(64 + mesh.pVertices.size() * 28 + mesh.pTriangles.size() * 24);
+    auto flushIfLarge = [&out] {
+        if (out.size() < (1u << 20)) return;
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+    };
     out += "{\"seed\":" + std::to_string(mesh.nSeed) + ",\"cols\":" + std::to_string(mesh.nCols) +
            ",\"rows\":" + std::to_string(mesh.nRows) + ",\"cellWidth\":" + std::to_string(mesh.nCellWidth) +
            ",\"cellHeight\":" + std::to_string(mesh.nCellHeight) + ",\"vertices\":[";
@@ -58,6 +64,7 @@ void PrintMeshJson(const PolygonMesh& mesh) {
         if (i) out += ',';
         out += '[' + std::to_string(v.x) + ',' + std::to_string(v.y) + ',' + std::to_string(v.homeX) + ',' +
                std::to_string(v.homeY) + ']';
+        flushIfLarge();
     }
     out += "],\"triangles\":[";
     for (size_t i = 0; i < mesh.pTriangles.size(); ++i) {
@@ -65,6 +72,7 @@ void PrintMeshJson(const PolygonMesh& mesh) {
         if (i) out += ',';
         out += '[' + std::to_string(t.a) + ',' + std::to_string(t.b) + ',' + std::to_string(t.c) + ',' +
                std::to_string(t.alpha) + ']';
+        flushIfLarge();
     }
     out += "]}\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
@@ -105,6 +113,8 @@ int main(int argc, char* argv[]) {
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
         PrintMeshJson(mesh);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return Fail(QStringLiteral("cannot write the mesh to standard output: %1").arg(ErrnoText(errno)));
         return 0;
     }
 
