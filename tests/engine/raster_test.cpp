@@ -333,6 +333,87 @@ TEST(RasterDrawPicture, ReducingAveragesAreas) {
     EXPECT_LE(hi - lo, 90);
 }
 
+// Reducing on both axes against a box filter computed here in doubles: every destination pixel
+// is the premultiplied average of the source area it covers, its alpha scaled by how much of the
+// pixel the rectangle covers and by the opacity.
+TEST(RasterDrawPicture, ReducingMatchesAnExactBoxFilter) {
+    struct Case {
+        const char* name;
+        int sw, sh;
+        RectF dst;
+        float opacity;
+    };
+    const Case cases[] = {
+        {"fractional factor", 97, 61, {3, 2, 13, 9}, 1.0f},
+        {"partly covered edge pixels", 64, 64, {0.5, 0.25, 10.5, 10.25}, 0.6f},
+        {"thousands of rows per pixel", 7, 9000, {1, 1, 3, 2}, 1.0f},
+    };
+    for (const Case& c : cases) {
+        Picture src = Picture::Create(c.sw, c.sh);
+        for (int y = 0; y < c.sh; ++y)
+            for (int x = 0; x < c.sw; ++x) {
+                const uint32_t a = (x * 37 + y * 11) % 5 == 0 ? 0 : 255 - (x * 13 + y * 7) % 200;
+                src.Row(y)[x] = (a << 24) | (uint32_t((x * 29) % 256) << 16) | (uint32_t((y * 3) % 256) << 8) | 0x80;
+            }
+        Picture p = FilledPicture(20, 14, kBack);
+        DrawPicture(p, src, RectI{0, 0, c.sw, c.sh}, c.dst, c.opacity);
+        const double kx = c.sw / c.dst.width, ky = c.sh / c.dst.height;  // source per destination
+        for (int y = 0; y < 14; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const double x0 = std::max<double>(x, c.dst.x), x1 = std::min(x + 1.0, c.dst.x + c.dst.width);
+                const double y0 = std::max<double>(y, c.dst.y), y1 = std::min(y + 1.0, c.dst.y + c.dst.height);
+                uint32_t want = kBack;
+                if (x1 > x0 && y1 > y0) {
+                    const double sx0 = (x0 - c.dst.x) * kx, sx1 = (x1 - c.dst.x) * kx;
+                    const double sy0 = (y0 - c.dst.y) * ky, sy1 = (y1 - c.dst.y) * ky;
+                    double sum[4] = {0, 0, 0, 0}, wsum = 0;
+                    for (int sy = int(sy0); sy < std::min(c.sh, int(std::ceil(sy1))); ++sy)
+                        for (int sx = int(sx0); sx < std::min(c.sw, int(std::ceil(sx1))); ++sx) {
+                            const double w = (std::min(sx + 1.0, sx1) - std::max<double>(sx, sx0)) *
+                                             (std::min(sy + 1.0, sy1) - std::max<double>(sy, sy0));
+                            const uint32_t px = src.Pixel(sx, sy);
+                            const double a = px >> 24;
+                            sum[0] += a * w;
+                            for (int k = 1; k < 4; ++k) sum[k] += ((px >> (24 - 8 * k)) & 0xFF) * a * w;
+                            wsum += w;
+                        }
+                    if (sum[0] > 0) {
+                        const double alpha = sum[0] / wsum * (x1 - x0) * (y1 - y0) * c.opacity / 255;
+                        const uint32_t rgb = (uint32_t(std::lround(sum[1] / sum[0])) << 16) |
+                                             (uint32_t(std::lround(sum[2] / sum[0])) << 8) |
+                                             uint32_t(std::lround(sum[3] / sum[0]));
+                        want = Lerp(kBack, rgb, alpha);
+                    }
+                }
+                ASSERT_LE(ChannelDiff(p.Pixel(x, y), want), 2)
+                    << c.name << " at (" << x << ", " << y << "): got " << Hex(p.Pixel(x, y)) << ", want " << Hex(want);
+            }
+    }
+}
+
+TEST(RasterClip, PolygonsDrawOnlyInsideTheClip) {
+    const std::vector<PointI> tri = {{-5, 2}, {40, 10}, {8, 33}};
+    const RectI clip{6, 4, 17, 9};
+    for (bool aa : {true, false}) {
+        for (int op = 0; op < 2; ++op) {
+            Picture whole = FilledPicture(30, 30, kBack), clipped = FilledPicture(30, 30, kBack);
+            if (op == 0) {
+                FillPolygon(whole, tri.data(), 3, 0xA0FFFFFF, aa);
+                FillPolygon(clipped, tri.data(), 3, 0xA0FFFFFF, aa, clip);
+            } else {
+                DrawPolygon(whole, tri.data(), 3, 0xA0FFFFFF, aa);
+                DrawPolygon(clipped, tri.data(), 3, 0xA0FFFFFF, aa, clip);
+            }
+            for (int y = 0; y < 30; ++y)
+                for (int x = 0; x < 30; ++x) {
+                    const bool inside = x >= clip.x && x < clip.x + clip.width && y >= clip.y && y < clip.y + clip.height;
+                    ASSERT_EQ(clipped.Pixel(x, y), inside ? whole.Pixel(x, y) : kBack)
+                        << (op ? "outline" : "fill") << " aa " << aa << " at (" << x << ", " << y << ")";
+                }
+        }
+    }
+}
+
 // Every drawing call with hostile geometry, on pictures of various sizes: no crash (the
 // sanitizer build checks for stray writes and undefined behaviour), and pixels change only
 // where the geometry covers them.

@@ -4,6 +4,7 @@
 
 #include "painter_reference.h"
 #include "picture_compare.h"
+#include "raster.h"
 #include "renderer.h"
 
 namespace {
@@ -244,6 +245,93 @@ TEST(RenderPicture, SizesThatCannotBeHeldGiveNoPixels) {
     const Picture one = RenderPicture(Settings(1, 1), none, nullptr);
     ASSERT_FALSE(one.IsNull());
     EXPECT_EQ(one.Pixel(0, 0) >> 24, 0xFFu);
+}
+
+}  // namespace
+
+namespace {
+
+// The renderer's layers drawn the plain way: each layer over the whole picture, triangles
+// unclipped, in mesh order. The renderer merges layers and works band by band; the result
+// must be the same to the bit.
+Picture LayeredRender(const ImageSettings& s, const PolygonMesh& m, const Picture* back) {
+    const int w = s.nWidth, h = s.nHeight;
+    Picture p = Picture::Create(w, h);
+    const RectI all{0, 0, w, h};
+    FillRectangle(p, all, MakeArgb(s.crBackColor, 255));
+    PointF p1{0, 0}, p2{double(w / 2), 0};
+    ARGB c1 = w < 300 ? 0x50000000u : 0x78000000u, c2 = 0;
+    const ARGB g1 = MakeArgb(s.crGradColor1, 255), g2 = MakeArgb(s.crGradColor2, 255);
+    switch (s.nBackMode) {
+        case 1: p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
+        case 2: c1 = g1, c2 = g2; break;
+        case 3: p2 = {0, double(h)}, c1 = g1, c2 = g2; break;
+        case 4: p2 = {0, double(h / 2)}, c1 = g1, c2 = g2; break;
+        case 5: p2 = {double(w), double(h)}, c1 = g1, c2 = g2; break;
+        case 6: p1 = {0, double(h)}, p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
+        default: break;
+    }
+    FillRectangleGradient(p, all, p1, p2, c1, c2);
+    if (back) {
+        const double sc = std::max(double(w) / back->Width(), double(h) / back->Height());
+        const double dw = std::trunc(back->Width() * sc), dh = std::trunc(back->Height() * sc);
+        DrawPicture(p, *back, RectI{0, 0, back->Width(), back->Height()},
+                    RectF{std::trunc((w - dw) / 2), std::trunc((h - dh) / 2), dw, dh});
+    }
+    const ARGB pen = MakeArgb(s.crLineColor, OpacityToAlpha(s.nLineOpacity));
+    for (const MeshTriangle& t : m.pTriangles) {
+        const int n = static_cast<int>(m.pVertices.size());
+        if (t.a < 0 || t.b < 0 || t.c < 0 || t.a >= n || t.b >= n || t.c >= n) continue;
+        const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)], &c = m.pVertices[size_t(t.c)];
+        if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
+        const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
+        FillPolygon(p, pts, 3, MakeArgb(s.crPolyColor, t.alpha), true);
+        if (s.nLineOpacity > 0) DrawPolygon(p, pts, 3, pen, true);
+    }
+    return p;
+}
+
+TEST(RenderPicture, BandedDrawingEqualsLayeredDrawing) {
+    // Wide pictures, so that a band holds few rows; a mesh with hostile extra triangles.
+    const int kMax = std::numeric_limits<int32_t>::max();
+    Picture back = BandedBackground(300, 170, 20, 20);
+    for (int y = 0; y < 170; y += 3) back.Row(y)[y] = 0x40FFFFFF;  // some transparency
+    struct Case {
+        int w, h, mode, lineOpacity;
+        bool backPicture;
+    };
+    const Case cases[] = {
+        {3000, 90, 0, 0, false}, {3000, 90, 1, 100, false}, {2999, 91, 2, 37, false},
+        {3000, 90, 3, 0, false}, {3001, 90, 4, 100, false}, {3000, 90, 5, 0, true},
+        {3000, 90, 6, 100, false}, {3000, 90, 9, 100, true}, {290, 40, 0, 50, false},
+        {1, 1, 0, 100, false},
+    };
+    for (const Case& c : cases) {
+        ImageSettings s = Settings(c.w, c.h, c.mode);
+        s.nPolySize = 23;
+        s.nLineOpacity = c.lineOpacity;
+        s.crPolyColor = RGBColor(10, 20, 200);
+        PolygonMesh m;
+        ASSERT_EQ(GenerateMesh(s, m, 99), MeshResult::Ok);
+        const int32_t base = static_cast<int32_t>(m.pVertices.size());
+        m.pVertices.push_back({-kMax, 5, 0, 0});
+        m.pVertices.push_back({kMax, 40, 0, 0});
+        m.pVertices.push_back({17, kMax, 0, 0});
+        m.pTriangles.push_back({base, base + 1, base + 2, 90});
+        m.pTriangles.push_back({base, base + 1, base + 7, 90});  // index out of range: skipped
+        m.pTriangles.push_back({0, 0, 0, 200});                   // degenerate
+        const Picture* b = c.backPicture ? &back : nullptr;
+        const Picture got = RenderPicture(s, m, b);
+        const Picture want = LayeredRender(s, m, b);
+        ASSERT_FALSE(got.IsNull());
+        size_t first = got.PixelCount();
+        for (size_t i = 0; i < got.PixelCount() && first == got.PixelCount(); ++i)
+            if (got.Pixels()[i] != want.Pixels()[i]) first = i;
+        EXPECT_EQ(first, got.PixelCount())
+            << c.w << "x" << c.h << " mode " << c.mode << ": first difference at (" << first % size_t(c.w)
+            << ", " << first / size_t(c.w) << ")";
+        ExpectAllOpaque(got);
+    }
 }
 
 }  // namespace
