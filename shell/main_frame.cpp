@@ -52,6 +52,12 @@ QString Utf8(const char* psz) { return QString::fromUtf8(psz); }
 
 }  // namespace
 
+QPoint DefaultWindowPosition(const QRect& work, const QSize& size) {
+    const int x = work.left() + (work.width() - size.width()) / 2;
+    const int y = work.top() + (work.height() - size.height()) / 2;
+    return QPoint(std::max(x, work.left()), std::max(y, work.top()));
+}
+
 CMainFrame::CMainFrame(CFacettaApp& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(Utf8(kAppTitle));
@@ -382,11 +388,9 @@ void CMainFrame::RestoreWorkspace() {
     if (geometry.isEmpty() || !restoreGeometry(geometry)) {
         // Nothing saved: 800 x 600 in the middle of the work area.
         resize(kDefaultWidth, kDefaultHeight);
-        if (const QScreen* pScreen = QGuiApplication::primaryScreen()) {
-            const QRect work = pScreen->availableGeometry();
-            move(work.left() + (work.width() - kDefaultWidth) / 2,
-                 work.top() + (work.height() - kDefaultHeight) / 2);
-        }
+        if (const QScreen* pScreen = QGuiApplication::primaryScreen())
+            move(DefaultWindowPosition(pScreen->availableGeometry(),
+                                       QSize(kDefaultWidth, kDefaultHeight)));
     }
     restoreState(settings->value(kStateKey).toByteArray());
     const bool bStatusBar = settings->value(kStatusBarKey, true).toBool();

@@ -22,6 +22,10 @@ class QTabBar;
 class QToolBar;
 class QToolButton;
 
+// Where a window of `size` opens when nothing is saved: centred in the work area, but never
+// with its top or left edge outside it, where the menu bar could not be reached.
+QPoint DefaultWindowPosition(const QRect& work, const QSize& size);
+
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:

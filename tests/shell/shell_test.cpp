@@ -235,6 +235,24 @@ TEST(ShellStartUp, FirstStartOpensOneWindowAtTheDefaultPlace) {
     EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("就绪"));
 }
 
+TEST(ShellStartUp, DefaultPlaceIsCentredButKeepsTheMenuBarOnScreen) {
+    struct Case {
+        QRect work;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {QRect(0, 0, 1920, 1040), QPoint(560, 220)},
+        {QRect(0, 0, 1281, 801), QPoint(240, 100)},      // halves truncate
+        {QRect(100, 30, 1280, 770), QPoint(340, 115)},   // panels on the left and top
+        {QRect(0, 0, 853, 533), QPoint(26, 0)},          // too low: top edge stays visible
+        {QRect(0, 24, 640, 456), QPoint(0, 24)},         // too small both ways
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.work.width() << "x" << c.work.height());
+        EXPECT_EQ(DefaultWindowPosition(c.work, QSize(800, 600)), c.expected);
+    }
+}
+
 TEST(ShellStartUp, AFileNameTitlesTheWindowAndNothingIsRead) {
     ClearStore();
     Program p({QStringLiteral("/no/such/folder/sunset.png")});
