@@ -76,6 +76,7 @@ CMainFrame::CMainFrame(CFacettaApp& app, QWidget* parent) : QMainWindow(parent),
     CreateToolBar();
     CreateMenus();
     CreateStatusBar();
+    // Docking panes belong above this line: the saved layout can only place what exists.
     OnApplicationLook(static_cast<int>(m_app.m_nLook));
     RestoreWorkspace();
     OnActiveViewChanged();
