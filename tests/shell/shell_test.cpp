@@ -406,6 +406,21 @@ TEST(ShellMainFrame, CloseAllClosesEveryWindowWithoutAsking) {
     EXPECT_TRUE(frame.GetMdiArea()->subWindowList().isEmpty());
 }
 
+TEST(ShellMainFrame, ExitAsksNothingAndSavesTheWorkspace) {
+    ClearStore();
+    Program p;
+    p.frame->OnFileNew();
+    p.frame->OnFileNew();
+    Settle();
+    EXPECT_FALSE(Store().contains(QStringLiteral("Workspace/Geometry")));
+    p.frame->GetCommand(ID_APP_EXIT)->trigger();
+    Settle();
+    EXPECT_FALSE(p.frame->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(Store().contains(QStringLiteral("Workspace/Geometry")));
+    EXPECT_TRUE(Store().contains(QStringLiteral("Workspace/State")));
+}
+
 TEST(ShellMainFrame, WindowsDialogActivatesAndClosesWindows) {
     ClearStore();
     Program p;
