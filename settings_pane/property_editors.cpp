@@ -133,8 +133,10 @@ bool CPropertyEditor::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void CPropertyEditor::OnFocusChanged(QWidget*, QWidget* now) {
+void CPropertyEditor::OnFocusChanged(QWidget* old, QWidget* now) {
     if (m_bDone || m_bInDialog || !now || Contains(now)) return;
+    // A popup of ours closing hands the focus back before its pick arrives.
+    if (old && Contains(old) && old->window() != window()) return;
     emit commitRequested(true);
 }
 
@@ -245,9 +247,11 @@ CColorPopup::CColorPopup(const CGridColorProperty* property, QWidget* parent)
         auto* cell = new CColorCell(color, current, this);
         grid->addWidget(cell, i / kColumns, i % kColumns);
         m_cells.append(cell);
+        // The pick is taken before the popup closes: closing moves the focus, which must
+        // not end the edit first.
         connect(cell, &QAbstractButton::clicked, this, [this, color] {
-            hide();
             emit colorPicked(color);
+            hide();
         });
     }
     if (property->HasOtherButton()) {
@@ -257,8 +261,8 @@ CColorPopup::CColorPopup(const CGridColorProperty* property, QWidget* parent)
         grid->addWidget(other, CGridColorProperty::kPaletteEntries / kColumns, 0, 1, kColumns);
         m_pOther = other;
         connect(other, &QPushButton::clicked, this, [this] {
-            hide();
             emit otherRequested();
+            hide();
         });
     }
 }
@@ -301,8 +305,11 @@ void CColorEditor::ShowPopup() {
     delete m_pPopup;
     m_pPopup = new CColorPopup(m_pColorProperty, this);
     connect(m_pPopup, &CColorPopup::colorPicked, this, &CColorEditor::Pick);
-    connect(m_pPopup, &CColorPopup::otherRequested, this, &CColorEditor::RunColorDialog,
-            Qt::QueuedConnection);
+    connect(m_pPopup, &CColorPopup::otherRequested, this, [this] {
+        // The dialog opens once the popup has closed; until it is done the edit goes on.
+        SetInDialog(true);
+        QMetaObject::invokeMethod(this, &CColorEditor::RunColorDialog, Qt::QueuedConnection);
+    });
     m_pPopup->adjustSize();
     QPoint pos = mapToGlobal(QPoint(0, height()));
     if (const QScreen* screen = this->screen()) {
@@ -324,7 +331,10 @@ void CColorEditor::Pick(COLORREF color) {
 }
 
 void CColorEditor::RunColorDialog() {
-    if (IsDone()) return;
+    if (IsDone()) {
+        SetInDialog(false);
+        return;
+    }
     // The dialog belongs to the window, not to the editor: a rebinding may end the editor
     // while the dialog is open.
     QPointer<CColorEditor> self(this);
