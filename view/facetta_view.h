@@ -4,6 +4,7 @@
 // takes over new settings, shows the picture centred on white at its zoom or fitted into
 // the window, saves and prints it.
 #include <QAbstractScrollArea>
+#include <QImage>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -103,8 +104,9 @@ private:
     void ShowMessage(QMessageBox::Icon icon, const QString& strText);
     int ExecDialog(QDialog& dialog);
     QString DefaultSaveName() const;
-    // The picture reduced to the display size, made once per picture and display size.
-    const Picture* ReducedPicture();
+    // The picture reduced to the display size, made once per picture and display size; a null
+    // image when there is no memory for it.
+    QImage ReducedPicture();
 
     CFacettaDoc* m_pDoc;
     QTimer m_startTimer;
@@ -118,9 +120,7 @@ private:
     struct DisplayCache {
         const Picture* pSource = nullptr;
         uint64_t nGeneration = 0;
-        int nWidth = 0;
-        int nHeight = 0;
-        Picture reduced;
+        QImage image;
     };
     DisplayCache m_cache;
 };

@@ -170,10 +170,9 @@ TEST_F(ViewTest, ReducedPictureIsTheAreaAverage) {
                 worst = std::max(worst, d);
                 sum += d;
             }
-        // Halving before averaging softens single-pixel lines a little; sampling without
-        // averaging would be off by tens of levels on average here.
-        EXPECT_LE(worst, 48);
-        EXPECT_LE(sum / (r.width() * r.height()), 4.0);
+        // Rounding only; sampling without averaging is off by tens of levels on average here.
+        EXPECT_LE(worst, 2);
+        EXPECT_LE(sum / (r.width() * r.height()), 1.0);
     }
 }
 
@@ -226,6 +225,9 @@ TEST_F(ViewTest, FirstPictureFadesInOnceOverTenTicks) {
     view->OnGeneratePreview();
     EXPECT_TRUE(fade->isActive());
     EXPECT_EQ(fade->interval(), 100);
+    // The ticks are driven by hand below: a slow render (as under sanitizers) must not let
+    // the real timer tick in between.
+    fade->setInterval(24 * 3600 * 1000);
 
     // At level 10 the picture is a faint tint over white.
     QApplication::processEvents();
