@@ -222,15 +222,22 @@ private:
             return;
         }
         const double dydx = dy / (xb - xa);
-        double xs = xa;
-        for (; ix <= ixEnd; ++ix) {
-            const double xe = std::min(xb, static_cast<double>(ix + 1));
-            const double dyp = (xe - xs) * dydx;
-            const double mid = (xs + xe) * 0.5 - ix;
-            acc[ix] += static_cast<float>(dyp * (1 - mid));
-            acc[ix + 1] += static_cast<float>(dyp * mid);
-            xs = xe;
+        // First cell (partial), then whole cells, each crossed by the same height and at its
+        // middle on average, then the last cell (partial).
+        const double firstEnd = ix + 1;
+        double dyp = (firstEnd - xa) * dydx;
+        double mid = (xa + firstEnd) * 0.5 - ix;
+        acc[ix] += static_cast<float>(dyp * (1 - mid));
+        acc[ix + 1] += static_cast<float>(dyp * mid);
+        const float half = static_cast<float>(dydx * 0.5);
+        for (++ix; ix < ixEnd; ++ix) {
+            acc[ix] += half;
+            acc[ix + 1] += half;
         }
+        dyp = (xb - ixEnd) * dydx;
+        mid = (ixEnd + xb) * 0.5 - ixEnd;
+        acc[ixEnd] += static_cast<float>(dyp * (1 - mid));
+        acc[ixEnd + 1] += static_cast<float>(dyp * mid);
     }
 
     // One edge's part within a row band, split where it crosses the clip's left and right
@@ -274,7 +281,8 @@ private:
         }
         auto& iv = m_s.intervals;
         if (iv.empty()) return;
-        std::sort(iv.begin(), iv.end(), [](const Interval& a, const Interval& b) { return a.lo < b.lo; });
+        for (size_t i = 1; i < iv.size(); ++i)  // a handful per row: insertion sort
+            for (size_t j = i; j > 0 && iv[j].lo < iv[j - 1].lo; --j) std::swap(iv[j], iv[j - 1]);
         // Merge touching intervals; between them the coverage is the constant running sum.
         size_t m = 0;
         for (size_t i = 1; i < iv.size(); ++i) {
