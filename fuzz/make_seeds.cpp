@@ -42,8 +42,8 @@ class InputWriter {
 public:
     // A value the target reads with ConsumeIntegralInRange(lo, hi).
     void Range(int64_t lo, int64_t hi, int64_t value) {
-        const uint64_t range = static_cast<uint64_t>(hi - lo);
-        const uint64_t raw = static_cast<uint64_t>(value - lo);
+        const uint64_t range = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
+        const uint64_t raw = static_cast<uint64_t>(value) - static_cast<uint64_t>(lo);
         int bytes = 0;
         for (uint64_t r = range; r > 0 && bytes < 8; r >>= 8) ++bytes;
         for (int i = bytes - 1; i >= 0; --i) m_tail.push_back(static_cast<char>(raw >> (8 * i)));
@@ -306,6 +306,96 @@ void RasterSeeds() {
     }
 }
 
+// ---- command lines, typed values, clipboard paths ----------------------------------
+
+void CliSeeds() {
+    const QString t = "fuzz_cli_options";
+    const char* const lines[][2] = {
+        {"defaults", ""},
+        {"help", "--help"},
+        {"version", "-v"},
+        {"sizes", "--width\n5000\n--height\n300\n--mode\nleft-right\n-o\n/tmp/x.JPG"},
+        {"colours", "--back-color\n#ff00AA\n--grad-color1\n00ff00\n--poly-color=123456\n--mode=6"},
+        {"numbered", "--seed\n4294967295\n--count\n3\n-o\na.b/c"},
+        {"clamped", "--width=-5\n--quality\n1000\n--resolution\n0\n--height\n2147483647"},
+        {"back_image", "--back-image\n/tmp/背景 picture.png\n-o\nout.jpeg"},
+        {"mesh_json", "--mesh-json\n--poly-size\n50\n--seed\n7"},
+        {"opacities", "--start-opacity\n150\n--end-opacity\n-10\n--line-opacity\n40\n--line-color\nffffff"},
+        {"bad_number", "--width\n99999999999"},
+        {"stray", "picture.png"},
+    };
+    for (const auto& l : lines) Save(t, l[0], QByteArray(l[1]));
+}
+
+void TypedValueSeeds() {
+    const QString t = "fuzz_typed_value";
+    const struct {
+        const char* name;
+        int32_t number;
+        uint32_t color;
+        const char* text;
+    } cases[] = {
+        {"digits_then_letters", 1920, 0x003EDAFE, "  1234abc"},
+        {"below_range", -2147483647 - 1, 0x00FFFFFF, "-2147483649"},
+        {"plus_sign", 42, 0, "+0042"},
+        {"colour", 0x7FFFFFFF, 0x000080FF, "ff8000"},
+        {"short_colour", -1, 0x00123456, "abc"},
+        {"letters", 0, 0, "zz"},
+        {"wide_digits", 5, 1, "１２３"},
+        {"control_blanks", -7, 2, "\t\v-7"},
+    };
+    for (const auto& c : cases) {
+        InputWriter in;
+        in.Int32(c.number);
+        in.Uint32(c.color);
+        in.Bool(false);
+        in.Front(QByteArray(c.text));
+        Save(t, c.name, in.Bytes());
+    }
+    InputWriter utf16;  // a lone surrogate among digits
+    utf16.Int32(3);
+    utf16.Uint32(3);
+    utf16.Bool(true);
+    for (char16_t u : {u'1', u'2', char16_t(0xD800), u'3'}) utf16.Uint16(u);
+    Save(t, "utf16_surrogate", utf16.Bytes());
+}
+
+void ClipboardSeeds() {
+    const QString t = "fuzz_clipboard";
+    const struct {
+        const char* name;
+        int mode;
+        const char* path;  // as ConsumeRandomLengthString reads it: "\\\\" is one backslash
+    } paths[] = {
+        {"posix_tricky", 6, "tmp/背景 #1/a\"b<c>&d%e?.png"},
+        {"windows", 4, "C:\\\\Users\\\\张三\\\\AppData\\\\Local\\\\Temp\\\\"},
+        {"relative", 5, "pics/x.png"},
+    };
+    for (const auto& p : paths) {
+        InputWriter in;
+        in.Range(0, 7, p.mode);
+        in.Range(INT64_MIN, INT64_MAX, 4321);
+        in.Int32(1);
+        in.Front(QByteArray(p.path));
+        Save(t, p.name, in.Bytes());
+    }
+    InputWriter units;
+    units.Range(0, 7, 1);
+    units.Range(INT64_MIN, INT64_MAX, -1);
+    units.Int32(2147483647);
+    for (char16_t u : {u'/', u't', char16_t(0xDC00), u'"', u'/', char16_t(0x7F)}) units.Uint16(u);
+    Save(t, "utf16_units", units.Bytes());
+    InputWriter copy;
+    copy.Range(0, 7, 0);
+    copy.Range(0, 12, 3);
+    copy.Range(0, 12, 2);
+    for (uint32_t i = 0; i < 6; ++i) copy.Uint32(0x10FF8040u * (i + 1));
+    copy.Range(INT64_MIN, INT64_MAX, 4321);
+    copy.Bool(true);
+    copy.Range(0, 2, 1);
+    Save(t, "copy_record_near_counter_limit", copy.Bytes());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -318,5 +408,8 @@ int main(int argc, char** argv) {
     DecodeSeeds();
     MeshRenderSeeds();
     RasterSeeds();
+    CliSeeds();
+    TypedValueSeeds();
+    ClipboardSeeds();
     return 0;
 }

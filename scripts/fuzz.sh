@@ -18,7 +18,7 @@ fi
 if [ $# -gt 0 ]; then
   targets=("$@")
 else
-  mapfile -t targets < <(sed -n 's/^facetta_add_fuzzer(\(fuzz_[a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
+  mapfile -t targets < "$build/fuzz/targets.txt"
 fi
 cmake --build "$build" --target "${targets[@]}"
 source ./tests/hardening/sanitizer_env.sh
