@@ -58,13 +58,23 @@ struct FilterCosts {
 FilterCosts CostsOf(const unsigned char* row, const unsigned char* prev, size_t bytes, size_t bpp) {
     uint32_t sub = 0;
     uint32_t up = 0;
-    for (size_t i = 0; i < bpp; ++i) sub += row[i] != 0;
-    // One pass, narrow counters: vectorises.
-    for (size_t i = bpp; i < bytes; ++i) {
-        sub += row[i] != row[i - bpp];
+    for (size_t i = 0; i < bpp && i < bytes; ++i) {
+        sub += row[i] != 0;
         up += row[i] != prev[i];
     }
-    for (size_t i = 0; i < bpp; ++i) up += row[i] != prev[i];
+    // Byte counters over short blocks vectorise four times better than wide ones; 240 stays
+    // below their overflow.
+    for (size_t base = bpp; base < bytes; base += 240) {
+        const size_t end = bytes - base < 240 ? bytes : base + 240;
+        unsigned char s = 0;
+        unsigned char u = 0;
+        for (size_t i = base; i < end; ++i) {
+            s += row[i] != row[i - bpp];
+            u += row[i] != prev[i];
+        }
+        sub += s;
+        up += u;
+    }
     return {sub, up};
 }
 

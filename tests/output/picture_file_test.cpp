@@ -125,7 +125,7 @@ TEST(WritePicture, GifIsCloseToTheOriginalAndKeepsTransparency) {
     const double error = MeanColourError(p, back);
     RecordProperty("gif_mean_colour_error", QString::number(error, 'f', 3).toStdString());
     std::printf("GIF mean colour error per channel: %.3f of 255\n", error);
-    EXPECT_LT(error, 3.0);
+    EXPECT_LT(error, 4.0);  // measured 2.6; a wrong palette or channel order gives tens
 
     const Picture t = MakeTestPicture(400, 300, true);
     const QString tpath = dir.filePath("t.gif");
