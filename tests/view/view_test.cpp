@@ -176,6 +176,25 @@ TEST_F(ViewTest, ReducedPictureIsTheAreaAverage) {
     }
 }
 
+// A translucent picture (none is rendered so, but the view holds any picture) is reduced with
+// its alpha and shown over white.
+TEST_F(ViewTest, TranslucentPictureIsShownOverWhite) {
+    CFacettaView* view = MakeView(400, 300);
+    Apply(view, [](ImageSettings& s) { s.nWidth = 1600; s.nHeight = 1200; });
+    FinishFade(view);
+    Picture translucent = Picture::Create(1600, 1200);
+    for (int y = 0; y < 1200; ++y)
+        for (int x = 0; x < 1600; ++x) translucent.Row(y)[x] = (x / 2 + y / 2) % 2 ? 0x80FF0000u : 0xFFFF0000u;
+    view->m_pPicture = std::make_unique<Picture>(std::move(translucent));
+    view->UpdateScrollSizes(true);
+    const QImage shot = Grab(view);
+    // Checks of 2 pixels, reduced by 4: every screen pixel averages alphas 255 and 128 evenly.
+    const QRgb c = shot.pixel(view->GetPictureRect().center());
+    EXPECT_EQ(qRed(c), 255);
+    EXPECT_NEAR(qGreen(c), 255 - (255 + 128) / 2, 2);
+    EXPECT_NEAR(qBlue(c), 255 - (255 + 128) / 2, 2);
+}
+
 TEST_F(ViewTest, StartTimerPostsTheFirstGeneration) {
     CFacettaView::s_bFirstView = true;
     CFacettaView* first = MakeView();
