@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <numbers>
 #include <vector>
 
@@ -437,8 +438,7 @@ void FillRectangle(Picture& dst, const RectI& rect, ARGB color) {
     for (int y = y0; y < y1; ++y) BlendSpan(dst.Row(y) + x0, x1 - x0, color & 0xFFFFFF, color >> 24);
 }
 
-void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1,
-                           ARGB c2) {
+static void DoFillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1, ARGB c2) {
     int x0, y0, x1, y1;
     if (!ClipRect(dst, rect, x0, y0, x1, y1)) return;
     const double dx = p2.x - p1.x, dy = p2.y - p1.y;
@@ -602,8 +602,8 @@ void AddStrokeUnion(Rasterizer& r, const PointI* points, size_t count) {
 
 }  // namespace
 
-void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
-                 const RectI& clip) {
+static void DoFillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                          const RectI& clip) {
     int x0, y0, x1, y1;
     if (!points || count < 3 || !ClipRect(dst, clip, x0, y0, x1, y1)) return;
     Rasterizer r(dst, x0, y0, x1, y1);
@@ -619,8 +619,8 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
     FillPolygon(dst, points, count, color, antiAlias, RectI{0, 0, dst.Width(), dst.Height()});
 }
 
-void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
-                 const RectI& clip) {
+static void DoDrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                          const RectI& clip) {
     int x0, y0, x1, y1;
     if (!points || count < 2 || !ClipRect(dst, clip, x0, y0, x1, y1)) return;
     Rasterizer r(dst, x0, y0, x1, y1);
@@ -756,8 +756,8 @@ RowSum SumRows(const Picture& src, const Contribution& rc, int cFirst, std::vect
 
 }  // namespace
 
-void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,
-                 float opacity) {
+static void DoDrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,
+                          float opacity) {
     if (dst.IsNull() || src.IsNull()) return;
     if (!(opacity > 0)) return;
     opacity = std::min(opacity, 1.0f);
@@ -821,4 +821,41 @@ void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const R
             d[x] = BlendPixel(d[x], colour & 0xFFFFFF, static_cast<uint32_t>(Clamp(a + 0.5f, 0, 255)));
         }
     }
+}
+
+namespace {
+
+// Working memory that cannot be had leaves the picture as it was and says so in its status,
+// like a failed call of the platform's raster library; the row scratch is dropped, as a
+// failure half-way may have left it dirty.
+template <typename Draw>
+void Guarded(Picture& dst, Draw&& draw) {
+    try {
+        draw();
+    } catch (const std::bad_alloc&) {
+        ThreadScratch() = Scratch();
+        dst.SetStatus(Status::OutOfMemory);
+    }
+}
+
+}  // namespace
+
+void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1,
+                           ARGB c2) {
+    Guarded(dst, [&] { DoFillRectangleGradient(dst, rect, p1, p2, c1, c2); });
+}
+
+void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                 const RectI& clip) {
+    Guarded(dst, [&] { DoFillPolygon(dst, points, count, color, antiAlias, clip); });
+}
+
+void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
+                 const RectI& clip) {
+    Guarded(dst, [&] { DoDrawPolygon(dst, points, count, color, antiAlias, clip); });
+}
+
+void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,
+                 float opacity) {
+    Guarded(dst, [&] { DoDrawPicture(dst, src, srcRect, dstRect, opacity); });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "raster.h"
@@ -76,12 +77,10 @@ struct Triangle {
 
 }  // namespace
 
-Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
-                      const Picture* backImage) {
-    const int w = settings.nWidth, h = settings.nHeight;
-    Picture pic = Picture::Create(w, h);
-    if (pic.IsNull()) return pic;
+namespace {
 
+void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh, const Picture* backImage) {
+    const int w = settings.nWidth, h = settings.nHeight;
     const Background background(settings);
     const bool backPicture = backImage && !backImage->IsNull();
     if (backPicture) {
@@ -148,6 +147,23 @@ Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
             }
         }
         first = false;
+    }
+}
+
+}  // namespace
+
+Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
+                      const Picture* backImage) {
+    Picture pic = Picture::Create(settings.nWidth, settings.nHeight);
+    if (pic.IsNull()) return pic;
+    try {
+        Render(pic, settings, mesh, backImage);
+    } catch (const std::bad_alloc&) {
+        // The renderer's own working memory ran out: no picture rather than a half-drawn one.
+        // (A drawing step that fails leaves the layers below it and its status on the picture.)
+        Picture none;
+        none.SetStatus(Status::OutOfMemory);
+        return none;
     }
     return pic;
 }
