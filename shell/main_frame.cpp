@@ -28,6 +28,7 @@
 #include "facetta_doc.h"
 #include "facetta_view.h"
 #include "key_lock_state.h"
+#include "properties_wnd.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -76,6 +77,9 @@ CMainFrame::CMainFrame(CFacettaApp& app, QWidget* parent) : QMainWindow(parent),
     CreateToolBar();
     CreateMenus();
     CreateStatusBar();
+    m_wndProperties = new CPropertiesWnd(QStringLiteral("属性"), this);
+    m_wndProperties->SetActiveViewProvider([this] { return GetActivePreviewView(); });
+    addDockWidget(Qt::RightDockWidgetArea, m_wndProperties);
     // Docking panes belong above this line: the saved layout can only place what exists.
     OnApplicationLook(static_cast<int>(m_app.m_nLook));
     RestoreWorkspace();
@@ -454,6 +458,13 @@ void CMainFrame::OnFileNew() {
 void CMainFrame::OnActiveViewChanged() {
     CFacettaView* pView = GetActivePreviewView();
     const bool bDocument = pView != nullptr;
+
+    // A newly active window shows its settings in the pane. The same window again (a title
+    // change, focus coming back from a dialog) is not rebound: that would end an edit.
+    if (pView != m_pBoundView) {
+        m_pBoundView = pView;
+        if (pView) m_wndProperties->BindSettings(&pView->m_settings);
+    }
 
     if (bDocument != m_bDocumentMenu || menuBar()->actions().isEmpty()) {
         menuBar()->clear();

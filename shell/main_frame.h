@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -12,6 +13,7 @@
 class CChildFrame;
 class CFacettaApp;
 class CFacettaView;
+class CPropertiesWnd;
 class QAction;
 class QActionGroup;
 class QComboBox;
@@ -42,6 +44,9 @@ public:
     QToolBar* GetToolBar() const { return m_wndToolBar; }
     // Open preview windows in the order they were opened.
     QList<CChildFrame*> GetChildFrames() const;
+
+    // The settings pane, docked at the right; it shows the active preview window's settings.
+    CPropertiesWnd* m_wndProperties = nullptr;
 
     // Opens a new preview window over a new document with this title.
     CChildFrame* OpenDocument(const QString& strTitle);
@@ -92,4 +97,5 @@ private:
     std::array<QLabel*, 3> m_indicators{};
     QTimer m_indicatorTimer;
     int m_nUntitledCount = 0;
+    QPointer<CFacettaView> m_pBoundView;  // whose settings the pane shows
 };

@@ -306,7 +306,7 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
                            "打印设置(&R)...", "-", "退出(&X)"}));
     QMenu* pView = TopMenu(frame, QStringLiteral("视图(&V)"));
     emit pView->actions().front()->menu()->aboutToShow();
-    EXPECT_EQ(Items(pView), QStringList({"工具栏和停靠窗口(&T)>", "标准", "<", "状态栏(&S)"}) + looks);
+    EXPECT_EQ(Items(pView), QStringList({"工具栏和停靠窗口(&T)>", "标准", "属性", "<", "状态栏(&S)"}) + looks);
     EXPECT_FALSE(frame.GetZoomBox()->isEnabled());
     EXPECT_FALSE(frame.GetCommand(ID_GENERATE_PREVIEW)->isEnabled());
     EXPECT_FALSE(frame.GetCommand(ID_FILE_CLOSE)->isEnabled());
