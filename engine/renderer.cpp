@@ -75,10 +75,6 @@ struct Triangle {
     int64_t top, bottom;  // rows it may touch, outline included
 };
 
-}  // namespace
-
-namespace {
-
 void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh, const Picture* backImage) {
     const int w = settings.nWidth, h = settings.nHeight;
     const Background background(settings);
@@ -104,7 +100,8 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
 
     // Triangles are taken a chunk at a time in mesh order; within a chunk each band gets the
     // chunk's triangles that reach it, still in mesh order, so every pixel sees the same order.
-    constexpr size_t kChunk = 8192;
+    // A chunk ends after 8192 triangles or 4 Mi band entries, whichever comes first.
+    constexpr size_t kChunk = 8192, kMaxEntries = size_t{1} << 22;
     const auto& v = mesh.pVertices;
     const size_t nv = v.size();
     std::vector<Triangle> chunk;
@@ -113,6 +110,7 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     bool first = true;
     while (first || next < mesh.pTriangles.size()) {
         chunk.clear();
+        size_t entries = 0;
         for (; next < mesh.pTriangles.size() && chunk.size() < kChunk; ++next) {
             const MeshTriangle& t = mesh.pTriangles[next];
             // A malformed mesh must not read out of bounds.
@@ -123,6 +121,9 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
             const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
             const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
             if (bottom < 0 || top >= h) continue;  // touches no row: nothing would be drawn
+            const size_t span = static_cast<size_t>(bandOf(bottom) - bandOf(top) + 1);
+            if (!chunk.empty() && entries + span > kMaxEntries) break;
+            entries += span;
             chunk.push_back({{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, MakeArgb(settings.crPolyColor, t.alpha), top, bottom});
         }
         // Bucket the chunk by band (counting pass, then filling pass).

@@ -299,16 +299,18 @@ TEST(RenderPicture, BandedDrawingEqualsLayeredDrawing) {
     struct Case {
         int w, h, mode, lineOpacity;
         bool backPicture;
+        int polySize = 23;
     };
     const Case cases[] = {
         {3000, 90, 0, 0, false}, {3000, 90, 1, 100, false}, {2999, 91, 2, 37, false},
         {3000, 90, 3, 0, false}, {3001, 90, 4, 100, false}, {3000, 90, 5, 0, true},
         {3000, 90, 6, 100, false}, {3000, 90, 9, 100, true}, {290, 40, 0, 50, false},
         {1, 1, 0, 100, false},
+        {2000, 300, 1, 100, false, 8},  // more triangles than one chunk holds
     };
     for (const Case& c : cases) {
         ImageSettings s = Settings(c.w, c.h, c.mode);
-        s.nPolySize = 23;
+        s.nPolySize = c.polySize;
         s.nLineOpacity = c.lineOpacity;
         s.crPolyColor = RGBColor(10, 20, 200);
         PolygonMesh m;
