@@ -72,7 +72,8 @@ void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
     for (int i = 0; i < n; ++i) {
         for (int k = 0; k < 4; ++k) {
             const uint16_t v = static_cast<uint16_t>(b[4 * i + k] * ia + terms[k]);
-            b[4 * i + k] = static_cast<uint8_t>((v + (v >> 8)) >> 8);
+            // (v + (v >> 8)) >> 8 as one high-half multiply (v * 257) >> 16.
+            b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
         }
     }
 }
