@@ -1,11 +1,11 @@
 #include "picture_writer.h"
 
-#include <QBuffer>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <new>
 
 #include "encoders.h"
 #include "picture_image.h"
@@ -46,9 +46,14 @@ private:
 class ByteArraySink : public ByteSink {
 public:
     explicit ByteArraySink(QByteArray& out) : m_out(out) {}
+    // Must not throw: it is called from inside libpng.
     bool Write(const void* data, size_t size) override {
-        m_out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
-        return true;
+        try {
+            m_out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
 
 private:
@@ -157,7 +162,8 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
 Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {
     out.clear();
     ByteArraySink sink(out);
-    const Status status = EncodePng(picture, sink, tuning);
+    Status status = EncodePng(picture, sink, tuning);
+    if (status == Status::Win32Error) status = Status::OutOfMemory;  // the only way memory refuses
     if (status != Status::Ok) out.clear();
     return status;
 }
