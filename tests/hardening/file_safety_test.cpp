@@ -14,8 +14,8 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -26,6 +26,7 @@
 
 #include "picture_writer.h"
 #include "process_runner.h"
+#include "scratch_mount.h"
 
 namespace {
 
@@ -59,26 +60,8 @@ protected:
     }
     void TearDown() override {
         if (!m_immutable.isEmpty()) SetImmutable(m_immutable, false);
-        if (m_mounted) umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
     }
 
-    // A tmpfs of `size` on the target folder; false (with m_why) when this process may not.
-    bool MountTmpfs(const char* size) {
-        const std::string options = std::string("size=") + size + ",mode=0755";
-        if (mount("tmpfs", QFile::encodeName(m_folder).constData(), "tmpfs", 0, options.c_str()) != 0) {
-            m_why = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
-            return false;
-        }
-        m_mounted = true;
-        return true;
-    }
-    bool RemountReadOnly() {
-        if (mount(nullptr, QFile::encodeName(m_folder).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
-            m_why = std::string("cannot remount read-only: ") + std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
     static bool SetImmutable(const QString& path, bool on) {
         const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return false;
@@ -147,20 +130,19 @@ protected:
     QString m_immutable;
     QByteArray m_before;
     QStringList m_listing;
-    bool m_mounted = false;
-    std::string m_why;
+    ScratchMount m_mount;
 };
 
 TEST_F(RefusingTarget, FullDisk) {
-    if (!MountTmpfs("32k")) GTEST_SKIP() << m_why;
+    if (!m_mount.Mount(m_folder, "32k")) GTEST_SKIP() << m_mount.Why();
     PutExistingFile();
     ExpectEveryWriteRefused(ENOSPC);
 }
 
 TEST_F(RefusingTarget, ReadOnlyFileSystem) {
-    if (!MountTmpfs("1m")) GTEST_SKIP() << m_why;
+    if (!m_mount.Mount(m_folder, "1m")) GTEST_SKIP() << m_mount.Why();
     PutExistingFile();
-    if (!RemountReadOnly()) GTEST_SKIP() << m_why;
+    if (!m_mount.RemountReadOnly()) GTEST_SKIP() << m_mount.Why();
     // Replacing the existing file is refused up front as not writable.
     ExpectEveryWriteRefused(EROFS, EACCES);
 }
@@ -181,6 +163,32 @@ TEST_F(RefusingTarget, ImmutableExistingFile) {
                                         QFile::encodeName(m_existing).toStdString()});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
+    ExpectUntouched();
+}
+
+// A name that exists read-only. Permission bits do not bind root, so the program runs as an
+// ordinary user ("nobody") over a root-owned read-only file in a folder that user may write
+// to: replacing the file through the folder would be possible, and must not happen.
+TEST_F(RefusingTarget, ReadOnlyExistingFileOfAnotherUser) {
+    PutExistingFile();
+    const QByteArray file = QFile::encodeName(m_existing);
+    ASSERT_EQ(chmod(file.constData(), 0444), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+    const std::vector<std::string> args = {FACETTA_CLI, "--width", "400", "--height", "300",
+                                           "--seed", "3", "-o", file.toStdString()};
+    ProcessResult r;
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run as";
+        r = RunProcessAs(nobody->pw_uid, nobody->pw_gid, args);
+        if (r.exitCode == 126 || r.exitCode == 127) GTEST_SKIP() << "cannot run facetta-cli as nobody here";
+    } else {
+        r = RunProcess(args);
+    }
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::strerror(EACCES)), std::string::npos) << r.out;
     ExpectUntouched();
 }
 

@@ -1,6 +1,7 @@
 #include "process_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,10 +14,11 @@
 extern char** environ;
 
 namespace {
-constexpr size_t kMaxKeptOutput = size_t{1} << 16;
-}
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+constexpr size_t kMaxKeptOutput = size_t{1} << 16;
+
+ProcessResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool asUser,
+                  uid_t uid, gid_t gid) {
     ProcessResult result;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return result;
@@ -38,13 +40,27 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
         std::fclose(f);
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    int rc = 0;
+    if (asUser) {
+        // Only async-signal-safe calls between fork and exec.
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            dup2(fds[1], STDERR_FILENO);
+            if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        rc = pid < 0 ? errno : 0;
+    } else {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+    }
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);
@@ -70,4 +86,14 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     result.maxRssKiB = usage.ru_maxrss;
     return result;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    return Run(argv, env, false, 0, 0);
+}
+
+ProcessResult RunProcessAs(unsigned uid, unsigned gid, const std::vector<std::string>& argv) {
+    return Run(argv, {}, true, uid, gid);
 }

@@ -15,3 +15,6 @@ struct ProcessResult {
 // `env` entries ("NAME=value") are added to the current environment.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {});
+
+// The same as another user (root only: the child drops to uid/gid before it starts).
+ProcessResult RunProcessAs(unsigned uid, unsigned gid, const std::vector<std::string>& argv);

@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -18,6 +20,7 @@
 
 #include "facetta_doc.h"
 #include "facetta_view.h"
+#include "scratch_mount.h"
 
 namespace {
 
@@ -125,6 +128,51 @@ TEST_F(ViewLimits, HugeSizesEndWithNoPictureAndASaveError) {
     Apply(800, 600, 0);
     ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
     EXPECT_EQ(m_view->m_pPicture->Width(), 800);
+}
+
+// Save from the window into a disk that is full, then read-only: the program's message with
+// the OS error, the file that was there unchanged, nothing left behind, the path remembered.
+TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ScratchMount disk;
+    if (!disk.Mount(dir.path(), "32k")) GTEST_SKIP() << disk.Why();
+    const QString existing = dir.filePath("keep.png");
+    {
+        QFile f(existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'k'));
+    }
+    const QStringList listing = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    Apply(1200, 800, 0);
+    ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
+
+    const struct {
+        const char* stage;
+        QStringList accepted;  // the message, by OS error code
+    } stages[] = {
+        {"full", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(ENOSPC)}},
+        // Replacing an existing file is refused up front as not writable.
+        {"read-only", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(EROFS),
+                       QStringLiteral("保存图片错误，错误代码：7/%1").arg(EACCES)}},
+    };
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.stage);
+        if (QLatin1String(stage.stage) == QLatin1String("read-only") && !disk.RemountReadOnly())
+            GTEST_SKIP() << disk.Why();
+        for (const char* name : {"keep.png", "new.jpg", "new.bmp"}) {
+            m_messages.clear();
+            m_saveChoice = dir.filePath(QString::fromLatin1(name));
+            m_view->OnSavePicture();
+            ASSERT_EQ(m_messages.size(), 1u) << name;
+            EXPECT_TRUE(stage.accepted.contains(m_messages[0])) << name << ": " << m_messages[0].toStdString();
+            EXPECT_EQ(m_view->m_strSavePath, m_saveChoice);
+            QFile f(existing);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), QByteArray(4096, 'k'));
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), listing);
+        }
+    }
 }
 
 }  // namespace
