@@ -489,30 +489,35 @@ static void DoFillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, 
 
 namespace {
 
-double SignedArea(const std::vector<PointF>& p) {
+double SignedArea(const PointF* p, size_t n) {
     double a = 0;
-    for (size_t i = 0; i < p.size(); ++i) {
+    for (size_t i = 0; i < n; ++i) {
         const PointF& u = p[i];
-        const PointF& v = p[(i + 1) % p.size()];
+        const PointF& v = p[i + 1 < n ? i + 1 : 0];
         a += u.x * v.y - v.x * u.y;
     }
     return a / 2;
 }
 
-void AddOriented(Rasterizer& r, std::vector<PointF> p, bool positive) {
-    const double a = SignedArea(p);
+// Adds the polygon with the given orientation (reversing it in place if need be), so that a
+// nonzero fill counts it +1 or -1.
+void AddOriented(Rasterizer& r, PointF* p, size_t n, bool positive) {
+    const double a = SignedArea(p, n);
     if (a == 0) return;
-    if ((a > 0) != positive) std::reverse(p.begin(), p.end());
-    r.AddPolygon(p.data(), p.size());
+    if ((a > 0) != positive) std::reverse(p, p + n);
+    r.AddPolygon(p, n);
 }
+
+void AddOriented(Rasterizer& r, std::vector<PointF> p, bool positive) { AddOriented(r, p.data(), p.size(), positive); }
 
 // The stroke of a convex polygon with a 1-pixel pen and bevelled corners is the region between
 // two convex polygons: the outline pushed out by half a pixel (corners cut) and pulled in by
 // half a pixel. Exact area coverage of "outer minus inner" then blends every pixel once.
-// Returns false when the points do not make a convex polygon.
+// Returns false, having added nothing, when the points do not make a convex polygon.
 bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
-    std::vector<PointF> p;
-    p.reserve(count);
+    // Called for every triangle of a picture, band by band: buffers are kept per thread.
+    thread_local std::vector<PointF> p, inward, outer, inner;
+    p.clear();
     for (size_t i = 0; i < count; ++i) {
         const PointF q{static_cast<double>(points[i].x), static_cast<double>(points[i].y)};
         if (p.empty() || q.x != p.back().x || q.y != p.back().y) p.push_back(q);
@@ -520,36 +525,36 @@ bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
     while (p.size() > 1 && p.front().x == p.back().x && p.front().y == p.back().y) p.pop_back();
     if (p.size() < 3) return false;
     const size_t n = p.size();
-    const double area = SignedArea(p);
+    const double area = SignedArea(p.data(), n);
     if (area == 0) return false;
     const double sign = area > 0 ? 1 : -1;
-    // Every corner must turn the same way, and the turns must add up to one revolution.
+    // Every corner must turn the same way, and (beyond triangles) the turns must add up to one
+    // revolution.
     double turning = 0;
-    std::vector<PointF> inward(n);  // half-pixel inward normal of edge i (p[i] -> p[i+1])
+    inward.resize(n);  // half-pixel inward normal of edge i (p[i] -> p[i+1])
     for (size_t i = 0; i < n; ++i) {
         const PointF &a = p[i], &b = p[(i + 1) % n], &c = p[(i + 2) % n];
         const double ex = b.x - a.x, ey = b.y - a.y, fx = c.x - b.x, fy = c.y - b.y;
         const double cross = ex * fy - ey * fx;
         if (cross * sign <= 0) return false;
-        turning += std::atan2(cross, ex * fx + ey * fy);
+        if (n > 3) turning += std::atan2(cross, ex * fx + ey * fy);
         const double len = std::hypot(ex, ey);
         inward[i] = {-ey / len * 0.5 * sign, ex / len * 0.5 * sign};
     }
-    if (std::fabs(std::fabs(turning) - 2 * std::numbers::pi) > 1e-3) return false;
+    if (n > 3 && std::fabs(std::fabs(turning) - 2 * std::numbers::pi) > 1e-3) return false;
 
-    std::vector<PointF> outer;
-    outer.reserve(2 * n);
+    outer.clear();
     for (size_t i = 0; i < n; ++i) {
         const PointF& v = p[(i + 1) % n];  // corner between edge i and edge i + 1
         const PointF n1 = inward[i], n2 = inward[(i + 1) % n];
         outer.push_back({v.x - n1.x, v.y - n1.y});
         outer.push_back({v.x - n2.x, v.y - n2.y});
     }
-    AddOriented(r, outer, true);
 
-    // Inner polygon: the edges moved inwards, meeting where neighbouring ones cross. If any
-    // edge turns round, the pen covers the whole inside.
-    std::vector<PointF> inner(n);
+    // Inner polygon: the edges moved inwards, meeting where neighbouring ones cross. If an
+    // edge turns round, the pen covers the whole inside of a triangle; other shapes are left to
+    // the general outline.
+    inner.resize(n);
     for (size_t i = 0; i < n; ++i) {
         const size_t j = (i + 1) % n;
         const PointF a{p[i].x + inward[i].x, p[i].y + inward[i].y};
@@ -560,16 +565,16 @@ bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
         const double t = ((b.x - a.x) * e.y - (b.y - a.y) * e.x) / den;
         inner[j] = {a.x + d.x * t, a.y + d.y * t};
     }
-    for (size_t i = 0; i < n; ++i) {
+    bool hole = true;
+    for (size_t i = 0; i < n && hole; ++i) {
         const PointF& a = inner[i];
         const PointF& b = inner[(i + 1) % n];
         const double dot = (b.x - a.x) * (p[(i + 1) % n].x - p[i].x) + (b.y - a.y) * (p[(i + 1) % n].y - p[i].y);
-        if (!(dot > 0)) {
-            if (n == 3) return true;  // a thin triangle: no hole
-            return false;
-        }
+        hole = dot > 0;
     }
-    AddOriented(r, inner, false);
+    if (!hole && n > 3) return false;
+    AddOriented(r, outer.data(), outer.size(), true);
+    if (hole) AddOriented(r, inner.data(), n, false);
     return true;
 }
 

@@ -205,6 +205,7 @@ TEST(RasterOutline, CoversTheStrokeOnceWhereEdgesMeetOrOverlap) {
         {{5, 5}, {35, 10}, {15, 17}, {30, 35}},     // concave
         {{20, 2}, {32, 37}, {2, 14}, {38, 14}, {8, 37}},  // self-intersecting star
         {{6, 30}, {6, 30}, {30, 8}, {34, 34}},      // repeated point
+        {{5, 5}, {35, 5}, {35, 6}, {5, 6}},         // rectangle thinner than the pen
     };
     for (bool aa : {true, false}) {
         for (size_t k = 0; k < shapes.size(); ++k) {
