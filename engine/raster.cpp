@@ -139,17 +139,19 @@ Scratch& ThreadScratch() {
     return s;
 }
 
-inline uint32_t CoverageToByte(float sum, FillRule rule) {
+// The alpha to blend with where the accumulated coverage is `sum`, for a colour of alpha `alpha`.
+template <FillRule rule>
+inline uint32_t CoverageAlpha(float sum, float alpha) {
     float v = std::fabs(sum);
-    if (rule == FillRule::EvenOdd) {
-        if (v > 1) {
+    if (v > 1) {
+        if constexpr (rule == FillRule::EvenOdd) {
             v = std::fmod(v, 2.0f);
             if (v > 1) v = 2 - v;
+        } else {
+            v = 1;
         }
-    } else if (v > 1) {
-        v = 1;
     }
-    return static_cast<uint32_t>(v * 255.0f + 0.5f);
+    return static_cast<uint32_t>(v * alpha + 0.5f);
 }
 
 class Rasterizer {
@@ -199,7 +201,10 @@ public:
             active.resize(keep);
             if (active.empty()) continue;
             switch (mode) {
-                case Coverage::ExactArea: RowExact(y, color, rule); break;
+                case Coverage::ExactArea:
+                    if (rule == FillRule::EvenOdd) RowExact<FillRule::EvenOdd>(y, color);
+                    else RowExact<FillRule::NonZero>(y, color);
+                    break;
                 case Coverage::Sampled: RowSampled(y, color, rule); break;
                 case Coverage::Aliased: RowAliased(y, color, rule); break;
             }
@@ -273,7 +278,8 @@ private:
             Accumulate(Clamp(xs[i], l, w), ys[i], Clamp(xs[i + 1], l, w), ys[i + 1]);
     }
 
-    void RowExact(int y, ARGB color, FillRule rule) {
+    template <FillRule rule>
+    void RowExact(int y, ARGB color) {
         m_s.intervals.clear();
         const double top = y, bottom = y + 1;
         for (const Edge* e : m_s.active) {
@@ -295,20 +301,21 @@ private:
 
         float* acc = m_s.cells.data();
         uint32_t* row = m_dst.Row(y);
-        const uint32_t rgb = color & 0xFFFFFF, alpha = color >> 24;
+        const uint32_t rgb = color & 0xFFFFFF;
+        const float alpha = static_cast<float>(color >> 24);
         float sum = 0;
         for (size_t i = 0; i < iv.size(); ++i) {
             if (i > 0) {
                 const int gapLo = iv[i - 1].hi + 1, gapHi = std::min(iv[i].lo, m_cx1);
                 if (gapLo < gapHi)
-                    BlendSpan(row + gapLo, gapHi - gapLo, rgb, Div255(CoverageToByte(sum, rule) * alpha));
+                    BlendSpan(row + gapLo, gapHi - gapLo, rgb, CoverageAlpha<rule>(sum, alpha));
             }
             const int hi = iv[i].hi, last = std::min(hi, m_cx1 - 1);
             int x = iv[i].lo;
             for (; x <= last; ++x) {
                 sum += acc[x];
                 acc[x] = 0;
-                row[x] = BlendPixel(row[x], rgb, Div255(CoverageToByte(sum, rule) * alpha));
+                row[x] = BlendPixel(row[x], rgb, CoverageAlpha<rule>(sum, alpha));
             }
             for (; x <= hi; ++x) acc[x] = 0;  // beyond the right edge: only clear
         }
