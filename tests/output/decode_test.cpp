@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <utility>
+#include <vector>
+
+#include "image_encoder.h"
 #include "picture_image.h"
 #include "picture_writer.h"
 #include "test_pictures.h"
@@ -100,8 +104,11 @@ TEST(DecodePictureFile, DecodesStraightAlphaWithinThePixelLimit) {
 TEST(DecodePictureFile, ReadsEveryFormatWeWrite) {
     QTemporaryDir dir;
     const Picture p = MakeTestPicture(90, 60);
-    for (auto [id, name] : {std::pair{ImageEncoderId::Jpeg, "a.jpg"}, std::pair{ImageEncoderId::Gif, "a.gif"},
-                            std::pair{ImageEncoderId::Bmp, "a.bmp"}}) {
+    std::vector<std::pair<ImageEncoderId, const char*>> formats = {
+        {ImageEncoderId::Jpeg, "a.jpg"}, {ImageEncoderId::Gif, "a.gif"}, {ImageEncoderId::Bmp, "a.bmp"}};
+    ImageEncoderId webp{};
+    if (FindImageEncoder(QStringLiteral("image/webp"), &webp) >= 0) formats.push_back({webp, "a.webp"});
+    for (auto [id, name] : formats) {
         const QString path = dir.filePath(QString::fromLatin1(name));
         ASSERT_EQ(WritePicture(p, path, id, 90), Status::Ok);
         const std::optional<Picture> back = DecodePictureFile(path);
