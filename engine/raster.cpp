@@ -702,6 +702,16 @@ std::vector<Contribution> AxisContributions(int s0, int sn, double d0, double dn
 // The alpha byte of a pixel in memory.
 constexpr size_t kA = std::endian::native == std::endian::little ? 3 : 0;
 
+// acc[i] += v[i] * w. Separate, with unaliased pointers, so that the compiler uses 16-bit
+// multiplies giving 32-bit products.
+template <typename T>
+void AddWeighted(uint32_t* __restrict acc, const T* __restrict v, size_t n, uint16_t w) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint16_t x = v[i];
+        acc[i] += static_cast<uint32_t>(x * w);
+    }
+}
+
 struct RowSum {
     uint32_t total;  // sum of the row weights; 0: nothing to draw
     bool opaque;     // acc holds plain channels; otherwise colour * alpha and alpha * 255
@@ -752,17 +762,14 @@ RowSum SumRows(const Picture& src, const Contribution& rc, int cFirst, std::vect
             }
         }
         if (opaque) {
-            for (size_t i = 0; i < n; ++i) {
-                const uint16_t v = s8[i];
-                acc[i] += static_cast<uint32_t>(v * wk);
-            }
+            AddWeighted(acc.data(), s8, n, wk);
             continue;
         }
         for (size_t i = 0; i < n; i += 4) {
             const uint16_t a = s8[i + kA];
             for (size_t c = 0; c < 4; ++c) premul[i + c] = static_cast<uint16_t>((c == kA ? 255 : s8[i + c]) * a);
         }
-        for (size_t i = 0; i < n; ++i) acc[i] += static_cast<uint32_t>(premul[i] * wk);
+        AddWeighted(acc.data(), premul.data(), n, wk);
     }
     return {total, opaque};
 }
