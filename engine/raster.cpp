@@ -742,34 +742,39 @@ RowSum SumRows(const Picture& src, const Contribution& rc, int cFirst, std::vect
             acc[i] = static_cast<uint32_t>(std::lround(Clamp(sums[i] * 32768, 0, 65025.0 * 32768)));
         return {32768, false};
     }
+    // Weights first, and whether every row is opaque (which also brings the rows into cache).
+    uint16_t w[4096];
     uint32_t total = 0;
     bool opaque = true;
-    std::fill(acc.begin(), acc.end(), 0u);
     for (size_t k = 0; k < rows; ++k) {
-        const uint16_t wk = static_cast<uint16_t>(std::lround(Clamp(rc.weights[k], 0, 1) * 32768));
-        total += wk;
-        if (wk == 0) continue;
-        const uint8_t* s8 = row(k);
-        if (opaque) {
-            // Checked row by row just before it is summed, so that the row is read from memory
-            // once; the first row with transparency turns the sums so far into premultiplied ones.
-            const uint32_t* s = reinterpret_cast<const uint32_t*>(s8);
-            uint32_t all = 0xFF000000u;
-            for (size_t x = 0; x < n / 4; ++x) all &= s[x];
-            if (all != 0xFF000000u) {
-                opaque = false;
-                for (size_t i = 0; i < n; ++i) acc[i] *= 255;
+        w[k] = static_cast<uint16_t>(std::lround(Clamp(rc.weights[k], 0, 1) * 32768));
+        total += w[k];
+        if (w[k] == 0 || !opaque) continue;
+        const uint32_t* s = reinterpret_cast<const uint32_t*>(row(k));
+        uint32_t all = 0xFF000000u;
+        for (size_t x = 0; x < n / 4; ++x) all &= s[x];
+        opaque = all == 0xFF000000u;
+    }
+    std::fill(acc.begin(), acc.end(), 0u);
+    // A strip of columns at a time, so that its sums stay in the first-level cache while every
+    // row is added to them.
+    constexpr size_t kStrip = 4096;
+    premul.resize(kStrip);
+    for (size_t i0 = 0; i0 < n; i0 += kStrip) {
+        const size_t len = std::min(kStrip, n - i0);
+        for (size_t k = 0; k < rows; ++k) {
+            if (w[k] == 0) continue;
+            const uint8_t* s8 = row(k) + i0;
+            if (opaque) {
+                AddWeighted(acc.data() + i0, s8, len, w[k]);
+                continue;
             }
+            for (size_t i = 0; i < len; i += 4) {
+                const uint16_t a = s8[i + kA];
+                for (size_t c = 0; c < 4; ++c) premul[i + c] = static_cast<uint16_t>((c == kA ? 255 : s8[i + c]) * a);
+            }
+            AddWeighted(acc.data() + i0, premul.data(), len, w[k]);
         }
-        if (opaque) {
-            AddWeighted(acc.data(), s8, n, wk);
-            continue;
-        }
-        for (size_t i = 0; i < n; i += 4) {
-            const uint16_t a = s8[i + kA];
-            for (size_t c = 0; c < 4; ++c) premul[i + c] = static_cast<uint16_t>((c == kA ? 255 : s8[i + c]) * a);
-        }
-        AddWeighted(acc.data(), premul.data(), n, wk);
     }
     return {total, opaque};
 }
