@@ -235,15 +235,17 @@ private:
         double dyp = (firstEnd - xa) * dydx;
         double mid = (xa + firstEnd) * 0.5 - ix;
         acc[ix] += static_cast<float>(dyp * (1 - mid));
-        acc[ix + 1] += static_cast<float>(dyp * mid);
+        // What a piece leaves for the next cell is carried in a register rather than through
+        // memory, so that the cells are independent.
+        float carry = static_cast<float>(dyp * mid);
         const float half = static_cast<float>(dydx * 0.5);
         for (++ix; ix < ixEnd; ++ix) {
-            acc[ix] += half;
-            acc[ix + 1] += half;
+            acc[ix] += carry + half;
+            carry = half;
         }
         dyp = (xb - ixEnd) * dydx;
         mid = (ixEnd + xb) * 0.5 - ixEnd;
-        acc[ixEnd] += static_cast<float>(dyp * (1 - mid));
+        acc[ixEnd] += carry + static_cast<float>(dyp * (1 - mid));
         acc[ixEnd + 1] += static_cast<float>(dyp * mid);
     }
 
