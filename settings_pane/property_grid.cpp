@@ -113,12 +113,22 @@ void CPropertyTree::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
     painter->save();
     painter->fillRect(row, pal.color(QPalette::Button));
 
-    QStyleOption arrow;
-    arrow.initFrom(this);
-    arrow.rect = QRect(row.left(), row.top(), indentation(), row.height());
-    arrow.state = QStyle::State_Children | QStyle::State_Item;
-    if (isExpanded(index)) arrow.state |= QStyle::State_Open;
-    style()->drawPrimitive(QStyle::PE_IndicatorBranch, &arrow, painter, this);
+    // A small triangle: down while open, right while closed.
+    const QPointF c(row.left() + indentation() / 2.0, row.top() + row.height() / 2.0);
+    const qreal a = std::max(2.5, indentation() / 5.0);
+    QPolygonF arrow;
+    if (isExpanded(index))
+        arrow << QPointF(c.x() - a, c.y() - a / 2) << QPointF(c.x() + a, c.y() - a / 2)
+              << QPointF(c.x(), c.y() + a / 2 + 1);
+    else
+        arrow << QPointF(c.x() - a / 2, c.y() - a) << QPointF(c.x() - a / 2, c.y() + a)
+              << QPointF(c.x() + a / 2 + 1, c.y());
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(pal.color(QPalette::ButtonText));
+    painter->drawPolygon(arrow);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setBrush(Qt::NoBrush);
 
     QFont bold = font();
     bold.setBold(true);

@@ -1,0 +1,138 @@
+// An edit through the settings pane on a 1920x1080 picture, from the commit of the typed
+// value (the Enter key) to the end of the repaint it causes, beside the same change handed
+// to the view directly in the same process (the pane's own share is the difference).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "facetta_doc.h"
+#include "facetta_view.h"
+#include "my_color_property.h"
+#include "my_int_property.h"
+#include "properties_wnd.h"
+#include "property_editors.h"
+
+namespace {
+
+// Notes when the view's viewport is painted.
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted = true;
+        return false;
+    }
+};
+
+struct Rig {
+    QMainWindow frame;
+    CFacettaDoc doc;
+    CFacettaView* view = new CFacettaView(&doc);
+    CPropertiesWnd* pane = new CPropertiesWnd(QStringLiteral("属性"), &frame);
+    PaintWatch watch;
+
+    Rig() {
+        frame.setCentralWidget(view);
+        frame.addDockWidget(Qt::RightDockWidgetArea, pane);
+        pane->SetActiveViewProvider([this] { return view; });
+        frame.resize(1100, 700);
+        frame.show();
+        (void)QTest::qWaitForWindowExposed(&frame);
+        pane->BindSettings(&view->m_settings);
+        view->OnGeneratePreview();
+        view->m_nFadeAlpha = 260;  // past the fade-in
+        view->viewport()->installEventFilter(&watch);
+        QTest::qWait(50);
+    }
+
+    // Runs the commit and waits for the repaint it causes; returns the seconds between.
+    template <class Commit> double Time(Commit commit) {
+        QApplication::processEvents();
+        watch.painted = false;
+        QElapsedTimer timer;
+        timer.start();
+        commit();
+        // A commit that changed nothing paints nothing: give up rather than wait forever.
+        while (!watch.painted && timer.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents);
+        if (!watch.painted) {
+            fprintf(stderr, "no repaint after the commit\n");
+            std::abort();
+        }
+        return static_cast<double>(timer.nsecsElapsed()) * 1e-9;
+    }
+
+    // Types into the property's editor (untimed), then times Enter to the repaint.
+    double TypedEdit(CGridProperty* property, const QString& text) {
+        CPropertyGrid& grid = pane->PropList();
+        CPropertyTree* tree = grid.Tree();
+        const QRect cell = tree->visualRect(tree->indexFromItem(property->GetItem(), 1));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, cell.center());
+        CPropertyEditor* editor = grid.CurrentEditor();
+        QWidget* keys = editor->focusProxy();
+        QTest::keyClicks(keys, text);
+        return Time([&] { QTest::keyClick(keys, Qt::Key_Return); });
+    }
+};
+
+Rig& TheRig() {
+    static Rig rig;
+    return rig;
+}
+
+// Polygon colour: the mesh stays, the picture is rendered and repainted.
+void BM_PaneColourEdit1920(benchmark::State& state) {
+    Rig& rig = TheRig();
+    for (auto _ : state) {
+        // Always a change: the other of two colours.
+        const bool first = rig.pane->m_pPropPolyColor->GetColor() == RGBColor(0x20, 0x30, 0x40);
+        state.SetIterationTime(rig.TypedEdit(rig.pane->m_pPropPolyColor, first ? "405060" : "203040"));
+    }
+}
+BENCHMARK(BM_PaneColourEdit1920)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_DirectColourChange1920(benchmark::State& state) {
+    Rig& rig = TheRig();
+    for (auto _ : state) {
+        ImageSettings s = rig.view->m_settings;
+        s.crPolyColor = s.crPolyColor == RGBColor(0x20, 0x30, 0x40) ? RGBColor(0x40, 0x50, 0x60)
+                                                                    : RGBColor(0x20, 0x30, 0x40);
+        state.SetIterationTime(rig.Time([&] { rig.view->ApplySettings(&s); }));
+    }
+}
+BENCHMARK(BM_DirectColourChange1920)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// End opacity: a new mesh as well.
+void BM_PaneOpacityEdit1920(benchmark::State& state) {
+    Rig& rig = TheRig();
+    for (auto _ : state) {
+        const bool first = rig.pane->m_pPropEndOpacity->GetIntValue() == 24;
+        state.SetIterationTime(rig.TypedEdit(rig.pane->m_pPropEndOpacity, first ? "25" : "24"));
+    }
+}
+BENCHMARK(BM_PaneOpacityEdit1920)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_DirectOpacityChange1920(benchmark::State& state) {
+    Rig& rig = TheRig();
+    for (auto _ : state) {
+        ImageSettings s = rig.view->m_settings;
+        s.nEndOpacity = s.nEndOpacity == 24 ? 25 : 24;
+        state.SetIterationTime(rig.Time([&] { rig.view->ApplySettings(&s); }));
+    }
+}
+BENCHMARK(BM_DirectOpacityChange1920)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
