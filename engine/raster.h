@@ -5,7 +5,8 @@
 // Geometry: pixel (x, y) is the unit square [x, x+1) x [y, y+1); a polygon covers a pixel by
 // the exact area of their intersection when anti-aliased, or by the pixel centre when not.
 // Blending is source-over with straight alpha. Everything is clipped to the picture: any
-// coordinates (far outside, huge, degenerate) are safe.
+// coordinates (far outside, huge, degenerate) are safe. A call that cannot get the working
+// memory it needs leaves the picture as it was and sets its LastStatus() to OutOfMemory.
 #include <cstddef>
 #include <cstdint>
 
@@ -37,7 +38,8 @@ struct RectF {
 void FillRectangle(Picture& dst, const RectI& rect, ARGB color);
 
 // Linear gradient over a rectangle: c1 at p1, c2 at p2, each channel linear along p1->p2 and
-// constant across it, repeated beyond the segment with every second repeat mirrored.
+// constant across it, repeated beyond the segment with every second repeat mirrored. Points
+// that coincide give no direction and draw nothing.
 void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1,
                            ARGB c2);
 
