@@ -852,9 +852,9 @@ static void DoDrawPicture(Picture& dst, const Picture& src, const RectI& srcRect
 
 namespace {
 
-// Working memory that cannot be had leaves the picture as it was and says so in its status,
-// like a failed call of the platform's raster library; the row scratch is dropped, as a
-// failure half-way may have left it dirty.
+// Working memory that cannot be had stops the call and says so in the picture's status, like
+// a failed call of the platform's raster library; the row scratch is dropped, as a failure
+// half-way may have left it dirty.
 template <typename Draw>
 void Guarded(Picture& dst, Draw&& draw) {
     try {

@@ -6,7 +6,7 @@
 // the exact area of their intersection when anti-aliased, or by the pixel centre when not.
 // Blending is source-over with straight alpha. Everything is clipped to the picture: any
 // coordinates (far outside, huge, degenerate) are safe. A call that cannot get the working
-// memory it needs leaves the picture as it was and sets its LastStatus() to OutOfMemory.
+// memory it needs stops where it is and sets the picture's LastStatus() to OutOfMemory.
 #include <cstddef>
 #include <cstdint>
 
