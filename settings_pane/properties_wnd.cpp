@@ -31,6 +31,8 @@ CPropertiesWnd::CPropertiesWnd(const QString& title, QWidget* parent)
                 QDockWidget::DockWidgetClosable);
     m_wndPropList.SetDlgCtrlID(kPropListId);
     setWidget(&m_wndPropList);
+    // Focus given to the pane goes to its list.
+    setFocusProxy(&m_wndPropList);
     InitPropList();
     AdjustLayout();
     connect(&m_wndPropList, &CPropertyGrid::propertyChanged, this,
@@ -71,11 +73,6 @@ bool CPropertiesWnd::event(QEvent* event) {
     if (event->type() == QEvent::ApplicationFontChange || event->type() == QEvent::FontChange)
         SetPropListFont();
     return result;
-}
-
-void CPropertiesWnd::focusInEvent(QFocusEvent* event) {
-    QDockWidget::focusInEvent(event);
-    m_wndPropList.setFocus();
 }
 
 void CPropertiesWnd::InitPropList() {

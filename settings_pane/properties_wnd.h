@@ -52,7 +52,6 @@ public:
 
 protected:
     bool event(QEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void InitPropList();

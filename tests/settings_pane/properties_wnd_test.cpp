@@ -324,6 +324,11 @@ TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
         EXPECT_EQ(Grid().geometry(), pane->widget()->geometry());
         EXPECT_EQ(Grid().Tree()->DividerPos(), Grid().Tree()->viewport()->width() / 2);
     }
+    // Focus given to the pane lands in the list.
+    frame.centralWidget()->setFocusPolicy(Qt::StrongFocus);
+    frame.centralWidget()->setFocus();
+    pane->setFocus();
+    EXPECT_EQ(QApplication::focusWidget(), Grid().Tree());
 }
 
 }  // namespace
