@@ -835,7 +835,8 @@ static void DoDrawPicture(Picture& dst, const Picture& src, const RectI& srcRect
             float sum[4] = {0, 0, 0, 0};
             const uint32_t* l = &acc[static_cast<size_t>(cc.first - cFirst) * 4];
             for (size_t k = 0; k < cc.weights.size(); ++k, l += 4)
-                for (int c = 0; c < 4; ++c) sum[c] += static_cast<float>(l[c]) * cc.weights[k];
+                // Sums stay below 2^31: as signed, they convert to float in one instruction.
+                for (int c = 0; c < 4; ++c) sum[c] += static_cast<float>(static_cast<int32_t>(l[c])) * cc.weights[k];
             // Opaque rows hold plain channels; premultiplied ones colour * alpha and alpha * 255.
             const float alpha = opaque ? sum[kA] / total : sum[kA] / (255.0f * total);
             if (!(alpha > 0)) continue;
