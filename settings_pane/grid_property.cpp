@@ -203,4 +203,7 @@ QStringList ConvertFileFilter(const QString& filter) {
 CPropertyGroup::CPropertyGroup(const QString& name) : m_strName(name) {}
 CPropertyGroup::~CPropertyGroup() = default;
 
-void CPropertyGroup::AddSubItem(CGridProperty* property) { m_items.emplace_back(property); }
+void CPropertyGroup::AddSubItem(CGridProperty* property) {
+    m_items.emplace_back(property);
+    if (m_pGrid) m_pGrid->AttachProperty(this, property);
+}

@@ -160,4 +160,5 @@ private:
     QString m_strName;
     std::vector<std::unique_ptr<CGridProperty>> m_items;
     QTreeWidgetItem* m_pItem = nullptr;
+    CPropertyGrid* m_pGrid = nullptr;
 };

@@ -182,10 +182,8 @@ QString CListEditor::Text() const { return m_pCombo->currentText(); }
 
 CSpinBox::CSpinBox(int nMin, int nMax, QWidget* parent)
     : QAbstractSpinBox(parent), m_nMin(nMin), m_nMax(nMax) {
+    // Typed text is taken as typed (the base accepts any text); only the arrows know the range.
     setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    // Typed text stays as typed; only the arrows know the range.
-    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
-    setKeyboardTracking(true);
 }
 
 void CSpinBox::stepBy(int steps) {

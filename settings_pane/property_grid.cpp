@@ -351,20 +351,22 @@ void CPropertyGrid::AddProperty(CPropertyGroup* group) {
     groupItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     groupItem->setFirstColumnSpanned(true);
     group->m_pItem = groupItem;
-    for (int i = 0; i < group->GetSubItemsCount(); ++i) {
-        CGridProperty* property = group->GetSubItem(i);
-        auto* item = new QTreeWidgetItem(groupItem);
-        item->setText(0, property->GetName());
-        item->setText(1, property->FormatProperty());
-        item->setData(0, kPropertyRole, QVariant::fromValue(static_cast<void*>(property)));
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
-        item->setToolTip(0, property->GetDescription());
-        property->m_pGrid = this;
-        property->m_pItem = item;
-        item->setHidden(!property->IsVisible());
-    }
+    group->m_pGrid = this;
+    for (int i = 0; i < group->GetSubItemsCount(); ++i) AttachProperty(group, group->GetSubItem(i));
     groupItem->setExpanded(true);
     AdjustLayout();
+}
+
+void CPropertyGrid::AttachProperty(CPropertyGroup* group, CGridProperty* property) {
+    auto* item = new QTreeWidgetItem(group->m_pItem);
+    item->setText(0, property->GetName());
+    item->setText(1, property->FormatProperty());
+    item->setData(0, kPropertyRole, QVariant::fromValue(static_cast<void*>(property)));
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    item->setToolTip(0, property->GetDescription());
+    property->m_pGrid = this;
+    property->m_pItem = item;
+    item->setHidden(!property->IsVisible());
 }
 
 CGridProperty* CPropertyGrid::PropertyAt(const QModelIndex& index) const {

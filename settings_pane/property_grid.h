@@ -139,6 +139,10 @@ private:
     friend class CPropertyDelegate;
     friend class CPropertyTree;
 
+    friend class CPropertyGroup;
+
+    // Gives a property its row under its group's row.
+    void AttachProperty(CPropertyGroup* group, CGridProperty* property);
     void OnPropertyCommitted(CGridProperty* property);
     void RefreshItem(CGridProperty* property);
     void UpdateDescription();

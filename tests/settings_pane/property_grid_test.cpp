@@ -382,6 +382,13 @@ TEST_F(GridTest, LayoutHalfWidthDividerAndDescription) {
     EXPECT_FALSE(ValueRect(grid, color).isValid());
     color->Show(true);
     EXPECT_TRUE(ValueRect(grid, color).isValid());
+    // A property added to a group already in the grid gets its row and can be edited.
+    auto* late = new CMyIntProperty("late", 5, "added later");
+    grid.GetProperty(0)->AddSubItem(late);
+    TypeValue(grid, late, "6");
+    EXPECT_EQ(late->GetIntValue(), 6);
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back(), late);
 }
 
 }  // namespace
