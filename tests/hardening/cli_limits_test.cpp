@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bomb_files.h"
 #include "polygon_mesh.h"
 #include "process_runner.h"
 #include "renderer.h"
@@ -84,6 +85,27 @@ TEST(HugeSizes, CliRefusesWithAMessageAndWritesNothing) {
             EXPECT_LT(r.maxRssKiB, 512 * 1024);
         }
     }
+}
+
+// A background picture that declares an enormous size is refused before it is decoded.
+TEST(HugeSizes, CliRefusesABombAsBackgroundPicture) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString bomb = dir.filePath("bomb.png");
+    {
+        QFile f(bomb);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(PngDeclaring(100000, 100000));
+    }
+    const ProcessResult r =
+        RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--back-image",
+                    QFile::encodeName(bomb).toStdString(), "-o", QFile::encodeName(dir.filePath("out.png")).toStdString()});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.out.find("cannot be decoded"), std::string::npos) << r.out;
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.png")));
+#ifndef FACETTA_UNDER_ASAN
+    EXPECT_LT(r.maxRssKiB, 256 * 1024);
+#endif
 }
 
 // The engine on its own: with the default memory cap, no size overflows or allocates.

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bomb_files.h"
 #include "facetta_doc.h"
 #include "facetta_view.h"
 #include "scratch_mount.h"
@@ -128,6 +129,38 @@ TEST_F(ViewLimits, HugeSizesEndWithNoPictureAndASaveError) {
     Apply(800, 600, 0);
     ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
     EXPECT_EQ(m_view->m_pPicture->Width(), 800);
+}
+
+// A background picture that declares an enormous size leaves the window without one, and
+// its picture made as if none had been named; nothing is reported.
+TEST_F(ViewLimits, BombAsBackgroundPictureIsDropped) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } bombs[] = {
+        {"bomb.png", PngDeclaring(100000, 100000)},
+        {"bomb.gif", GifDeclaring(65535, 65535, 65535, 65535)},
+        {"bomb.jpg", JpegDeclaring(65535, 65535)},
+    };
+    Apply(640, 400, 0);
+    for (const auto& bomb : bombs) {
+        SCOPED_TRACE(bomb.name);
+        const QString path = dir.filePath(QString::fromLatin1(bomb.name));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bomb.bytes);
+        f.close();
+        ImageSettings s = m_view->m_settings;
+        s.SetBackImagePath(path.toStdU16String());
+        m_view->ApplySettings(&s);
+        EXPECT_FALSE(m_view->m_pBackImage);
+        ASSERT_TRUE(m_view->m_pPicture);
+        EXPECT_FALSE(m_view->m_pPicture->IsNull());
+        EXPECT_EQ(m_view->m_pPicture->Width(), 640);
+    }
+    EXPECT_TRUE(m_messages.empty());
 }
 
 // Save from the window into a disk that is full, then read-only: the program's message with

@@ -1,0 +1,21 @@
+#pragma once
+// Small files that declare enormous pictures (or, for icns, an enormous entry), made here
+// rather than kept as binary fixtures so that each declared number is visible.
+#include <QByteArray>
+#include <QImage>
+
+#include <cstdint>
+
+// An encoded picture in one of Qt's formats ("png", "jpeg", ...).
+QByteArray EncodeImage(const QImage& image, const char* format);
+
+// Declares width x height RGBA, then one deflated block of zeros: the rest is missing.
+QByteArray PngDeclaring(uint32_t width, uint32_t height);
+// A two-colour GIF whose screen and single frame have the given sizes.
+QByteArray GifDeclaring(uint16_t screenW, uint16_t screenH, uint16_t frameW, uint16_t frameH);
+// A real 8 x 8 JPEG whose frame header declares width x height.
+QByteArray JpegDeclaring(uint16_t width, uint16_t height);
+// A 24-bit BMP whose info header declares width x height (negative height: top-down).
+QByteArray BmpDeclaring(int32_t width, int32_t height);
+// An icns whose table of contents claims an entry of about 1.3 GB (a fuzzer find).
+QByteArray IcnsClaimingHugeEntry();
