@@ -103,6 +103,12 @@ CPropertyEditor::CPropertyEditor(CGridProperty* property, QWidget* parent)
     connect(qApp, &QApplication::focusChanged, this, &CPropertyEditor::OnFocusChanged);
 }
 
+CPropertyEditor::~CPropertyEditor() {
+    // The widget part clears its focus after this destructor; no focus news may reach us then.
+    m_bDone = true;
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
 void CPropertyEditor::WatchKeys(QWidget* widget) {
     widget->installEventFilter(this);
     setFocusProxy(widget);

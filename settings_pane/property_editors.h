@@ -20,6 +20,7 @@ class CPropertyEditor : public QWidget {
     Q_OBJECT
 public:
     CPropertyEditor(CGridProperty* property, QWidget* parent);
+    ~CPropertyEditor() override;
 
     CGridProperty* GetProperty() const { return m_pProperty; }
     // The text the editor holds now (typed or chosen).
