@@ -50,8 +50,24 @@ public:
     static void SetMaxBytes(size_t bytes);
     static size_t MaxBytes();
 
+    // Where pixel memory comes from. The engine cannot make OS calls; a front end may install
+    // functions that can (say, memory backed by large pages for big pictures). `alloc` returns
+    // `bytes` bytes aligned for uint32_t, or nullptr; `release` gets back the same pointer and
+    // size. Pictures keep the release function they were made with. nullptr for either
+    // restores plain new[].
+    using AllocateFn = void* (*)(size_t bytes);
+    using ReleaseFn = void (*)(void* memory, size_t bytes);
+    static void SetAllocator(AllocateFn alloc, ReleaseFn release);
+
 private:
-    std::unique_ptr<uint32_t[]> m_pixels;
+    struct Release {
+        Release() noexcept : release(nullptr), bytes(0) {}
+        Release(ReleaseFn r, size_t b) noexcept : release(r), bytes(b) {}
+        ReleaseFn release;
+        size_t bytes;
+        void operator()(uint32_t* p) const { release(p, bytes); }
+    };
+    std::unique_ptr<uint32_t[], Release> m_pixels;
     int m_width = 0;
     int m_height = 0;
     float m_dpiX = 96.0f;

@@ -28,6 +28,7 @@ constexpr int64_t kDefaultMaxDecodePixels = int64_t{1} << 28;
 std::optional<Picture> DecodePictureFile(const QString& path,
                                          int64_t maxPixels = kDefaultMaxDecodePixels);
 
-// Sets Picture::SetMaxBytes to half of the machine's physical memory. Front ends call this
-// once at start, before the first picture is made.
+// Sets Picture::SetMaxBytes to half of the machine's physical memory and, where the system
+// offers them, has big pictures use memory backed by huge pages. Front ends call this once at
+// start, before the first picture is made.
 void ConfigurePictureMemoryLimit();

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "painter_reference.h"
 #include "picture_compare.h"
@@ -245,6 +248,58 @@ TEST(RenderPicture, SizesThatCannotBeHeldGiveNoPixels) {
     const Picture one = RenderPicture(Settings(1, 1), none, nullptr);
     ASSERT_FALSE(one.IsNull());
     EXPECT_EQ(one.Pixel(0, 0) >> 24, 0xFFu);
+}
+
+// Pixel memory comes from the installed allocator and goes back to it with the same size; an
+// allocator that gives nothing makes no picture.
+struct AllocationLog {
+    static inline std::vector<std::pair<void*, size_t>> taken, returned;
+    static inline bool refuse = false;
+    static void* Allocate(size_t bytes) {
+        if (refuse) return nullptr;
+        void* p = ::operator new(bytes);
+        taken.push_back({p, bytes});
+        return p;
+    }
+    static void Release(void* p, size_t bytes) {
+        returned.push_back({p, bytes});
+        ::operator delete(p);
+    }
+};
+
+TEST(RenderPicture, PixelMemoryComesFromTheInstalledAllocator) {
+    const PolygonMesh none;
+    Picture::SetAllocator(AllocationLog::Allocate, AllocationLog::Release);
+    std::pair<void*, size_t> frame{nullptr, 0};
+    {
+        Picture moved;
+        {
+            Picture p = RenderPicture(Settings(64, 48), none, nullptr);
+            ASSERT_FALSE(p.IsNull());
+            EXPECT_EQ(p.Pixel(63, 47) >> 24, 0xFFu);
+            moved = std::move(p);
+        }
+        frame = {moved.Pixels(), size_t{64} * 48 * 4};
+        EXPECT_EQ(std::count(AllocationLog::taken.begin(), AllocationLog::taken.end(), frame), 1);
+        // Working pictures of the renderer went back; the frame, moved on, is still held.
+        EXPECT_EQ(std::count(AllocationLog::returned.begin(), AllocationLog::returned.end(), frame), 0);
+        EXPECT_EQ(AllocationLog::returned.size() + 1, AllocationLog::taken.size());
+    }
+    ASSERT_EQ(AllocationLog::returned.size(), AllocationLog::taken.size());
+    EXPECT_EQ(AllocationLog::returned.back(), frame);
+    for (const auto& t : AllocationLog::taken)
+        EXPECT_EQ(std::count(AllocationLog::returned.begin(), AllocationLog::returned.end(), t), 1);
+    const size_t count = AllocationLog::taken.size();
+    AllocationLog::refuse = true;
+    const Picture refused = RenderPicture(Settings(64, 48), none, nullptr);
+    AllocationLog::refuse = false;
+    Picture::SetAllocator(nullptr, nullptr);
+    EXPECT_TRUE(refused.IsNull());
+    EXPECT_EQ(refused.LastStatus(), Status::OutOfMemory);
+// Back on the default allocator: nothing more reaches the log.
+    const Picture plain = RenderPicture(Settings(64, 48), none, nullptr);
+    EXPECT_FALSE(plain.IsNull());
+    EXPECT_EQ(AllocationLog::taken.size(), count);
 }
 
 }  // namespace
