@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     g_app = new QCoreApplication(*argc, *argv);
     const QString dir = qEnvironmentVariable("FUZZ_TMPDIR", QDir::tempPath());
     g_path = QStringLiteral("%1/facetta_decode_fuzz_%2").arg(dir).arg(getpid());
+    std::atexit([] { QFile::remove(g_path); });
     return 0;
 }
 
