@@ -166,6 +166,69 @@ TEST(EncodePngToMemory, EveryTuningIsLossless) {
     }
 }
 
+// Pixels no filter can predict, so that the data spans several IDAT chunks.
+Picture MakeNoisePicture(int width, int height, bool translucent) {
+    Picture p = Picture::Create(width, height);
+    uint32_t state = 12345;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            p.Row(y)[x] = translucent ? state : state | 0xFF000000u;
+        }
+    return p;
+}
+
+uint32_t BigEndian(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+}
+
+// The file is walked chunk by chunk with zlib's own checks: every CRC, the order of the
+// chunks, and one zlib stream across the IDAT chunks (its Adler-32 included) that holds one
+// filter byte plus the row for every row.
+TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
+    const struct {
+        int w, h;
+        bool translucent, noise;
+        int minIdat;
+    } cases[] = {{400, 300, false, true, 2}, {400, 300, true, true, 2}, {97, 61, true, false, 1}, {1, 1, false, false, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << (c.translucent ? " translucent" : "")
+                                        << (c.noise ? " noise" : ""));
+        const Picture p = c.noise ? MakeNoisePicture(c.w, c.h, c.translucent) : MakeTestPicture(c.w, c.h, c.translucent);
+        QByteArray bytes;
+        ASSERT_EQ(EncodePngToMemory(p, bytes), Status::Ok);
+        ASSERT_TRUE(bytes.startsWith("\x89PNG\r\n\x1a\n"));
+        QByteArray types;
+        QByteArray stream;
+        int idats = 0;
+        for (qsizetype at = 8; at < bytes.size();) {
+            ASSERT_LE(at + 12, bytes.size());
+            const uint32_t size = BigEndian(bytes.constData() + at);
+            ASSERT_LE(at + 12 + static_cast<qsizetype>(size), bytes.size());
+            const QByteArray type = bytes.mid(at + 4, 4);
+            const auto* typeAndData = reinterpret_cast<const Bytef*>(bytes.constData() + at + 4);
+            EXPECT_EQ(crc32(0, typeAndData, size + 4), BigEndian(bytes.constData() + at + 8 + size)) << type.data();
+            if (type == "IDAT") {
+                stream += bytes.mid(at + 8, size);
+                ++idats;
+            }
+            if (!types.endsWith(type)) types += type;
+            at += 12 + size;
+        }
+        EXPECT_EQ(types, "IHDRpHYsIDATIEND");
+        EXPECT_GE(idats, c.minIdat);
+        const uLong rowBytes = 1 + static_cast<uLong>(c.w) * (c.translucent ? 4 : 3);
+        QByteArray raw(static_cast<qsizetype>(rowBytes * c.h + 1), '\0');
+        uLongf rawSize = static_cast<uLongf>(raw.size());
+        ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
+                             reinterpret_cast<const Bytef*>(stream.constData()), static_cast<uLong>(stream.size())),
+                  Z_OK);
+        EXPECT_EQ(rawSize, rowBytes * c.h);
+        EXPECT_EQ(FirstDifference(p, QImage::fromData(bytes, "PNG")), "");
+    }
+}
+
 TEST(WritePicture, PictureWithoutPixelsWritesNothing) {
     QTemporaryDir dir;
     const QString path = dir.filePath("none.png");
