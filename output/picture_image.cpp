@@ -103,8 +103,9 @@ std::optional<Picture> PictureFromImage(const QImage& image) {
     return picture;
 }
 
-std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels) {
-    if (path.isEmpty() || maxPixels <= 0) return std::nullopt;
+namespace {
+
+std::optional<Picture> DecodeWithReader(const QString& path, int64_t maxPixels) {
     // Regular files only: a pipe would block the read, a device could stream without end.
     if (!QFileInfo(path).isFile()) return std::nullopt;
     QImageReader reader(path);
@@ -131,6 +132,20 @@ std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels)
         if (image.isNull()) return std::nullopt;
     }
     return PictureFromImage(image);
+}
+
+}  // namespace
+
+std::optional<Picture> DecodePictureFile(const QString& path, int64_t maxPixels) {
+    if (path.isEmpty() || maxPixels <= 0) return std::nullopt;
+    // A reader may ask for whatever a broken file claims (Qt's icns reader reserves an
+    // entry's stated length, gigabytes from a file of a few bytes); where that memory cannot
+    // be had, the file simply does not decode instead of ending the program.
+    try {
+        return DecodeWithReader(path, maxPixels);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 void ConfigurePictureMemoryLimit() {

@@ -106,12 +106,16 @@ QByteArray BmpDeclaring(int32_t width, int32_t height) {
     return bmp;
 }
 
-// An icns container whose table of contents claims an entry of about 1.3 GB (0x50340afd)
-// in a 148-byte file: a fuzzer find, the reader took the claimed length at its word.
-QByteArray IcnsClaimingHugeEntry() {
+// Fuzzer finds: an icns container whose table of contents lists one entry, followed by a
+// small real icon. The listed length is taken at its word by Qt's reader, which reserves it.
+static QByteArray IcnsWithTocEntry(const char* entryHex) {
     return QByteArray::fromHex(
-        "69636e7300000094544f4320000000106963703450340afd80aa84340000007c89504e470d0a1a0a"
+        QByteArray("69636e7300000094544f432000000010") + entryHex +
+        "0000007c89504e470d0a1a0a"
         "0000000d49484452000000100000001008060000001ff3ff61000000097048597300000f6100000f"
         "6101a83fa7690000002649444154388d636460f8ff5f85e1d11b72310b8311c31b0606f2f1a801a3"
         "068c1a30580c00002c20ff982d1b74f10000000049454e44ae426082");
 }
+
+QByteArray IcnsClaimingHugeEntry() { return IcnsWithTocEntry("6963703450340afd80aa8434"); }
+QByteArray IcnsWithZeroLengthEntry() { return IcnsWithTocEntry("696370340000000000637034"); }

@@ -17,5 +17,7 @@ QByteArray GifDeclaring(uint16_t screenW, uint16_t screenH, uint16_t frameW, uin
 QByteArray JpegDeclaring(uint16_t width, uint16_t height);
 // A 24-bit BMP whose info header declares width x height (negative height: top-down).
 QByteArray BmpDeclaring(int32_t width, int32_t height);
-// An icns whose table of contents claims an entry of about 1.3 GB (a fuzzer find).
+// Fuzzer finds: an icns whose table of contents claims an entry of about 1.3 GB, and one whose
+// entry of length 0 makes the reader ask for about 8 GB.
 QByteArray IcnsClaimingHugeEntry();
+QByteArray IcnsWithZeroLengthEntry();

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+
+#include <unistd.h>
 
 #include "bomb_files.h"
 #include "picture_image.h"
@@ -97,6 +100,37 @@ TEST_F(DecodeBombs, EnormousDeclaredSizesAreRefusedWithBoundedMemory) {
             << "peak " << r.maxRssKiB << " KiB against " << baseline.maxRssKiB << " KiB";
 #endif
     }
+}
+
+// Where the memory a broken file claims cannot be had (a small machine, a strict overcommit
+// policy; here an address-space limit of 1 GiB), the claim must end in "no picture", not in
+// the program being terminated by the reader's failed allocation.
+TEST_F(DecodeBombs, UnaffordableClaimsGiveNoPicture) {
+#ifdef FACETTA_UNDER_ASAN
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#else
+    if (access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit to limit the address space";
+    auto probeLimited = [this](const char* name, const QByteArray& bytes) {
+        const QString path = m_dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        return RunProcess({"/usr/bin/prlimit", "--as=1073741824", DECODE_PROBE, QFile::encodeName(path).toStdString()});
+    };
+    QImage small(40, 30, QImage::Format_ARGB32);
+    small.fill(0x80204060);
+    const ProcessResult control = probeLimited("small.png", EncodeImage(small, "png"));
+    ASSERT_NE(control.out.find("decoded: 40x30\n"), std::string::npos) << control.out;
+    for (const auto& [name, bytes] : {std::pair{"claim_1_3_gb.icns", IcnsClaimingHugeEntry()},
+                                      std::pair{"claim_8_gb.icns", IcnsWithZeroLengthEntry()}}) {
+        SCOPED_TRACE(name);
+        const ProcessResult r = probeLimited(name, bytes);
+        EXPECT_EQ(r.signal, 0) << r.out;
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("decoded: "), std::string::npos) << r.out;
+    }
+#endif
 }
 
 // Every format Qt has a reader for, from the fuzzer's committed seeds (tiny pictures we made).
