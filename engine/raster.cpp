@@ -253,11 +253,13 @@ private:
     // sides; the parts outside become vertical runs on the border (those on the left still
     // cover the row).
     void AccumulateClipped(double xa, double ya, double xb, double yb) {
+        // Nearly always inside: kept small so that it joins the row loop.
+        if (xa >= m_cx0 && xa <= m_cx1 && xb >= m_cx0 && xb <= m_cx1) Accumulate(xa, ya, xb, yb);
+        else AccumulateSplit(xa, ya, xb, yb);
+    }
+
+    void AccumulateSplit(double xa, double ya, double xb, double yb) {
         const double l = m_cx0, w = m_cx1;
-        if (xa >= l && xa <= w && xb >= l && xb <= w) {
-            Accumulate(xa, ya, xb, yb);
-            return;
-        }
         double xs[4] = {xa, 0, 0, 0}, ys[4] = {ya, 0, 0, 0};
         int n = 1;
         auto split = [&](double bound) {
