@@ -20,19 +20,22 @@ inline uint32_t Div255(uint32_t x) {
 // Clamps a double to [lo, hi] (NaN gives lo) before any conversion to int.
 inline double Clamp(double v, double lo, double hi) { return v >= lo ? (v <= hi ? v : hi) : lo; }
 
+// Source-over of colour s at alpha a onto an opaque d: a plain lerp, red and blue in one
+// multiply. Exact at a = 0 and a = 255, so it needs no branches.
+inline uint32_t LerpOpaque(uint32_t d, uint32_t s, uint32_t a) {
+    const uint32_t ia = 255 - a;
+    uint32_t rb = (s & 0xFF00FF) * a + (d & 0xFF00FF) * ia + 0x800080;
+    rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+    uint32_t g = ((s >> 8) & 0xFF) * a + ((d >> 8) & 0xFF) * ia + 0x80;
+    g = ((g + (g >> 8)) >> 8) & 0xFF;
+    return 0xFF000000u | rb | (g << 8);
+}
+
 // Source-over of colour s (its own alpha ignored) at alpha a onto d, straight alpha.
 inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     if (a == 0) return d;
     const uint32_t da = d >> 24;
-    if (da == 255) {
-        // Opaque destination: a plain lerp, red and blue in one multiply.
-        const uint32_t ia = 255 - a;
-        uint32_t rb = (s & 0xFF00FF) * a + (d & 0xFF00FF) * ia + 0x800080;
-        rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
-        uint32_t g = ((s >> 8) & 0xFF) * a + ((d >> 8) & 0xFF) * ia + 0x80;
-        g = ((g + (g >> 8)) >> 8) & 0xFF;
-        return 0xFF000000u | rb | (g << 8);
-    }
+    if (da == 255) return LerpOpaque(d, s, a);
     if (a == 255 || da == 0) return (a << 24) | (s & 0xFFFFFF);
     // ao = as + ad (1 - as); colour = (cs as + cd ad (1 - as)) / ao, all scaled by 255.
     const uint32_t wd = da * (255 - a);
@@ -154,6 +157,16 @@ inline uint32_t CoverageAlpha(float sum, float alpha) {
     return static_cast<uint32_t>(v * alpha + 0.5f);
 }
 
+double SignedArea(const PointF* p, size_t n) {
+    double a = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const PointF& u = p[i];
+        const PointF& v = p[i + 1 < n ? i + 1 : 0];
+        a += u.x * v.y - v.x * u.y;
+    }
+    return a / 2;
+}
+
 class Rasterizer {
 public:
     // Draws within [x0, x1) x [y0, y1), a part of the picture.
@@ -211,22 +224,117 @@ public:
         }
     }
 
+    // Exact-area fill of one convex polygon, or of the ring between a convex polygon and a
+    // convex hole inside it, with no edge list to sort and no active edges to keep: per row
+    // each edge's part is added straight into the cells, and each side of each polygon touches
+    // one run of cells. Only for shapes within the clip's columns; returns false, having drawn
+    // nothing, for anything else.
+    bool FillConvex(const PointF* outer, size_t no, const PointF* hole, size_t nh, ARGB color) {
+        constexpr size_t kMax = 16;
+        LeanEdge edges[kMax];
+        size_t ne = 0;
+        double ymin = 0, ymax = 0, xmin = 0, xmax = 0;
+        const PointF* polys[2] = {outer, hole};
+        const size_t counts[2] = {no, nh};
+        for (int k = 0; k < 2; ++k) {
+            const PointF* p = polys[k];
+            const size_t n = counts[k];
+            if (n == 0) continue;
+            if (n < 3 || ne + n > kMax) return false;
+            // The hole counts the other way round from the outer polygon.
+            const double area = SignedArea(p, n);
+            if (!(area != 0) || !std::isfinite(area)) return false;
+            const double sign = (area > 0) == (k == 0) ? 1 : -1;
+            for (size_t i = 0; i < n; ++i) {
+                const PointF& a = p[i];
+                const PointF& b = p[i + 1 < n ? i + 1 : 0];
+                if (!(a.x >= m_cx0 && a.x <= m_cx1) || !std::isfinite(a.y)) return false;
+                if (k == 0 && i == 0) {
+                    ymin = ymax = a.y;
+                    xmin = xmax = a.x;
+                }
+                ymin = std::min(ymin, a.y);
+                ymax = std::max(ymax, a.y);
+                xmin = std::min(xmin, a.x);
+                xmax = std::max(xmax, a.x);
+                if (a.y == b.y) continue;
+                // Edges going down make one side of a convex polygon, edges going up the other.
+                if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, 2 * k};
+                else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, 2 * k + 1};
+            }
+        }
+        if (m_dst.IsNull() || ne == 0 || (color >> 24) == 0) return true;
+        const int rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
+        const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
+        if (rowBegin >= rowEnd) return true;
+        if (m_s.cells.size() < static_cast<size_t>(m_w) + 2) m_s.cells.assign(static_cast<size_t>(m_w) + 2, 0.0f);
+        const int sides = nh > 0 ? 4 : 2;
+        // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
+        // need it clamped.
+        if (xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1) ConvexRows<false>(edges, ne, sides, rowBegin, rowEnd, color);
+        else ConvexRows<true>(edges, ne, sides, rowBegin, rowEnd, color);
+        return true;
+    }
+
 private:
+    struct LeanEdge {
+        double x0, y0, y1, dxdy, dir;
+        int side;
+    };
+
+    template <bool clamp>
+    void ConvexRows(const LeanEdge* edges, size_t ne, int sides, int rowBegin, int rowEnd, ARGB color) {
+        const double l = m_cx0, r = m_cx1;
+        for (int y = rowBegin; y < rowEnd; ++y) {
+            const double top = y, bottom = y + 1;
+            Interval runs[4] = {{INT32_MAX, -1}, {INT32_MAX, -1}, {INT32_MAX, -1}, {INT32_MAX, -1}};
+            for (size_t i = 0; i < ne; ++i) {
+                const LeanEdge& e = edges[i];
+                const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
+                if (!(ya < yb)) continue;
+                double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
+                if constexpr (clamp) {
+                    xa = Clamp(xa, l, r);
+                    xb = Clamp(xb, l, r);
+                }
+                const Interval touched = AddCells(xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
+                Interval& run = runs[e.side];
+                run.lo = std::min(run.lo, touched.lo);
+                run.hi = std::max(run.hi, touched.hi);
+            }
+            if (sides == 2) {
+                // One polygon: its two sides, left one first.
+                if (runs[1].lo < runs[0].lo) std::swap(runs[0], runs[1]);
+                BlendCells<FillRule::NonZero>(y, color, runs, runs[1].hi >= 0 ? 2 : runs[0].hi >= 0);
+                continue;
+            }
+            size_t n = 0;
+            for (int k = 0; k < sides; ++k)
+                if (runs[k].hi >= 0) runs[n++] = runs[k];
+            BlendCells<FillRule::NonZero>(y, color, runs, n);
+        }
+    }
+
     // Adds the signed area right of the segment, within the row band, to the cells it crosses.
     // y relative to the row top, x already within [0, w].
     void Accumulate(double xa, double ya, double xb, double yb) {
+        if (yb == ya) return;
+        m_s.intervals.push_back(AddCells(xa, ya, xb, yb));
+    }
+
+    // The cells of Accumulate; returns the ones it touched, without noting them.
+    Interval AddCells(double xa, double ya, double xb, double yb) {
         const double dy = yb - ya;
-        if (dy == 0) return;
         float* acc = m_s.cells.data();
         if (xa > xb) std::swap(xa, xb);  // walk left to right; the pieces keep dy's sign
         int ix = static_cast<int>(xa);
         const int ixEnd = static_cast<int>(xb);
-        m_s.intervals.push_back({ix, ixEnd + 1});
+        const Interval touched{ix, ixEnd + 1};
         if (ix == ixEnd || xb == xa) {
             const double mid = (xa + xb) * 0.5 - ix;
             acc[ix] += static_cast<float>(dy * (1 - mid));
             acc[ix + 1] += static_cast<float>(dy * mid);
-            return;
+            return touched;
         }
         const double dydx = dy / (xb - xa);
         // First cell (partial), then whole cells, each crossed by the same height and at its
@@ -247,6 +355,7 @@ private:
         mid = (ixEnd + xb) * 0.5 - ixEnd;
         acc[ixEnd] += carry + static_cast<float>(dyp * (1 - mid));
         acc[ixEnd + 1] += static_cast<float>(dyp * mid);
+        return touched;
     }
 
     // One edge's part within a row band, split where it crosses the clip's left and right
@@ -291,24 +400,30 @@ private:
             if (!(ya < yb)) continue;
             AccumulateClipped(e->XAt(ya), (ya - top) * e->dir, e->XAt(yb), (yb - top) * e->dir);
         }
-        auto& iv = m_s.intervals;
-        if (iv.empty()) return;
-        for (size_t i = 1; i < iv.size(); ++i)  // a handful per row: insertion sort
+        BlendCells<rule>(y, color, m_s.intervals.data(), m_s.intervals.size());
+    }
+
+    // Blends the accumulated cells of row y, given the intervals of cells touched (sorted and
+    // merged here), and clears them.
+    template <FillRule rule>
+    void BlendCells(int y, ARGB color, Interval* iv, size_t count) {
+        if (count == 0) return;
+        for (size_t i = 1; i < count; ++i)  // a handful per row: insertion sort
             for (size_t j = i; j > 0 && iv[j].lo < iv[j - 1].lo; --j) std::swap(iv[j], iv[j - 1]);
         // Merge touching intervals; between them the coverage is the constant running sum.
         size_t m = 0;
-        for (size_t i = 1; i < iv.size(); ++i) {
+        for (size_t i = 1; i < count; ++i) {
             if (iv[i].lo <= iv[m].hi + 1) iv[m].hi = std::max(iv[m].hi, iv[i].hi);
             else iv[++m] = iv[i];
         }
-        iv.resize(m + 1);
+        const size_t merged = m + 1;
 
         float* acc = m_s.cells.data();
         uint32_t* row = m_dst.Row(y);
         const uint32_t rgb = color & 0xFFFFFF;
         const float alpha = static_cast<float>(color >> 24);
         float sum = 0;
-        for (size_t i = 0; i < iv.size(); ++i) {
+        for (size_t i = 0; i < merged; ++i) {
             if (i > 0) {
                 const int gapLo = iv[i - 1].hi + 1, gapHi = std::min(iv[i].lo, m_cx1);
                 if (gapLo < gapHi)
@@ -500,16 +615,6 @@ static void DoFillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, 
 
 namespace {
 
-double SignedArea(const PointF* p, size_t n) {
-    double a = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const PointF& u = p[i];
-        const PointF& v = p[i + 1 < n ? i + 1 : 0];
-        a += u.x * v.y - v.x * u.y;
-    }
-    return a / 2;
-}
-
 // Adds the polygon with the given orientation (reversing it in place if need be), so that a
 // nonzero fill counts it +1 or -1.
 void AddOriented(Rasterizer& r, PointF* p, size_t n, bool positive) {
@@ -524,8 +629,10 @@ void AddOriented(Rasterizer& r, std::vector<PointF> p, bool positive) { AddOrien
 // The stroke of a convex polygon with a 1-pixel pen and bevelled corners is the region between
 // two convex polygons: the outline pushed out by half a pixel (corners cut) and pulled in by
 // half a pixel. Exact area coverage of "outer minus inner" then blends every pixel once.
-// Returns false, having added nothing, when the points do not make a convex polygon.
-bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
+// Returns false when the points do not make a convex polygon; otherwise the two polygons,
+// the inner one empty when the pen covers the whole inside.
+bool ConvexStroke(const PointI* points, size_t count, const std::vector<PointF>*& outerOut,
+                  const std::vector<PointF>*& innerOut) {
     // Called for every triangle of a picture, band by band: buffers are kept per thread.
     thread_local std::vector<PointF> p, inward, outer, inner;
     p.clear();
@@ -584,8 +691,9 @@ bool AddConvexStroke(Rasterizer& r, const PointI* points, size_t count) {
         hole = dot > 0;
     }
     if (!hole && n > 3) return false;
-    AddOriented(r, outer.data(), outer.size(), true);
-    if (hole) AddOriented(r, inner.data(), n, false);
+    if (!hole) inner.clear();
+    outerOut = &outer;
+    innerOut = &inner;
     return true;
 }
 
@@ -624,6 +732,12 @@ static void DoFillPolygon(Picture& dst, const PointI* points, size_t count, ARGB
     int x0, y0, x1, y1;
     if (!points || count < 3 || !ClipRect(dst, clip, x0, y0, x1, y1)) return;
     Rasterizer r(dst, x0, y0, x1, y1);
+    if (antiAlias && count == 3) {
+        const PointF tri[3] = {{static_cast<double>(points[0].x), static_cast<double>(points[0].y)},
+                               {static_cast<double>(points[1].x), static_cast<double>(points[1].y)},
+                               {static_cast<double>(points[2].x), static_cast<double>(points[2].y)}};
+        if (r.FillConvex(tri, 3, nullptr, 0, color)) return;
+    }
     for (size_t i = 0; i < count; ++i) {
         const PointI& a = points[i];
         const PointI& b = points[i + 1 < count ? i + 1 : 0];
@@ -641,7 +755,12 @@ static void DoDrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB
     int x0, y0, x1, y1;
     if (!points || count < 2 || !ClipRect(dst, clip, x0, y0, x1, y1)) return;
     Rasterizer r(dst, x0, y0, x1, y1);
-    if (AddConvexStroke(r, points, count)) {
+    const std::vector<PointF>*outer, *inner;
+    if (ConvexStroke(points, count, outer, inner)) {
+        if (antiAlias && r.FillConvex(outer->data(), outer->size(), inner->data(), inner->size(), color)) return;
+        std::vector<PointF> o = *outer, i = *inner;
+        AddOriented(r, o.data(), o.size(), true);
+        if (!i.empty()) AddOriented(r, i.data(), i.size(), false);
         r.Fill(color, FillRule::NonZero, antiAlias ? Coverage::ExactArea : Coverage::Aliased);
         return;
     }
