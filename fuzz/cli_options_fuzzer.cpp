@@ -11,18 +11,7 @@
 
 #include "cli_options.h"
 #include "image_encoder.h"
-
-namespace {
-
-#define FUZZ_CHECK(cond)                                                           \
-    do {                                                                           \
-        if (!(cond)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                          \
-        }                                                                          \
-    } while (0)
-
-}  // namespace
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // As in facetta-cli, which parses with its application object in place (never destroyed

@@ -18,16 +18,9 @@
 
 #include "clipboard_export.h"
 #include "picture_writer.h"
+#include "fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                           \
-    do {                                                                           \
-        if (!(cond)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                          \
-        }                                                                          \
-    } while (0)
 
 QTemporaryDir* g_folder = nullptr;
 

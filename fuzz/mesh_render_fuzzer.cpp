@@ -13,6 +13,7 @@
 #include "picture.h"
 #include "polygon_mesh.h"
 #include "renderer.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -20,14 +21,6 @@ namespace {
 // itself under test), meshes beyond this are folded to smaller sizes before generating.
 constexpr size_t kMaxPictureBytes = size_t{1} << 20;
 constexpr int64_t kMaxVertices = int64_t{1} << 14;
-
-#define FUZZ_CHECK(cond)                                                        \
-    do {                                                                        \
-        if (!(cond)) {                                                          \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                       \
-        }                                                                       \
-    } while (0)
 
 // Rough vertex count GenerateMesh would make; only used to keep runs small.
 int64_t EstimateVertices(const ImageSettings& s) {

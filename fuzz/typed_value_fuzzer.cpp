@@ -14,16 +14,9 @@
 #include <string>
 
 #include "typed_value.h"
+#include "fuzz_check.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                           \
-    do {                                                                           \
-        if (!(cond)) {                                                             \
-            std::fprintf(stderr, "check failed: %s (line %d)\n", #cond, __LINE__); \
-            std::abort();                                                          \
-        }                                                                          \
-    } while (0)
 
 bool IsAscii(const std::string& s) {
     for (unsigned char c : s)
