@@ -26,6 +26,7 @@
 #include "commands.h"
 #include "facetta_app.h"
 #include "facetta_doc.h"
+#include "print_helper.h"
 #include "facetta_view.h"
 #include "key_lock_state.h"
 #include "properties_wnd.h"
@@ -125,6 +126,8 @@ void CMainFrame::CreateActions() {
     handle(ID_WINDOW_CLOSE_ALL, [this] { OnCloseAllWindows(); });
     handle(ID_WINDOWS_DIALOG, [this] { OnWindowsDialog(); });
     handle(ID_VISIT_WEBSITE, [this] { OnVisitWebsite(); });
+    handle(ID_FILE_PRINT_SETUP,
+           [this] { CPrintHelper::PrintSetup(this, CFacettaView::s_fnExecDialog); });
     handle(ID_APP_ABOUT, [this] {
         // A new box, and so a new banner, on every opening.
         CAboutDlg dlg(m_app.m_nVersion, this);

@@ -1,5 +1,6 @@
 #include "print_helper.h"
 
+#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -10,9 +11,22 @@ void CPrintHelper::ReportFailure() {
     m_view.ShowMessage(QMessageBox::Warning, QStringLiteral("命令失败。"));
 }
 
-void CPrintHelper::Print(bool bShowDialog) {
+QPrinter& CPrintHelper::SharedPrinter() {
     // One printer dot per screen pixel: the device's own resolution, not the screen's.
-    QPrinter printer(QPrinter::HighResolution);
+    static QPrinter* s_pPrinter = new QPrinter(QPrinter::HighResolution);
+    return *s_pPrinter;
+}
+
+void CPrintHelper::PrintSetup(QWidget* pParent, const std::function<int(QDialog&)>& exec) {
+    QPageSetupDialog dialog(&SharedPrinter(), pParent);
+    if (exec)
+        exec(dialog);
+    else
+        dialog.exec();
+}
+
+void CPrintHelper::Print(bool bShowDialog) {
+    QPrinter& printer = SharedPrinter();
     if (bShowDialog) {
         QPrintDialog dialog(&printer, &m_view);
         if (m_view.ExecDialog(dialog) != QDialog::Accepted) return;
@@ -21,8 +35,7 @@ void CPrintHelper::Print(bool bShowDialog) {
 }
 
 void CPrintHelper::Preview() {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintPreviewDialog dialog(&printer, &m_view);
+    QPrintPreviewDialog dialog(&SharedPrinter(), &m_view);
     bool bFailed = false;
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                      [this, &bFailed](QPrinter* pPrinter) {

@@ -1,6 +1,11 @@
 #pragma once
 // Connects a preview view's page drawing to Qt's printer, print dialog and print preview.
+#include <functional>
+
 class CFacettaView;
+class QDialog;
+class QPrinter;
+class QWidget;
 
 class CPrintHelper {
 public:
@@ -11,6 +16,12 @@ public:
     void Print(bool bShowDialog);
     // The print preview window, modal.
     void Preview();
+
+    // The printer every print and preview starts from, so that the printer set-up command
+    // changes what the next print uses. Lives as long as the process.
+    static QPrinter& SharedPrinter();
+    // The printer set-up dialog on the shared printer; exec runs the modal dialog.
+    static void PrintSetup(QWidget* pParent, const std::function<int(QDialog&)>& exec = {});
 
 private:
     void ReportFailure();

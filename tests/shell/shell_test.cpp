@@ -12,6 +12,8 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -34,6 +36,7 @@
 #include "facetta_doc.h"
 #include "facetta_view.h"
 #include "main_frame.h"
+#include "print_helper.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -311,6 +314,17 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
     EXPECT_FALSE(frame.GetCommand(ID_GENERATE_PREVIEW)->isEnabled());
     EXPECT_FALSE(frame.GetCommand(ID_FILE_CLOSE)->isEnabled());
     EXPECT_EQ(frame.windowTitle(), QStringLiteral("Facetta"));
+
+    // Printer set-up needs no view: it sets up the printer the next print starts from.
+    ASSERT_TRUE(frame.GetCommand(ID_FILE_PRINT_SETUP)->isEnabled());
+    QPrinter* pSetUp = nullptr;
+    CFacettaView::s_fnExecDialog = [&](QDialog& dialog) {
+        if (auto* pPage = qobject_cast<QPageSetupDialog*>(&dialog)) pSetUp = pPage->printer();
+        return int(QDialog::Rejected);
+    };
+    frame.GetCommand(ID_FILE_PRINT_SETUP)->trigger();
+    CFacettaView::s_fnExecDialog = nullptr;
+    EXPECT_EQ(pSetUp, &CPrintHelper::SharedPrinter());
 
     // File > New brings menu 130 back with the next number.
     frame.GetCommand(ID_FILE_NEW)->trigger();

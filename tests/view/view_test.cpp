@@ -18,6 +18,7 @@
 #include <cstdlib>
 
 #include "picture.h"
+#include "print_helper.h"
 #include "raster.h"
 #include "view_fixture.h"
 
@@ -487,8 +488,16 @@ TEST_F(ViewTest, PrintsToAPrinterAndPreviews) {
     EXPECT_GT(QFileInfo(chosen).size(), 0);
     EXPECT_TRUE(messages.empty());
 
+    // The choice made in the dialog stays for the next print, as a printer set-up would.
+    ASSERT_TRUE(QFile::remove(chosen));
+    view->OnFilePrintDirect();
+    EXPECT_GT(QFileInfo(chosen).size(), 0);
+    EXPECT_TRUE(messages.empty());
+
     // Printing straight to a printer that is not there is reported, not passed over.
     if (QPrinterInfo::availablePrinters().isEmpty()) {
+        CPrintHelper::SharedPrinter().setOutputFileName(QString());
+        CPrintHelper::SharedPrinter().setOutputFormat(QPrinter::NativeFormat);
         view->OnFilePrintDirect();
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text, QStringLiteral("命令失败。"));
