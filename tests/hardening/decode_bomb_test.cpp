@@ -18,14 +18,8 @@
 #include "bomb_files.h"
 #include "picture_image.h"
 #include "process_runner.h"
+#include "sanitizer_build.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define FACETTA_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FACETTA_UNDER_ASAN 1
-#endif
-#endif
 
 namespace {
 
