@@ -17,6 +17,7 @@
 #include <memory>
 #include <tuple>
 
+#include "bench_pictures.h"
 #include "clipboard_export.h"
 #include "image_settings.h"
 #include "picture_image.h"
@@ -25,23 +26,6 @@
 #include "renderer.h"
 
 namespace {
-
-const Picture& RenderedPicture(int width, int height, int mode) {
-    static std::map<std::tuple<int, int, int>, std::unique_ptr<Picture>> cache;
-    auto& slot = cache[{width, height, mode}];
-    if (!slot) {
-        ImageSettings s = DefaultSettings();
-        s.nWidth = width;
-        s.nHeight = height;
-        s.nBackMode = mode;
-        s.crBackColor = s.crGradColor1 = kPalette[6];
-        s.crGradColor2 = kPalette[9];
-        PolygonMesh mesh;
-        GenerateMesh(s, mesh, 20170326u);
-        slot = std::make_unique<Picture>(RenderPicture(s, mesh, nullptr));
-    }
-    return *slot;
-}
 
 const Picture& Arg(const benchmark::State& state) {
     return RenderedPicture(int(state.range(0)), int(state.range(1)), int(state.range(2)));
