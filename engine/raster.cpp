@@ -9,6 +9,10 @@
 #include <numbers>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // x / 255 rounded to nearest, exact for 0 <= x <= 255 * 255.
@@ -49,16 +53,10 @@ inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     return out;
 }
 
-// Blends colour s at constant alpha a over n pixels. The opaque-destination loop has no
-// branches, so the compiler vectorises it with plain SSE2 / NEON.
-void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
+// Blends colour s at constant alpha a over n opaque pixels. The loop has no branches, so the
+// compiler vectorises it with plain SSE2 / NEON.
+void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
     if (a == 0 || n <= 0) return;
-    uint32_t all = 0xFF000000u;
-    for (int i = 0; i < n; ++i) all &= p[i];
-    if (all != 0xFF000000u) {
-        for (int i = 0; i < n; ++i) p[i] = BlendPixel(p[i], s, a);
-        return;
-    }
     if (a == 255) {
         std::fill(p, p + n, 0xFF000000u | s);
         return;
@@ -79,6 +77,18 @@ void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
             b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
         }
     }
+}
+
+// Blends colour s at constant alpha a over n pixels.
+void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
+    if (a == 0 || n <= 0) return;
+    uint32_t all = 0xFF000000u;
+    for (int i = 0; i < n; ++i) all &= p[i];
+    if (all != 0xFF000000u) {
+        for (int i = 0; i < n; ++i) p[i] = BlendPixel(p[i], s, a);
+        return;
+    }
+    BlendSpanOpaque(p, n, s, a);
 }
 
 // Blends n source pixels, each at its own alpha, over n destination pixels.
@@ -127,10 +137,26 @@ struct Crossing {
     int dir;
 };
 
+// A shape of FillConvexLayers: a convex polygon, less a convex hole when nh > 0, in a colour.
+struct ConvexLayer {
+    const PointF* outer;
+    size_t no;
+    const PointF* hole;
+    size_t nh;
+    ARGB color;
+};
+
+struct Paint {
+    uint32_t rgb;
+    float alpha;
+};
+
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
 // and clear a row buffer each.
 struct Scratch {
-    std::vector<float> cells;  // all zero between calls
+    std::vector<float> cells;          // all zero between calls
+    std::vector<float> layerCells[2];  // the same, per layer of FillConvexLayers
+    std::vector<float> sums[2];        // running sums of an interval's cells, per layer
     std::vector<Edge> edges;
     std::vector<const Edge*> active;
     std::vector<Interval> intervals;
@@ -155,6 +181,66 @@ inline uint32_t CoverageAlpha(float sum, float alpha) {
         }
     }
     return static_cast<uint32_t>(v * alpha + 0.5f);
+}
+
+#if defined(__SSE2__)
+// LerpOpaque of four pixels at four alphas (0..255 in 32-bit lanes) towards the colour held as
+// 16-bit channels twice over: the same rounding, so both ways give the same bytes.
+inline __m128i Lerp4(__m128i d, __m128i s16, __m128i alphas) {
+    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128),
+                  k257 = _mm_set1_epi16(257);
+    __m128i a = _mm_packs_epi32(alphas, alphas);
+    a = _mm_unpacklo_epi16(a, a);
+    const __m128i aLo = _mm_unpacklo_epi32(a, a), aHi = _mm_unpackhi_epi32(a, a);
+    auto half = [&](__m128i d16, __m128i a16) {
+        const __m128i v = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(d16, _mm_sub_epi16(k255, a16)), _mm_mullo_epi16(s16, a16)), k128);
+        return _mm_mulhi_epu16(v, k257);
+    };
+    return _mm_packus_epi16(half(_mm_unpacklo_epi8(d, zero), aLo), half(_mm_unpackhi_epi8(d, zero), aHi));
+}
+
+// CoverageAlpha<NonZero> of four running sums, in the same float operations.
+inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
+    const __m128 v = _mm_min_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sum), _mm_set1_ps(1.0f));
+    return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, alpha), _mm_set1_ps(0.5f)));
+}
+#endif
+
+// Blends n opaque pixels with each layer's colour in turn, at the coverage its running sums
+// give pixel by pixel.
+template <int layers>
+void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
+#if defined(__SSE2__)
+    __m128i s16[layers];
+    __m128 alpha[layers];
+    for (int k = 0; k < layers; ++k) {
+        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
+        alpha[k] = _mm_set1_ps(paints[k].alpha);
+    }
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        for (int k = 0; k < layers; ++k) d = Lerp4(d, s16[k], CoverageAlpha4(_mm_loadu_ps(sums[k] + i), alpha[k]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), d);
+    }
+    if (i < n) {
+        // The last one to three pixels, through a copy.
+        const int m = n - i;
+        alignas(16) uint32_t px[4] = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
+        alignas(16) float cover[layers][4] = {};
+        std::memcpy(px, p + i, static_cast<size_t>(m) * 4);
+        for (int k = 0; k < layers; ++k) std::memcpy(cover[k], sums[k] + i, static_cast<size_t>(m) * 4);
+        __m128i d = _mm_load_si128(reinterpret_cast<const __m128i*>(px));
+        for (int k = 0; k < layers; ++k) d = Lerp4(d, s16[k], CoverageAlpha4(_mm_load_ps(cover[k]), alpha[k]));
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), d);
+        std::memcpy(p + i, px, static_cast<size_t>(m) * 4);
+    }
+#else
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < layers; ++k)
+            p[i] = LerpOpaque(p[i], paints[k].rgb, CoverageAlpha<FillRule::NonZero>(sums[k][i], paints[k].alpha));
+#endif
 }
 
 double SignedArea(const PointF* p, size_t n) {
@@ -230,64 +316,118 @@ public:
     // one run of cells. Only for shapes within the clip's columns; returns false, having drawn
     // nothing, for anything else.
     bool FillConvex(const PointF* outer, size_t no, const PointF* hole, size_t nh, ARGB color) {
-        constexpr size_t kMax = 16;
+        const ConvexLayer layer{outer, no, hole, nh, color};
+        return FillConvexLayers(&layer, 1, false);
+    }
+
+    // Up to two such shapes, each over the one before, in one pass over the rows: a pixel is
+    // loaded and stored once for both. With opaqueDst the caller vouches that every pixel of
+    // the picture is opaque, which lets whole groups of pixels blend at once.
+    bool FillConvexLayers(const ConvexLayer* layers, int count, bool opaqueDst) {
+        constexpr size_t kMax = 32;
         LeanEdge edges[kMax];
         size_t ne = 0;
         double ymin = 0, ymax = 0, xmin = 0, xmax = 0;
-        const PointF* polys[2] = {outer, hole};
-        const size_t counts[2] = {no, nh};
-        for (int k = 0; k < 2; ++k) {
-            const PointF* p = polys[k];
-            const size_t n = counts[k];
-            if (n == 0) continue;
-            if (n < 3 || ne + n > kMax) return false;
-            // The hole counts the other way round from the outer polygon.
-            const double area = SignedArea(p, n);
-            if (!(area != 0) || !std::isfinite(area)) return false;
-            const double sign = (area > 0) == (k == 0) ? 1 : -1;
-            for (size_t i = 0; i < n; ++i) {
-                const PointF& a = p[i];
-                const PointF& b = p[i + 1 < n ? i + 1 : 0];
-                if (!(a.x >= m_cx0 && a.x <= m_cx1) || !std::isfinite(a.y)) return false;
-                if (k == 0 && i == 0) {
-                    ymin = ymax = a.y;
-                    xmin = xmax = a.x;
+        bool any = false;
+        for (int L = 0; L < count; ++L) {
+            const PointF* polys[2] = {layers[L].outer, layers[L].hole};
+            const size_t counts[2] = {layers[L].no, layers[L].nh};
+            for (int k = 0; k < 2; ++k) {
+                const PointF* p = polys[k];
+                const size_t n = counts[k];
+                if (n == 0) continue;
+                if (n < 3 || ne + n > kMax) return false;
+                // The hole counts the other way round from the outer polygon.
+                const double area = SignedArea(p, n);
+                if (!(area != 0) || !std::isfinite(area)) return false;
+                const double sign = (area > 0) == (k == 0) ? 1 : -1;
+                const int side = 4 * L + 2 * k;
+                for (size_t i = 0; i < n; ++i) {
+                    const PointF& a = p[i];
+                    const PointF& b = p[i + 1 < n ? i + 1 : 0];
+                    if (!(a.x >= m_cx0 && a.x <= m_cx1) || !std::isfinite(a.y)) return false;
+                    if (!any) {
+                        ymin = ymax = a.y;
+                        xmin = xmax = a.x;
+                        any = true;
+                    }
+                    ymin = std::min(ymin, a.y);
+                    ymax = std::max(ymax, a.y);
+                    xmin = std::min(xmin, a.x);
+                    xmax = std::max(xmax, a.x);
+                    if (a.y == b.y) continue;
+                    // Edges going down make one side of a convex polygon, edges going up the other.
+                    if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, side, L};
+                    else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, side + 1, L};
                 }
-                ymin = std::min(ymin, a.y);
-                ymax = std::max(ymax, a.y);
-                xmin = std::min(xmin, a.x);
-                xmax = std::max(xmax, a.x);
-                if (a.y == b.y) continue;
-                // Edges going down make one side of a convex polygon, edges going up the other.
-                if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, 2 * k};
-                else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, 2 * k + 1};
             }
         }
-        if (m_dst.IsNull() || ne == 0 || (color >> 24) == 0) return true;
+        // Layers that draw nothing are left out; what is left is drawn in order.
+        Paint paints[2];
+        int np = 0;
+        int layerOf[2] = {-1, -1};
+        for (int L = 0; L < count; ++L)
+            if ((layers[L].color >> 24) != 0) {
+                layerOf[L] = np;
+                paints[np++] = {layers[L].color & 0xFFFFFF, static_cast<float>(layers[L].color >> 24)};
+            }
+        size_t kept = 0;
+        for (size_t i = 0; i < ne; ++i)
+            if (layerOf[edges[i].layer] >= 0) {
+                edges[kept] = edges[i];
+                edges[kept++].layer = layerOf[edges[i].layer];
+            }
+        ne = kept;
+        if (m_dst.IsNull() || ne == 0) return true;
         const int rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
         const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
         if (rowBegin >= rowEnd) return true;
-        if (m_s.cells.size() < static_cast<size_t>(m_w) + 2) m_s.cells.assign(static_cast<size_t>(m_w) + 2, 0.0f);
-        const int sides = nh > 0 ? 4 : 2;
+        const size_t need = static_cast<size_t>(m_w) + 2;
+        for (auto& c : m_s.layerCells)
+            if (c.size() < need) c.assign(need, 0.0f);
         // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
         // need it clamped.
-        if (xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1) ConvexRows<false>(edges, ne, sides, rowBegin, rowEnd, color);
-        else ConvexRows<true>(edges, ne, sides, rowBegin, rowEnd, color);
+        const bool inside = xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1;
+        if (opaqueDst) {
+            for (auto& c : m_s.sums)
+                if (c.size() < need) c.resize(need);
+            if (np == 2) {
+                if (inside) ConvexRows<false, 2>(edges, ne, paints, rowBegin, rowEnd);
+                else ConvexRows<true, 2>(edges, ne, paints, rowBegin, rowEnd);
+            } else {
+                if (inside) ConvexRows<false, 1>(edges, ne, paints, rowBegin, rowEnd);
+                else ConvexRows<true, 1>(edges, ne, paints, rowBegin, rowEnd);
+            }
+            return true;
+        }
+        // Any destination: one layer at a time, each pixel blended on its own.
+        for (int k = 0; k < np; ++k) {
+            size_t m = 0;
+            LeanEdge mine[kMax];
+            for (size_t i = 0; i < ne; ++i)
+                if (edges[i].layer == k) mine[m++] = edges[i];
+            if (inside) ConvexRows<false, 0>(mine, m, paints + k, rowBegin, rowEnd);
+            else ConvexRows<true, 0>(mine, m, paints + k, rowBegin, rowEnd);
+        }
         return true;
     }
 
 private:
     struct LeanEdge {
         double x0, y0, y1, dxdy, dir;
-        int side;
+        int side;   // 4 * layer + 2 * (hole) + (going up)
+        int layer;  // which cells it adds to
     };
 
-    template <bool clamp>
-    void ConvexRows(const LeanEdge* edges, size_t ne, int sides, int rowBegin, int rowEnd, ARGB color) {
+    // Layers 0: one layer onto any destination; 1 or 2: that many onto an opaque one.
+    template <bool clamp, int layers>
+    void ConvexRows(const LeanEdge* edges, size_t ne, const Paint* paints, int rowBegin, int rowEnd) {
         const double l = m_cx0, r = m_cx1;
+        float* cells[2] = {m_s.layerCells[0].data(), m_s.layerCells[1].data()};
         for (int y = rowBegin; y < rowEnd; ++y) {
             const double top = y, bottom = y + 1;
-            Interval runs[4] = {{INT32_MAX, -1}, {INT32_MAX, -1}, {INT32_MAX, -1}, {INT32_MAX, -1}};
+            Interval runs[8];
+            for (Interval& run : runs) run = {INT32_MAX, -1};
             for (size_t i = 0; i < ne; ++i) {
                 const LeanEdge& e = edges[i];
                 const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
@@ -297,21 +437,58 @@ private:
                     xa = Clamp(xa, l, r);
                     xb = Clamp(xb, l, r);
                 }
-                const Interval touched = AddCells(xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
+                const Interval touched =
+                    AddCells(cells[layers == 2 ? e.layer : 0], xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
                 Interval& run = runs[e.side];
                 run.lo = std::min(run.lo, touched.lo);
                 run.hi = std::max(run.hi, touched.hi);
             }
-            if (sides == 2) {
-                // One polygon: its two sides, left one first.
-                if (runs[1].lo < runs[0].lo) std::swap(runs[0], runs[1]);
-                BlendCells<FillRule::NonZero>(y, color, runs, runs[1].hi >= 0 ? 2 : runs[0].hi >= 0);
-                continue;
-            }
             size_t n = 0;
-            for (int k = 0; k < sides; ++k)
-                if (runs[k].hi >= 0) runs[n++] = runs[k];
-            BlendCells<FillRule::NonZero>(y, color, runs, n);
+            for (const Interval& run : runs)
+                if (run.hi >= 0) runs[n++] = run;
+            if constexpr (layers == 0) {
+                m_s.cells.swap(m_s.layerCells[0]);  // BlendCells works on m_s.cells
+                BlendCells<FillRule::NonZero>(y, (static_cast<uint32_t>(paints[0].alpha) << 24) | paints[0].rgb, runs, n);
+                m_s.cells.swap(m_s.layerCells[0]);
+            } else {
+                BlendCellsOpaque<layers>(y, paints, runs, n);
+            }
+        }
+    }
+
+    // BlendCells for one or two layers onto an opaque row: the running sums of each interval
+    // are taken first, then its pixels blended four at a time.
+    template <int layers>
+    void BlendCellsOpaque(int y, const Paint* paints, Interval* iv, size_t count) {
+        if (count == 0) return;
+        const size_t merged = MergeIntervals(iv, count);
+        uint32_t* row = m_dst.Row(y);
+        float* cells[2] = {m_s.layerCells[0].data(), m_s.layerCells[1].data()};
+        float* sums[2] = {m_s.sums[0].data(), m_s.sums[1].data()};
+        float sum[2] = {0, 0};
+        for (size_t i = 0; i < merged; ++i) {
+            if (i > 0) {
+                const int gapLo = iv[i - 1].hi + 1, gapHi = std::min(iv[i].lo, m_cx1);
+                if (gapLo < gapHi)
+                    for (int k = 0; k < layers; ++k)
+                        BlendSpanOpaque(row + gapLo, gapHi - gapLo, paints[k].rgb,
+                                        CoverageAlpha<FillRule::NonZero>(sum[k], paints[k].alpha));
+            }
+            const int lo = iv[i].lo, hi = iv[i].hi;
+            for (int k = 0; k < layers; ++k) {
+                float s = sum[k];
+                float* c = cells[k];
+                float* out = sums[k] - lo;
+                for (int x = lo; x <= hi; ++x) {
+                    s += c[x];
+                    c[x] = 0;
+                    out[x] = s;
+                }
+                sum[k] = s;
+            }
+            // Cells beyond the clip's right side are only cleared.
+            const int n = std::min(hi, m_cx1 - 1) - lo + 1;
+            if (n > 0) BlendCovered<layers>(row + lo, n, sums, paints);
         }
     }
 
@@ -319,13 +496,12 @@ private:
     // y relative to the row top, x already within [0, w].
     void Accumulate(double xa, double ya, double xb, double yb) {
         if (yb == ya) return;
-        m_s.intervals.push_back(AddCells(xa, ya, xb, yb));
+        m_s.intervals.push_back(AddCells(m_s.cells.data(), xa, ya, xb, yb));
     }
 
     // The cells of Accumulate; returns the ones it touched, without noting them.
-    Interval AddCells(double xa, double ya, double xb, double yb) {
+    static Interval AddCells(float* acc, double xa, double ya, double xb, double yb) {
         const double dy = yb - ya;
-        float* acc = m_s.cells.data();
         if (xa > xb) std::swap(xa, xb);  // walk left to right; the pieces keep dy's sign
         int ix = static_cast<int>(xa);
         const int ixEnd = static_cast<int>(xb);
@@ -403,20 +579,25 @@ private:
         BlendCells<rule>(y, color, m_s.intervals.data(), m_s.intervals.size());
     }
 
-    // Blends the accumulated cells of row y, given the intervals of cells touched (sorted and
-    // merged here), and clears them.
-    template <FillRule rule>
-    void BlendCells(int y, ARGB color, Interval* iv, size_t count) {
-        if (count == 0) return;
+    // Sorts the intervals and merges touching ones, in place; returns how many are left.
+    // Between them the coverage is the constant running sum.
+    static size_t MergeIntervals(Interval* iv, size_t count) {
         for (size_t i = 1; i < count; ++i)  // a handful per row: insertion sort
             for (size_t j = i; j > 0 && iv[j].lo < iv[j - 1].lo; --j) std::swap(iv[j], iv[j - 1]);
-        // Merge touching intervals; between them the coverage is the constant running sum.
         size_t m = 0;
         for (size_t i = 1; i < count; ++i) {
             if (iv[i].lo <= iv[m].hi + 1) iv[m].hi = std::max(iv[m].hi, iv[i].hi);
             else iv[++m] = iv[i];
         }
-        const size_t merged = m + 1;
+        return m + 1;
+    }
+
+    // Blends the accumulated cells of row y, given the intervals of cells touched (sorted and
+    // merged here), and clears them.
+    template <FillRule rule>
+    void BlendCells(int y, ARGB color, Interval* iv, size_t count) {
+        if (count == 0) return;
+        const size_t merged = MergeIntervals(iv, count);
 
         float* acc = m_s.cells.data();
         uint32_t* row = m_dst.Row(y);
@@ -772,6 +953,28 @@ void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
     DrawPolygon(dst, points, count, color, antiAlias, RectI{0, 0, dst.Width(), dst.Height()});
 }
 
+static void DoDrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip) {
+    int x0, y0, x1, y1;
+    if (!points || !ClipRect(dst, clip, x0, y0, x1, y1)) return;
+    Rasterizer r(dst, x0, y0, x1, y1);
+    const PointF tri[3] = {{static_cast<double>(points[0].x), static_cast<double>(points[0].y)},
+                           {static_cast<double>(points[1].x), static_cast<double>(points[1].y)},
+                           {static_cast<double>(points[2].x), static_cast<double>(points[2].y)}};
+    ConvexLayer layers[2] = {{tri, 3, nullptr, 0, fill}, {}};
+    int count = 1;
+    const std::vector<PointF>*outer = nullptr, *inner = nullptr;
+    if ((pen >> 24) != 0) {
+        if (ConvexStroke(points, 3, outer, inner))
+            layers[count++] = {outer->data(), outer->size(), inner->data(), inner->size(), pen};
+        else
+            count = 0;
+    }
+    if (count > 0 && r.FillConvexLayers(layers, count, true)) return;
+    // Slivers, and triangles reaching past the clip's sides: the general way.
+    DoFillPolygon(dst, points, 3, fill, true, clip);
+    if ((pen >> 24) != 0) DoDrawPolygon(dst, points, 3, pen, true, clip);
+}
+
 namespace {
 
 // One destination index's share of source indices along one axis.
@@ -1002,6 +1205,10 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
                  const RectI& clip) {
     Guarded(dst, [&] { DoDrawPolygon(dst, points, count, color, antiAlias, clip); });
+}
+
+void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip) {
+    Guarded(dst, [&] { DoDrawMeshTriangle(dst, points, fill, pen, clip); });
 }
 
 void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,

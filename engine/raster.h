@@ -57,6 +57,12 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
                  const RectI& clip);
 
+// A triangle of a picture's mesh: filled, then outlined with the pen unless its alpha is 0,
+// both anti-aliased, within clip, as FillPolygon and DrawPolygon would draw them one after the
+// other. Only for a picture every pixel of which is opaque (what a background leaves), which
+// lets both be drawn in one pass.
+void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip);
+
 // Draws srcRect of src scaled into dstRect, honouring src's alpha, with its alpha further
 // multiplied by opacity (0..1). Bilinear when enlarging, area-averaging when reducing.
 void DrawPicture(Picture& dst, const Picture& src, const RectI& srcRect, const RectF& dstRect,

@@ -89,8 +89,9 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
         DrawPicture(pic, *backImage, RectI{0, 0, iw, ih}, RectF{x, y, dw, dh});
     }
 
-    const bool pen = settings.nLineOpacity > 0;
-    const ARGB penColor = MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity));
+    // No outlines: a pen that draws nothing.
+    const ARGB penColor =
+        settings.nLineOpacity > 0 ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity)) : 0;
 
     // Layers are drawn a band of rows at a time, so that a band stays in cache from the
     // background to the last triangle; bands of about 512 KiB.
@@ -143,8 +144,7 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
             const RectI clip{0, y0, w, y1 - y0};
             for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
                 const Triangle& t = chunk[size_t(members[size_t(k)])];
-                FillPolygon(pic, t.pts, 3, t.color, true, clip);
-                if (pen) DrawPolygon(pic, t.pts, 3, penColor, true, clip);
+                DrawMeshTriangle(pic, t.pts, t.color, penColor, clip);
             }
         }
         first = false;

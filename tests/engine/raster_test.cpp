@@ -549,3 +549,32 @@ TEST(RasterRobustness, HostileGeometryIsClipped) {
 }
 
 }  // namespace
+
+// The renderer draws each mesh triangle, fill and outline, in one pass onto an opaque picture;
+// that must give the very bytes of filling and then outlining it, in whole or in bands, for
+// shapes inside, touching the sides, reaching past them, slivers and invisible fills.
+TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
+    constexpr int kW = 72, kH = 56;
+    std::mt19937 gen(5);
+    std::uniform_int_distribution<int> xs(-6, kW + 6), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255);
+    const RectI clips[] = {{0, 0, kW, kH}, {0, 13, kW, 17}, {9, 0, 40, kH}};
+    for (int round = 0; round < 300; ++round) {
+        std::vector<PointI> tri = {{inner(gen), ys(gen)}, {inner(gen), ys(gen)}, {inner(gen), ys(gen)}};
+        if (round % 3 == 1) tri[1] = {xs(gen), ys(gen)};            // may reach past a side
+        if (round % 7 == 0) tri[2] = {tri[0].x + 1, tri[0].y + 30};  // a sliver
+        if (round % 11 == 0) tri[2] = tri[1];                        // nothing to fill
+        const uint32_t fill = (round % 13 == 0 ? 0u : uint32_t(byte(gen)) << 24) | (gen() & 0xFFFFFF);
+        const uint32_t pen = (round % 2 ? uint32_t(byte(gen)) << 24 : 0u) | (gen() & 0xFFFFFF);
+        for (const RectI& clip : clips) {
+            Picture onePass = FilledPicture(kW, kH, kBack), twoPasses = FilledPicture(kW, kH, kBack);
+            DrawMeshTriangle(onePass, tri.data(), fill, pen, clip);
+            FillPolygon(twoPasses, tri.data(), 3, fill, true, clip);
+            DrawPolygon(twoPasses, tri.data(), 3, pen, true, clip);
+            for (int y = 0; y < kH; ++y)
+                for (int x = 0; x < kW; ++x)
+                    ASSERT_EQ(onePass.Pixel(x, y), twoPasses.Pixel(x, y))
+                        << "round " << round << " clip x " << clip.x << " y " << clip.y << " at (" << x << ", " << y
+                        << "): " << Hex(onePass.Pixel(x, y)) << " vs " << Hex(twoPasses.Pixel(x, y));
+        }
+    }
+}
