@@ -208,9 +208,10 @@ inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
 #endif
 
 // Blends n opaque pixels with each layer's colour in turn, at the coverage its running sums
-// give pixel by pixel.
+// give pixel by pixel. With `room`, the row goes on for a whole group of four past the n
+// pixels and the sums are 0 there: the last group is blended in place, changing nothing past n.
 template <int layers>
-void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
+void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints, bool room) {
 #if defined(__SSE2__)
     __m128i s16[layers];
     __m128 alpha[layers];
@@ -218,8 +219,9 @@ void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
         s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
         alpha[k] = _mm_set1_ps(paints[k].alpha);
     }
+    const int groups = room ? (n + 3) & ~3 : n & ~3;
     int i = 0;
-    for (; i + 4 <= n; i += 4) {
+    for (; i < groups; i += 4) {
         __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         for (int k = 0; k < layers; ++k) d = Lerp4(d, s16[k], CoverageAlpha4(_mm_loadu_ps(sums[k] + i), alpha[k]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), d);
@@ -341,7 +343,13 @@ public:
                 const double area = SignedArea(p, n);
                 if (!(area != 0) || !std::isfinite(area)) return false;
                 const double sign = (area > 0) == (k == 0) ? 1 : -1;
-                const int side = 4 * L + 2 * k;
+                // Each side's run of cells gets a slot in the order the runs usually lie from
+                // left to right (a layer's hole inside its polygon, the second layer's outline
+                // around the first one's fill), so that sorting them seldom moves anything. With
+                // a positive area (y pointing down) the edges going down make the right side.
+                static constexpr int kLeftSlot[2][2] = {{1, 2}, {0, 3}}, kRightSlot[2][2] = {{6, 5}, {7, 4}};
+                const int down = area > 0 ? kRightSlot[L][k] : kLeftSlot[L][k];
+                const int up = area > 0 ? kLeftSlot[L][k] : kRightSlot[L][k];
                 for (size_t i = 0; i < n; ++i) {
                     const PointF& a = p[i];
                     const PointF& b = p[i + 1 < n ? i + 1 : 0];
@@ -357,8 +365,8 @@ public:
                     xmax = std::max(xmax, a.x);
                     if (a.y == b.y) continue;
                     // Edges going down make one side of a convex polygon, edges going up the other.
-                    if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, side, L};
-                    else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, side + 1, L};
+                    if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, down, L};
+                    else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, up, L};
                 }
             }
         }
@@ -390,7 +398,7 @@ public:
         const bool inside = xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1;
         if (opaqueDst) {
             for (auto& c : m_s.sums)
-                if (c.size() < need) c.resize(need);
+                if (c.size() < need + 4) c.resize(need + 4);
             if (np == 2) {
                 if (inside) ConvexRows<false, 2>(edges, ne, paints, rowBegin, rowEnd);
                 else ConvexRows<true, 2>(edges, ne, paints, rowBegin, rowEnd);
@@ -415,7 +423,7 @@ public:
 private:
     struct LeanEdge {
         double x0, y0, y1, dxdy, dir;
-        int side;   // 4 * layer + 2 * (hole) + (going up)
+        int side;   // the slot of its side's run of cells
         int layer;  // which cells it adds to
     };
 
@@ -488,7 +496,9 @@ private:
             }
             // Cells beyond the clip's right side are only cleared.
             const int n = std::min(hi, m_cx1 - 1) - lo + 1;
-            if (n > 0) BlendCovered<layers>(row + lo, n, sums, paints);
+            if (n <= 0) continue;
+            for (int k = 0; k < layers; ++k) std::fill(sums[k] + n, sums[k] + n + 4, 0.0f);
+            BlendCovered<layers>(row + lo, n, sums, paints, lo + n + 3 < m_w);
         }
     }
 
