@@ -12,6 +12,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -53,16 +56,9 @@ inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     return out;
 }
 
-// Blends colour s at constant alpha a over n opaque pixels. The loop has no branches, so the
-// compiler vectorises it with plain SSE2 / NEON.
-void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
-    if (a == 0 || n <= 0) return;
-    if (a == 255) {
-        std::fill(p, p + n, 0xFF000000u | s);
-        return;
-    }
-    // Byte by byte in 16-bit arithmetic: SSE2 / NEON multiply eight of those at once. The
-    // alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
+// Blends colour s at constant alpha a over n opaque pixels, byte by byte in 16-bit arithmetic.
+// The alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
+inline void BlendSpanOpaqueScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
     const uint16_t ia = static_cast<uint16_t>(255 - a);
     uint8_t sb[4];
     const uint32_t opaque = 0xFF000000u | s;
@@ -77,6 +73,47 @@ void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
             b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
         }
     }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FACETTA_AVX2_SPANS 1
+// The same, eight pixels at a time, for processors that have AVX2 (chosen at run time).
+__attribute__((target("avx2"))) void BlendSpanOpaqueAvx2(uint32_t* p, int n, uint32_t s, uint32_t a) {
+    const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
+    const __m256i ia = _mm256_set1_epi16(static_cast<short>(255 - a));
+    const __m256i s16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(0xFF000000u | s)), zero);
+    const __m256i terms = _mm256_add_epi16(_mm256_mullo_epi16(s16, _mm256_set1_epi16(static_cast<short>(a))),
+                                           _mm256_set1_epi16(128));
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i* q = reinterpret_cast<__m256i*>(p + i);
+        const __m256i d = _mm256_loadu_si256(q);
+        const __m256i lo = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), ia), terms), k257);
+        const __m256i hi = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), ia), terms), k257);
+        _mm256_storeu_si256(q, _mm256_packus_epi16(lo, hi));
+    }
+    BlendSpanOpaqueScalar(p + i, n - i, s, a);
+}
+#endif
+
+// Blends colour s at constant alpha a over n opaque pixels.
+void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
+    if (a == 0 || n <= 0) return;
+    if (a == 255) {
+        std::fill(p, p + n, 0xFF000000u | s);
+        return;
+    }
+#if defined(FACETTA_AVX2_SPANS)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        BlendSpanOpaqueAvx2(p, n, s, a);
+        return;
+    }
+#endif
+    // Without branches in its loop, the compiler vectorises this with plain SSE2 / NEON.
+    BlendSpanOpaqueScalar(p, n, s, a);
 }
 
 // Blends colour s at constant alpha a over n pixels.
