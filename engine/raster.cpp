@@ -260,7 +260,12 @@ void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints, b
     int i = 0;
     for (; i < groups; i += 4) {
         __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        for (int k = 0; k < layers; ++k) d = Lerp4(d, s16[k], CoverageAlpha4(_mm_loadu_ps(sums[k] + i), alpha[k]));
+        for (int k = 0; k < layers; ++k) {
+            // The sums were just stored one by one: loaded so too, since a store cannot be
+            // forwarded to a wider load.
+            const float* q = sums[k] + i;
+            d = Lerp4(d, s16[k], CoverageAlpha4(_mm_setr_ps(q[0], q[1], q[2], q[3]), alpha[k]));
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), d);
     }
     if (i < n) {
@@ -326,7 +331,7 @@ public:
         const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
         if (rowBegin >= rowEnd) return;
         std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.y0 < b.y0; });
-        if (m_s.cells.size() < static_cast<size_t>(m_w) + 2) m_s.cells.assign(static_cast<size_t>(m_w) + 2, 0.0f);
+        if (m_s.cells.size() < static_cast<size_t>(m_w) + 3) m_s.cells.assign(static_cast<size_t>(m_w) + 3, 0.0f);
         auto& active = m_s.active;
         active.clear();
         size_t next = 0;
@@ -427,7 +432,7 @@ public:
         const int rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
         const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
         if (rowBegin >= rowEnd) return true;
-        const size_t need = static_cast<size_t>(m_w) + 2;
+        const size_t need = static_cast<size_t>(m_w) + 3;  // an edge at the right side touches two cells past it
         for (auto& c : m_s.layerCells)
             if (c.size() < need) c.assign(need, 0.0f);
         // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
@@ -551,14 +556,20 @@ private:
         const double dy = yb - ya;
         if (xa > xb) std::swap(xa, xb);  // walk left to right; the pieces keep dy's sign
         int ix = static_cast<int>(xa);
+        const double split = ix + 1.0;
+        if (xb <= split + 1) {
+            // Within two cells, as most edges are in a row: a piece in each, the second one
+            // empty when the segment stays in the first cell. No branch to mispredict.
+            const double xm = std::min(xb, split), width = xb - xa;
+            const double dy1 = width > 0 ? dy * ((xm - xa) / width) : dy, dy2 = dy - dy1;
+            const double m1 = (xa + xm) * 0.5 - ix, m2 = (xm + xb) * 0.5 - split;
+            acc[ix] += static_cast<float>(dy1 * (1 - m1));
+            acc[ix + 1] += static_cast<float>(dy1 * m1 + dy2 * (1 - m2));
+            acc[ix + 2] += static_cast<float>(dy2 * m2);
+            return {ix, ix + 1 + (xb > split)};
+        }
         const int ixEnd = static_cast<int>(xb);
         const Interval touched{ix, ixEnd + 1};
-        if (ix == ixEnd || xb == xa) {
-            const double mid = (xa + xb) * 0.5 - ix;
-            acc[ix] += static_cast<float>(dy * (1 - mid));
-            acc[ix + 1] += static_cast<float>(dy * mid);
-            return touched;
-        }
         const double dydx = dy / (xb - xa);
         // First cell (partial), then whole cells, each crossed by the same height and at its
         // middle on average, then the last cell (partial).
