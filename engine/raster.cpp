@@ -471,31 +471,31 @@ private:
 
     // Layers 0: one layer onto any destination; 1 or 2: that many onto an opaque one.
     template <bool clamp, int layers>
-    void ConvexRows(const LeanEdge* edges, size_t ne, const Paint* paints, int rowBegin, int rowEnd) {
+    void ConvexRows(const LeanEdge* given, size_t ne, const Paint* paints, int rowBegin, int rowEnd) {
+        constexpr size_t kMax = 32;
+        if (ne > kMax) return;
         const double l = m_cx0, r = m_cx1;
         float* cells[2] = {m_s.layerCells[0].data(), m_s.layerCells[1].data()};
-        for (int y = rowBegin; y < rowEnd; ++y) {
-            const double top = y, bottom = y + 1;
-            Interval runs[8];
-            for (Interval& run : runs) run = {INT32_MAX, -1};
-            for (size_t i = 0; i < ne; ++i) {
-                const LeanEdge& e = edges[i];
-                const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
-                if (!(ya < yb)) continue;
-                double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
-                if constexpr (clamp) {
-                    xa = Clamp(xa, l, r);
-                    xb = Clamp(xb, l, r);
-                }
-                const Interval touched =
-                    AddCells(cells[layers == 2 ? e.layer : 0], xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
-                Interval& run = runs[e.side];
-                run.lo = std::min(run.lo, touched.lo);
-                run.hi = std::max(run.hi, touched.hi);
+        // Edges in slot order (stable), so that every way through adds to a cell in one order.
+        LeanEdge edges[kMax];
+        double breaks[2 * kMax];
+        for (size_t i = 0; i < ne; ++i) {
+            size_t j = i;
+            for (; j > 0 && edges[j - 1].side > given[i].side; --j) edges[j] = edges[j - 1];
+            edges[j] = given[i];
+            breaks[2 * i] = given[i].y0;
+            breaks[2 * i + 1] = given[i].y1;
+        }
+        std::sort(breaks, breaks + 2 * ne);
+        auto add = [&](const LeanEdge& e, double top, double ya, double yb) {
+            double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
+            if constexpr (clamp) {
+                xa = Clamp(xa, l, r);
+                xb = Clamp(xb, l, r);
             }
-            size_t n = 0;
-            for (const Interval& run : runs)
-                if (run.hi >= 0) runs[n++] = run;
+            return AddCells(cells[layers == 2 ? e.layer : 0], xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
+        };
+        auto blend = [&](int y, Interval* runs, size_t n) {
             if constexpr (layers == 0) {
                 m_s.cells.swap(m_s.layerCells[0]);  // BlendCells works on m_s.cells
                 BlendCells<FillRule::NonZero>(y, (static_cast<uint32_t>(paints[0].alpha) << 24) | paints[0].rgb, runs, n);
@@ -503,6 +503,43 @@ private:
             } else {
                 BlendCellsOpaque<layers>(y, paints, runs, n);
             }
+        };
+        size_t next = 0;
+        for (int y = rowBegin; y < rowEnd;) {
+            const double top = y, bottom = y + 1;
+            // Rows with no vertex inside them, up to the next vertex's height, have the same
+            // edges throughout, one per side and each across the whole row: those rows go
+            // without looking for edges.
+            while (next < 2 * ne && breaks[next] <= top) ++next;
+            const int cleanEnd = next < 2 * ne ? static_cast<int>(std::min<double>(rowEnd, std::floor(breaks[next]))) : rowEnd;
+            if (cleanEnd - y >= 2) {
+                const LeanEdge* active[kMax];
+                size_t na = 0;
+                for (size_t i = 0; i < ne; ++i)
+                    if (edges[i].y0 <= top && edges[i].y1 >= cleanEnd) active[na++] = &edges[i];
+                for (; y < cleanEnd; ++y) {
+                    Interval runs[kMax];
+                    for (size_t i = 0; i < na; ++i) runs[i] = add(*active[i], y, y, y + 1.0);
+                    blend(y, runs, na);
+                }
+                continue;
+            }
+            Interval runs[8];
+            for (Interval& run : runs) run = {INT32_MAX, -1};
+            for (size_t i = 0; i < ne; ++i) {
+                const LeanEdge& e = edges[i];
+                const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
+                if (!(ya < yb)) continue;
+                const Interval touched = add(e, top, ya, yb);
+                Interval& run = runs[e.side];
+                run.lo = std::min(run.lo, touched.lo);
+                run.hi = std::max(run.hi, touched.hi);
+            }
+            size_t n = 0;
+            for (const Interval& run : runs)
+                if (run.hi >= 0) runs[n++] = run;
+            blend(y, runs, n);
+            ++y;
         }
     }
 
