@@ -849,7 +849,7 @@ static void DoFillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, 
     // A gradient without a direction has no defined colours: nothing is drawn.
     if (!(len2 > 0) || !std::isfinite(len2) || !std::isfinite(p1.x) || !std::isfinite(p1.y)) return;
     const double ux = dx / len2, uy = dy / len2;  // t per pixel step in x and y
-    // Drawing a picture band by band asks for the same table many times: keep the last one.
+    // Drawing a picture a run of rows at a time asks for the same table many times: keep the last one.
     thread_local struct {
         bool valid = false;
         ARGB c1 = 0, c2 = 0;

@@ -33,7 +33,7 @@ Gradient GradientFor(const ImageSettings& s) {
     }
 }
 
-// The solid and gradient layers, drawn band by band.
+// The solid and gradient layers, drawn a run of rows at a time.
 class Background {
 public:
     Background(const ImageSettings& s) : m_solid(Opaque(s.crBackColor)), m_g(GradientFor(s)) {
@@ -69,12 +69,6 @@ private:
     Picture m_row;
 };
 
-struct Triangle {
-    PointI pts[3];
-    ARGB color;
-    int64_t top, bottom;  // rows it may touch, outline included
-};
-
 void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh, const Picture* backImage) {
     const int w = settings.nWidth, h = settings.nHeight;
     const Background background(settings);
@@ -93,62 +87,31 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     const ARGB penColor =
         settings.nLineOpacity > 0 ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity)) : 0;
 
-    // Layers are drawn a band of rows at a time, so that a band stays in cache from the
-    // background to the last triangle; bands of about 512 KiB.
-    const int bandRows = static_cast<int>(std::clamp<int64_t>((int64_t{1} << 19) / (int64_t{w} * 4), 1, h));
-    const int bands = static_cast<int>((int64_t{h} + bandRows - 1) / bandRows);
-    auto bandOf = [&](int64_t row) { return static_cast<int>(std::clamp<int64_t>(row, 0, h - 1) / bandRows); };
-
-    // Triangles are taken a chunk at a time in mesh order; within a chunk each band gets the
-    // chunk's triangles that reach it, still in mesh order, so every pixel sees the same order.
-    // A chunk ends after 8192 triangles or 4 Mi band entries, whichever comes first.
-    constexpr size_t kChunk = 8192, kMaxEntries = size_t{1} << 22;
+    // The background is drawn just ahead of the triangles, down to the lowest row the next
+    // triangle reaches: the mesh goes row of cells by row of cells, so the rows a triangle
+    // blends onto were written moments before and are still in cache. Any order of triangles
+    // gives the same picture, each drawn whole, in mesh order.
+    int drawnTo = backPicture ? h : 0;  // background rows [0, drawnTo) are done
     const auto& v = mesh.pVertices;
     const size_t nv = v.size();
-    std::vector<Triangle> chunk;
-    std::vector<int> start(static_cast<size_t>(bands) + 1), members;
-    size_t next = 0;
-    bool first = true;
-    while (first || next < mesh.pTriangles.size()) {
-        chunk.clear();
-        size_t entries = 0;
-        for (; next < mesh.pTriangles.size() && chunk.size() < kChunk; ++next) {
-            const MeshTriangle& t = mesh.pTriangles[next];
-            // A malformed mesh must not read out of bounds.
-            if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv || size_t(t.c) >= nv)
-                continue;
-            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-            if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
-            const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
-            const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
-            if (bottom < 0 || top >= h) continue;  // touches no row: nothing would be drawn
-            const size_t span = static_cast<size_t>(bandOf(bottom) - bandOf(top) + 1);
-            if (!chunk.empty() && entries + span > kMaxEntries) break;
-            entries += span;
-            chunk.push_back({{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, MakeArgb(settings.crPolyColor, t.alpha), top, bottom});
+    const RectI all{0, 0, w, h};
+    for (const MeshTriangle& t : mesh.pTriangles) {
+        // A malformed mesh must not read out of bounds.
+        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv || size_t(t.c) >= nv) continue;
+        const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+        if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
+        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};   // rows it may touch,
+        const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};  // outline included
+        if (bottom < 0 || top >= h) continue;  // touches no row: nothing would be drawn
+        const int need = static_cast<int>(std::min<int64_t>(bottom + 1, h));
+        if (need > drawnTo) {
+            background.Draw(pic, drawnTo, need);
+            drawnTo = need;
         }
-        // Bucket the chunk by band (counting pass, then filling pass).
-        std::fill(start.begin(), start.end(), 0);
-        for (const Triangle& t : chunk)
-            for (int b = bandOf(t.top); b <= bandOf(t.bottom); ++b) ++start[size_t(b) + 1];
-        for (int b = 0; b < bands; ++b) start[size_t(b) + 1] += start[size_t(b)];
-        members.resize(static_cast<size_t>(start[size_t(bands)]));
-        std::vector<int> fill(start.begin(), start.end() - 1);
-        for (size_t i = 0; i < chunk.size(); ++i)
-            for (int b = bandOf(chunk[i].top); b <= bandOf(chunk[i].bottom); ++b)
-                members[size_t(fill[size_t(b)]++)] = static_cast<int>(i);
-
-        for (int b = 0; b < bands; ++b) {
-            const int y0 = b * bandRows, y1 = std::min(h, y0 + bandRows);
-            if (first && !backPicture) background.Draw(pic, y0, y1);
-            const RectI clip{0, y0, w, y1 - y0};
-            for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
-                const Triangle& t = chunk[size_t(members[size_t(k)])];
-                DrawMeshTriangle(pic, t.pts, t.color, penColor, clip);
-            }
-        }
-        first = false;
+        const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
+        DrawMeshTriangle(pic, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, all);
     }
+    if (drawnTo < h) background.Draw(pic, drawnTo, h);
 }
 
 }  // namespace

@@ -346,8 +346,10 @@ Picture LayeredRender(const ImageSettings& s, const PolygonMesh& m, const Pictur
     return p;
 }
 
-TEST(RenderPicture, BandedDrawingEqualsLayeredDrawing) {
-    // Wide pictures, so that a band holds few rows; a mesh with hostile extra triangles.
+TEST(RenderPicture, BackgroundDrawnAheadEqualsLayeredDrawing) {
+    // The renderer draws the background just ahead of the triangles; drawn layer by layer the
+    // picture must be the same, whatever the triangles' order (one mesh reversed), with hostile
+    // extra triangles among them.
     const int kMax = std::numeric_limits<int32_t>::max();
     Picture back = BandedBackground(300, 170, 20, 20);
     for (int y = 0; y < 170; y += 3) back.Row(y)[y] = 0x40FFFFFF;  // some transparency
@@ -355,13 +357,15 @@ TEST(RenderPicture, BandedDrawingEqualsLayeredDrawing) {
         int w, h, mode, lineOpacity;
         bool backPicture;
         int polySize = 23;
+        bool reversed = false;
     };
     const Case cases[] = {
         {3000, 90, 0, 0, false}, {3000, 90, 1, 100, false}, {2999, 91, 2, 37, false},
         {3000, 90, 3, 0, false}, {3001, 90, 4, 100, false}, {3000, 90, 5, 0, true},
         {3000, 90, 6, 100, false}, {3000, 90, 9, 100, true}, {290, 40, 0, 50, false},
         {1, 1, 0, 100, false},
-        {2000, 300, 1, 100, false, 8},  // more triangles than one chunk holds
+        {2000, 300, 1, 100, false, 8},  // many small triangles
+        {700, 500, 0, 100, false, 40, true},
     };
     for (const Case& c : cases) {
         ImageSettings s = Settings(c.w, c.h, c.mode);
@@ -377,6 +381,7 @@ TEST(RenderPicture, BandedDrawingEqualsLayeredDrawing) {
         m.pTriangles.push_back({base, base + 1, base + 2, 90});
         m.pTriangles.push_back({base, base + 1, base + 7, 90});  // index out of range: skipped
         m.pTriangles.push_back({0, 0, 0, 200});                   // degenerate
+        if (c.reversed) std::reverse(m.pTriangles.begin(), m.pTriangles.end());
         const Picture* b = c.backPicture ? &back : nullptr;
         const Picture got = RenderPicture(s, m, b);
         const Picture want = LayeredRender(s, m, b);
