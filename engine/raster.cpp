@@ -188,6 +188,30 @@ struct Paint {
     float alpha;
 };
 
+// An edge of a convex shape for drawing row by row.
+struct LeanEdge {
+    double x0, y0, y1, dxdy, dir;
+    int8_t side;   // the slot of its side's run of cells
+    int8_t layer;  // which cells it adds to
+};
+
+// Up to two convex shapes (see ConvexLayer), prepared for drawing a row at a time, and where
+// that drawing has got to: rows are drawn in order, from rowBegin to rowEnd.
+struct ConvexPlan {
+    static constexpr size_t kMaxEdges = 16;
+    LeanEdge edges[kMaxEdges];     // in slot order
+    double breaks[2 * kMaxEdges];  // the edges' ends, sorted
+    Paint paints[2];
+    uint8_t ne = 0, np = 0;
+    bool clamp = false;  // may reach the clip's sides
+    int rowBegin = 0, rowEnd = 0;
+    // Rows before segEnd have no vertex inside them and share the active edges.
+    size_t next = 0;  // first break below the rows done
+    int segEnd = INT32_MIN;
+    uint8_t na = 0;
+    uint8_t active[kMaxEdges];
+};
+
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
 // and clear a row buffer each.
 struct Scratch {
@@ -357,8 +381,7 @@ public:
     // Exact-area fill of one convex polygon, or of the ring between a convex polygon and a
     // convex hole inside it, with no edge list to sort and no active edges to keep: per row
     // each edge's part is added straight into the cells, and each side of each polygon touches
-    // one run of cells. Only for shapes within the clip's columns; returns false, having drawn
-    // nothing, for anything else.
+    // one run of cells. Returns false, having drawn nothing, for shapes it cannot take.
     bool FillConvex(const PointF* outer, size_t no, const PointF* hole, size_t nh, ARGB color) {
         const ConvexLayer layer{outer, no, hole, nh, color};
         return FillConvexLayers(&layer, 1, false);
@@ -368,7 +391,33 @@ public:
     // loaded and stored once for both. With opaqueDst the caller vouches that every pixel of
     // the picture is opaque, which lets whole groups of pixels blend at once.
     bool FillConvexLayers(const ConvexLayer* layers, int count, bool opaqueDst) {
-        constexpr size_t kMax = 32;
+        ConvexPlan plan;
+        if (!PlanConvex(layers, count, plan)) return false;
+        if (opaqueDst) {
+            for (int y = plan.rowBegin; y < plan.rowEnd; ++y) PlanRow(plan, y);
+            return true;
+        }
+        // Any destination: one layer at a time, each pixel blended on its own.
+        for (int k = 0; k < plan.np; ++k) {
+            ConvexPlan one = plan;
+            one.ne = 0;
+            for (size_t i = 0; i < plan.ne; ++i)
+                if (plan.edges[i].layer == k) one.edges[one.ne++] = plan.edges[i];
+            one.paints[0] = plan.paints[k];
+            one.np = 1;
+            SortBreaks(one);
+            for (int y = one.rowBegin; y < one.rowEnd; ++y) {
+                if (one.clamp) ConvexRow<true, 0>(one, y);
+                else ConvexRow<false, 0>(one, y);
+            }
+        }
+        return true;
+    }
+
+    // Prepares up to two shapes for drawing row by row. Returns false for what it cannot take
+    // (not convex, too many edges, not finite); a plan with no rows draws nothing.
+    bool PlanConvex(const ConvexLayer* layers, int count, ConvexPlan& plan) {
+        constexpr size_t kMax = ConvexPlan::kMaxEdges;
         LeanEdge edges[kMax];
         size_t ne = 0;
         double ymin = 0, ymax = 0, xmin = 0, xmax = 0;
@@ -389,13 +438,13 @@ public:
                 // left to right (a layer's hole inside its polygon, the second layer's outline
                 // around the first one's fill), so that sorting them seldom moves anything. With
                 // a positive area (y pointing down) the edges going down make the right side.
-                static constexpr int kLeftSlot[2][2] = {{1, 2}, {0, 3}}, kRightSlot[2][2] = {{6, 5}, {7, 4}};
-                const int down = area > 0 ? kRightSlot[L][k] : kLeftSlot[L][k];
-                const int up = area > 0 ? kLeftSlot[L][k] : kRightSlot[L][k];
+                static constexpr int8_t kLeftSlot[2][2] = {{1, 2}, {0, 3}}, kRightSlot[2][2] = {{6, 5}, {7, 4}};
+                const int8_t down = area > 0 ? kRightSlot[L][k] : kLeftSlot[L][k];
+                const int8_t up = area > 0 ? kLeftSlot[L][k] : kRightSlot[L][k];
                 for (size_t i = 0; i < n; ++i) {
                     const PointF& a = p[i];
                     const PointF& b = p[i + 1 < n ? i + 1 : 0];
-                    if (!(a.x >= m_cx0 && a.x <= m_cx1) || !std::isfinite(a.y)) return false;
+                    if (!std::isfinite(a.x) || !std::isfinite(a.y)) return false;
                     if (!any) {
                         ymin = ymax = a.y;
                         xmin = xmax = a.x;
@@ -406,140 +455,160 @@ public:
                     xmin = std::min(xmin, a.x);
                     xmax = std::max(xmax, a.x);
                     if (a.y == b.y) continue;
+                    const int8_t layer = static_cast<int8_t>(L);
                     // Edges going down make one side of a convex polygon, edges going up the other.
-                    if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, down, L};
-                    else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, up, L};
+                    if (a.y < b.y) edges[ne++] = {a.x, a.y, b.y, (b.x - a.x) / (b.y - a.y), sign, down, layer};
+                    else edges[ne++] = {b.x, b.y, a.y, (a.x - b.x) / (a.y - b.y), -sign, up, layer};
                 }
             }
         }
         // Layers that draw nothing are left out; what is left is drawn in order.
-        Paint paints[2];
-        int np = 0;
         int layerOf[2] = {-1, -1};
+        plan.np = 0;
         for (int L = 0; L < count; ++L)
             if ((layers[L].color >> 24) != 0) {
-                layerOf[L] = np;
-                paints[np++] = {layers[L].color & 0xFFFFFF, static_cast<float>(layers[L].color >> 24)};
+                layerOf[L] = plan.np;
+                plan.paints[plan.np++] = {layers[L].color & 0xFFFFFF, static_cast<float>(layers[L].color >> 24)};
             }
-        size_t kept = 0;
-        for (size_t i = 0; i < ne; ++i)
-            if (layerOf[edges[i].layer] >= 0) {
-                edges[kept] = edges[i];
-                edges[kept++].layer = layerOf[edges[i].layer];
-            }
-        ne = kept;
-        if (m_dst.IsNull() || ne == 0) return true;
-        const int rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
-        const int rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
-        if (rowBegin >= rowEnd) return true;
+        // Edges in slot order (stable), so that every way through adds to a cell in one order.
+        plan.ne = 0;
+        for (size_t i = 0; i < ne; ++i) {
+            if (layerOf[edges[i].layer] < 0) continue;
+            LeanEdge e = edges[i];
+            e.layer = static_cast<int8_t>(layerOf[e.layer]);
+            size_t j = plan.ne++;
+            for (; j > 0 && plan.edges[j - 1].side > e.side; --j) plan.edges[j] = plan.edges[j - 1];
+            plan.edges[j] = e;
+        }
+        SortBreaks(plan);
+        plan.rowBegin = plan.rowEnd = 0;
+        if (m_dst.IsNull() || plan.ne == 0) return true;
+        plan.rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
+        plan.rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
+        // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
+        // need care there.
+        plan.clamp = !(xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1);
         const size_t need = static_cast<size_t>(m_w) + 3;  // an edge at the right side touches two cells past it
         for (auto& c : m_s.layerCells)
             if (c.size() < need) c.assign(need, 0.0f);
-        // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
-        // need it clamped.
-        const bool inside = xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1;
-        if (opaqueDst) {
-            for (auto& c : m_s.sums)
-                if (c.size() < need + 4) c.resize(need + 4);
-            if (np == 2) {
-                if (inside) ConvexRows<false, 2>(edges, ne, paints, rowBegin, rowEnd);
-                else ConvexRows<true, 2>(edges, ne, paints, rowBegin, rowEnd);
-            } else {
-                if (inside) ConvexRows<false, 1>(edges, ne, paints, rowBegin, rowEnd);
-                else ConvexRows<true, 1>(edges, ne, paints, rowBegin, rowEnd);
-            }
-            return true;
-        }
-        // Any destination: one layer at a time, each pixel blended on its own.
-        for (int k = 0; k < np; ++k) {
-            size_t m = 0;
-            LeanEdge mine[kMax];
-            for (size_t i = 0; i < ne; ++i)
-                if (edges[i].layer == k) mine[m++] = edges[i];
-            if (inside) ConvexRows<false, 0>(mine, m, paints + k, rowBegin, rowEnd);
-            else ConvexRows<true, 0>(mine, m, paints + k, rowBegin, rowEnd);
-        }
+        for (auto& c : m_s.sums)
+            if (c.size() < need + 4) c.resize(need + 4);
         return true;
     }
 
-private:
-    struct LeanEdge {
-        double x0, y0, y1, dxdy, dir;
-        int side;   // the slot of its side's run of cells
-        int layer;  // which cells it adds to
-    };
-
-    // Layers 0: one layer onto any destination; 1 or 2: that many onto an opaque one.
-    template <bool clamp, int layers>
-    void ConvexRows(const LeanEdge* given, size_t ne, const Paint* paints, int rowBegin, int rowEnd) {
-        constexpr size_t kMax = 32;
-        if (ne > kMax) return;
-        const double l = m_cx0, r = m_cx1;
-        float* cells[2] = {m_s.layerCells[0].data(), m_s.layerCells[1].data()};
-        // Edges in slot order (stable), so that every way through adds to a cell in one order.
-        LeanEdge edges[kMax];
-        double breaks[2 * kMax];
-        for (size_t i = 0; i < ne; ++i) {
-            size_t j = i;
-            for (; j > 0 && edges[j - 1].side > given[i].side; --j) edges[j] = edges[j - 1];
-            edges[j] = given[i];
-            breaks[2 * i] = given[i].y0;
-            breaks[2 * i + 1] = given[i].y1;
+    // Draws row y of a plan onto an opaque picture; rows are to come in order.
+    void PlanRow(ConvexPlan& plan, int y) {
+        if (y < plan.rowBegin || y >= plan.rowEnd) return;
+        if (plan.np == 2) {
+            if (plan.clamp) ConvexRow<true, 2>(plan, y);
+            else ConvexRow<false, 2>(plan, y);
+        } else if (plan.np == 1) {
+            if (plan.clamp) ConvexRow<true, 1>(plan, y);
+            else ConvexRow<false, 1>(plan, y);
         }
-        std::sort(breaks, breaks + 2 * ne);
-        auto add = [&](const LeanEdge& e, double top, double ya, double yb) {
-            double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
-            if constexpr (clamp) {
-                xa = Clamp(xa, l, r);
-                xb = Clamp(xb, l, r);
+    }
+
+private:
+    static void SortBreaks(ConvexPlan& plan) {
+        for (size_t i = 0; i < plan.ne; ++i) {
+            plan.breaks[2 * i] = plan.edges[i].y0;
+            plan.breaks[2 * i + 1] = plan.edges[i].y1;
+        }
+        std::sort(plan.breaks, plan.breaks + 2 * plan.ne);
+        plan.next = 0;
+        plan.segEnd = INT32_MIN;
+    }
+
+    // One edge's part in a row, added to its layer's cells; returns the cells it touched.
+    template <bool clamp, int layers>
+    Interval AddEdgeRow(const LeanEdge& e, double top, double ya, double yb) {
+        float* acc = m_s.layerCells[layers == 2 ? e.layer : 0].data();
+        const double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
+        const double dya = (ya - top) * e.dir, dyb = (yb - top) * e.dir;
+        if constexpr (clamp) {
+            if (!(xa >= m_cx0 && xa <= m_cx1 && xb >= m_cx0 && xb <= m_cx1)) return AddCellsClipped(acc, xa, dya, xb, dyb);
+        }
+        return AddCells(acc, xa, dya, xb, dyb);
+    }
+
+    // AddCells for a segment reaching past the clip's left or right side: split there, the
+    // parts outside becoming vertical runs on the side (those on the left still cover the row).
+    Interval AddCellsClipped(float* acc, double xa, double ya, double xb, double yb) {
+        const double l = m_cx0, r = m_cx1;
+        double xs[4] = {xa, 0, 0, 0}, ys[4] = {ya, 0, 0, 0};
+        int n = 1;
+        auto split = [&](double bound) {
+            if ((xa < bound && xb > bound) || (xa > bound && xb < bound)) {
+                xs[n] = bound;
+                ys[n] = ya + (yb - ya) * ((bound - xa) / (xb - xa));
+                ++n;
             }
-            return AddCells(cells[layers == 2 ? e.layer : 0], xa, (ya - top) * e.dir, xb, (yb - top) * e.dir);
         };
-        auto blend = [&](int y, Interval* runs, size_t n) {
-            if constexpr (layers == 0) {
-                m_s.cells.swap(m_s.layerCells[0]);  // BlendCells works on m_s.cells
-                BlendCells<FillRule::NonZero>(y, (static_cast<uint32_t>(paints[0].alpha) << 24) | paints[0].rgb, runs, n);
-                m_s.cells.swap(m_s.layerCells[0]);
-            } else {
-                BlendCellsOpaque<layers>(y, paints, runs, n);
-            }
-        };
-        size_t next = 0;
-        for (int y = rowBegin; y < rowEnd;) {
-            const double top = y, bottom = y + 1;
+        if (xa <= xb) {
+            split(l);
+            split(r);
+        } else {
+            split(r);
+            split(l);
+        }
+        xs[n] = xb;
+        ys[n] = yb;
+        Interval all{INT32_MAX, -1};
+        for (int i = 0; i < n; ++i) {
+            if (ys[i] == ys[i + 1] && i + 1 < n) continue;
+            const Interval t = AddCells(acc, Clamp(xs[i], l, r), ys[i], Clamp(xs[i + 1], l, r), ys[i + 1]);
+            all.lo = std::min(all.lo, t.lo);
+            all.hi = std::max(all.hi, t.hi);
+        }
+        return all;
+    }
+
+    // Row y of a plan. Layers 0: one layer onto any destination; 1 or 2: that many onto an
+    // opaque one.
+    template <bool clamp, int layers>
+    void ConvexRow(ConvexPlan& P, int y) {
+        const double top = y, bottom = y + 1.0;
+        if (y >= P.segEnd) {
             // Rows with no vertex inside them, up to the next vertex's height, have the same
             // edges throughout, one per side and each across the whole row: those rows go
             // without looking for edges.
-            while (next < 2 * ne && breaks[next] <= top) ++next;
-            const int cleanEnd = next < 2 * ne ? static_cast<int>(std::min<double>(rowEnd, std::floor(breaks[next]))) : rowEnd;
+            const size_t nb = 2 * size_t{P.ne};
+            while (P.next < nb && P.breaks[P.next] <= top) ++P.next;
+            const int cleanEnd = P.next < nb ? static_cast<int>(std::min<double>(P.rowEnd, std::floor(P.breaks[P.next])))
+                                             : P.rowEnd;
+            P.segEnd = INT32_MIN;
             if (cleanEnd - y >= 2) {
-                const LeanEdge* active[kMax];
-                size_t na = 0;
-                for (size_t i = 0; i < ne; ++i)
-                    if (edges[i].y0 <= top && edges[i].y1 >= cleanEnd) active[na++] = &edges[i];
-                for (; y < cleanEnd; ++y) {
-                    Interval runs[kMax];
-                    for (size_t i = 0; i < na; ++i) runs[i] = add(*active[i], y, y, y + 1.0);
-                    blend(y, runs, na);
-                }
-                continue;
+                P.na = 0;
+                for (uint8_t i = 0; i < P.ne; ++i)
+                    if (P.edges[i].y0 <= top && P.edges[i].y1 >= cleanEnd) P.active[P.na++] = i;
+                P.segEnd = cleanEnd;
             }
-            Interval runs[8];
-            for (Interval& run : runs) run = {INT32_MAX, -1};
-            for (size_t i = 0; i < ne; ++i) {
-                const LeanEdge& e = edges[i];
+        }
+        Interval runs[ConvexPlan::kMaxEdges];
+        size_t n = 0;
+        if (y < P.segEnd) {
+            for (; n < P.na; ++n) runs[n] = AddEdgeRow<clamp, layers>(P.edges[P.active[n]], top, top, bottom);
+        } else {
+            Interval slots[8];
+            for (Interval& s : slots) s = {INT32_MAX, -1};
+            for (size_t i = 0; i < P.ne; ++i) {
+                const LeanEdge& e = P.edges[i];
                 const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
                 if (!(ya < yb)) continue;
-                const Interval touched = add(e, top, ya, yb);
-                Interval& run = runs[e.side];
-                run.lo = std::min(run.lo, touched.lo);
-                run.hi = std::max(run.hi, touched.hi);
+                const Interval touched = AddEdgeRow<clamp, layers>(e, top, ya, yb);
+                Interval& s = slots[e.side];
+                s.lo = std::min(s.lo, touched.lo);
+                s.hi = std::max(s.hi, touched.hi);
             }
-            size_t n = 0;
-            for (const Interval& run : runs)
-                if (run.hi >= 0) runs[n++] = run;
-            blend(y, runs, n);
-            ++y;
+            for (const Interval& s : slots)
+                if (s.hi >= 0) runs[n++] = s;
+        }
+        if constexpr (layers == 0) {
+            m_s.cells.swap(m_s.layerCells[0]);  // BlendCells works on m_s.cells
+            BlendCells<FillRule::NonZero>(y, (static_cast<uint32_t>(P.paints[0].alpha) << 24) | P.paints[0].rgb, runs, n);
+            m_s.cells.swap(m_s.layerCells[0]);
+        } else {
+            BlendCellsOpaque<layers>(y, P.paints, runs, n);
         }
     }
 
