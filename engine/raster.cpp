@@ -1134,7 +1134,7 @@ static void DoDrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, AR
             count = 0;
     }
     if (count > 0 && r.FillConvexLayers(layers, count, true)) return;
-    // Slivers, and triangles reaching past the clip's sides: the general way.
+    // Slivers: the general way.
     DoFillPolygon(dst, points, 3, fill, true, clip);
     if ((pen >> 24) != 0) DoDrawPolygon(dst, points, 3, pen, true, clip);
 }
