@@ -631,6 +631,13 @@ private:
                                         CoverageAlpha<FillRule::NonZero>(sum[k], paints[k].alpha));
             }
             const int lo = iv[i].lo, hi = iv[i].hi;
+#if defined(__SSE2__)
+            const int last = std::min(hi, m_cx1 - 1);
+            if (last >= lo && lo + ((last - lo + 4) & ~3) <= m_w) {
+                BlendGroups<layers>(row, lo, hi, last, cells, sum, paints);
+                continue;
+            }
+#endif
             for (int k = 0; k < layers; ++k) {
                 float s = sum[k];
                 float* c = cells[k];
@@ -649,6 +656,55 @@ private:
             BlendCovered<layers>(row + lo, n, sums, paints, lo + n + 3 < m_w);
         }
     }
+
+#if defined(__SSE2__)
+    // The cells [lo, hi] of each layer summed into its running sum and cleared, and the pixels
+    // [lo, last] blended, four at a time: the row has room for the last group of four, whose
+    // pixels past `last` are left as they are. The sums go from registers into the vector, not
+    // through memory: the cells were just written one by one, and a wide load of narrow stores
+    // would wait for them to reach the cache.
+    template <int layers>
+    static void BlendGroups(uint32_t* row, int lo, int hi, int last, float* const* cells, float* sum,
+                            const Paint* paints) {
+        __m128i s16[layers];
+        __m128 alpha[layers];
+        for (int k = 0; k < layers; ++k) {
+            s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
+            alpha[k] = _mm_set1_ps(paints[k].alpha);
+        }
+        const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+        int x = lo;
+        for (; x <= last; x += 4) {
+            __m128i* q = reinterpret_cast<__m128i*>(row + x);
+            __m128i d = _mm_loadu_si128(q);
+            const int own = hi - x + 1;  // lanes whose cells belong to this interval
+            const __m128 drawn = _mm_castsi128_ps(_mm_cmpgt_epi32(_mm_set1_epi32(last - x + 1), lane));
+            for (int k = 0; k < layers; ++k) {
+                float* c = cells[k] + x;
+                float c0 = c[0], c1 = 0, c2 = 0, c3 = 0;
+                c[0] = 0;
+                if (own >= 4) {
+                    c1 = c[1], c2 = c[2], c3 = c[3];
+                    c[1] = c[2] = c[3] = 0;
+                } else if (own == 3) {
+                    c1 = c[1], c2 = c[2];
+                    c[1] = c[2] = 0;
+                } else if (own == 2) {
+                    c1 = c[1];
+                    c[1] = 0;
+                }
+                const float s0 = sum[k] + c0, s1 = s0 + c1, s2 = s1 + c2, s3 = s2 + c3;
+                sum[k] = s3;
+                const __m128 v = _mm_and_ps(_mm_setr_ps(s0, s1, s2, s3), drawn);
+                d = Lerp4(d, s16[k], CoverageAlpha4(v, alpha[k]));
+            }
+            _mm_storeu_si128(q, d);
+        }
+        // Cells beyond the clip's right side are only cleared.
+        for (; x <= hi; ++x)
+            for (int k = 0; k < layers; ++k) cells[k][x] = 0;
+    }
+#endif
 
     // Adds the signed area right of the segment, within the row band, to the cells it crosses.
     // y relative to the row top, x already within [0, w].
