@@ -1,5 +1,5 @@
 // The rasterizer on random drawing programs: rectangles, gradients, polygons filled and
-// outlined, and scaled picture draws, with coordinates from small to the 32-bit extremes,
+// outlined, mesh triangles, and scaled picture draws, with coordinates from small to the 32-bit extremes,
 // degenerate shapes and non-finite reals, into small pictures (or none).
 // Checked beyond the sanitizers: source-over onto an opaque picture leaves it opaque.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Picture dst = RandomPicture(in, 40, true);
     for (int op = 0; op < 32 && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange(0, 4)) {
+        switch (in.ConsumeIntegralInRange(0, 5)) {
             case 0: {
                 const RectI r{Coord(in), Coord(in), Coord(in), Coord(in)};
                 FillRectangle(dst, r, in.ConsumeIntegral<uint32_t>());
@@ -89,6 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     FillPolygon(dst, pts.data(), pts.size(), color, aa);
                 else
                     DrawPolygon(dst, pts.data(), pts.size(), color, aa);
+                break;
+            }
+            case 5: {
+                const PointI tri[3] = {{Coord(in), Coord(in)}, {Coord(in), Coord(in)}, {Coord(in), Coord(in)}};
+                const ARGB fill = in.ConsumeIntegral<uint32_t>(), pen = in.ConsumeIntegral<uint32_t>();
+                const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
+                DrawMeshTriangle(dst, tri, fill, pen, clip);
                 break;
             }
             case 4: {
