@@ -534,11 +534,13 @@ private:
         return AddCells(acc, xa, dya, xb, dyb);
     }
 
-    // AddCells for a segment reaching past the clip's left or right side: split there, the
-    // parts outside becoming vertical runs on the side (those on the left still cover the row).
-    Interval AddCellsClipped(float* acc, double xa, double ya, double xb, double yb) {
+    // Splits a segment where it crosses the clip's left and right sides, and moves the parts
+    // outside onto the side they are beyond, as vertical runs (those on the left still cover
+    // the row). Returns the number of pieces; piece i runs from point i to point i + 1.
+    int SplitAtSides(double xa, double ya, double xb, double yb, double (&xs)[4], double (&ys)[4]) const {
         const double l = m_cx0, r = m_cx1;
-        double xs[4] = {xa, 0, 0, 0}, ys[4] = {ya, 0, 0, 0};
+        xs[0] = xa;
+        ys[0] = ya;
         int n = 1;
         auto split = [&](double bound) {
             if ((xa < bound && xb > bound) || (xa > bound && xb < bound)) {
@@ -556,10 +558,18 @@ private:
         }
         xs[n] = xb;
         ys[n] = yb;
+        for (int i = 0; i <= n; ++i) xs[i] = Clamp(xs[i], l, r);
+        return n;
+    }
+
+    // AddCells for a segment reaching past the clip's left or right side.
+    Interval AddCellsClipped(float* acc, double xa, double ya, double xb, double yb) {
+        double xs[4], ys[4];
+        const int n = SplitAtSides(xa, ya, xb, yb, xs, ys);
         Interval all{INT32_MAX, -1};
         for (int i = 0; i < n; ++i) {
             if (ys[i] == ys[i + 1] && i + 1 < n) continue;
-            const Interval t = AddCells(acc, Clamp(xs[i], l, r), ys[i], Clamp(xs[i + 1], l, r), ys[i + 1]);
+            const Interval t = AddCells(acc, xs[i], ys[i], xs[i + 1], ys[i + 1]);
             all.lo = std::min(all.lo, t.lo);
             all.hi = std::max(all.hi, t.hi);
         }
@@ -873,27 +883,9 @@ private:
     }
 
     void AccumulateSplit(double xa, double ya, double xb, double yb) {
-        const double l = m_cx0, w = m_cx1;
-        double xs[4] = {xa, 0, 0, 0}, ys[4] = {ya, 0, 0, 0};
-        int n = 1;
-        auto split = [&](double bound) {
-            if ((xa < bound && xb > bound) || (xa > bound && xb < bound)) {
-                xs[n] = bound;
-                ys[n] = ya + (yb - ya) * ((bound - xa) / (xb - xa));
-                ++n;
-            }
-        };
-        if (xa <= xb) {
-            split(l);
-            split(w);
-        } else {
-            split(w);
-            split(l);
-        }
-        xs[n] = xb;
-        ys[n] = yb;
-        for (int i = 0; i < n; ++i)
-            Accumulate(Clamp(xs[i], l, w), ys[i], Clamp(xs[i + 1], l, w), ys[i + 1]);
+        double xs[4], ys[4];
+        const int n = SplitAtSides(xa, ya, xb, yb, xs, ys);
+        for (int i = 0; i < n; ++i) Accumulate(xs[i], ys[i], xs[i + 1], ys[i + 1]);
     }
 
     template <FillRule rule>
