@@ -270,10 +270,9 @@ inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
 #endif
 
 // Blends n opaque pixels with each layer's colour in turn, at the coverage its running sums
-// give pixel by pixel. With `room`, the row goes on for a whole group of four past the n
-// pixels and the sums are 0 there: the last group is blended in place, changing nothing past n.
+// give pixel by pixel; the last one to three through a copy, for the end of a row.
 template <int layers>
-void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints, bool room) {
+void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
 #if defined(__SSE2__)
     __m128i s16[layers];
     __m128 alpha[layers];
@@ -281,16 +280,11 @@ void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints, b
         s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
         alpha[k] = _mm_set1_ps(paints[k].alpha);
     }
-    const int groups = room ? (n + 3) & ~3 : n & ~3;
+    const int groups = n & ~3;
     int i = 0;
     for (; i < groups; i += 4) {
         __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        for (int k = 0; k < layers; ++k) {
-            // The sums were just stored one by one: loaded so too, since a store cannot be
-            // forwarded to a wider load.
-            const float* q = sums[k] + i;
-            d = Lerp4(d, s16[k], CoverageAlpha4(_mm_setr_ps(q[0], q[1], q[2], q[3]), alpha[k]));
-        }
+        for (int k = 0; k < layers; ++k) d = Lerp4(d, s16[k], CoverageAlpha4(_mm_loadu_ps(sums[k] + i), alpha[k]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), d);
     }
     if (i < n) {
@@ -495,7 +489,7 @@ public:
         for (auto& c : m_s.layerCells)
             if (c.size() < need) c.assign(need, 0.0f);
         for (auto& c : m_s.sums)
-            if (c.size() < need + 4) c.resize(need + 4);
+            if (c.size() < need) c.resize(need);
         return true;
     }
 
@@ -771,8 +765,7 @@ private:
             // Cells beyond the clip's right side are only cleared.
             const int n = std::min(hi, m_cx1 - 1) - lo + 1;
             if (n <= 0) continue;
-            for (int k = 0; k < layers; ++k) std::fill(sums[k] + n, sums[k] + n + 4, 0.0f);
-            BlendCovered<layers>(row + lo, n, sums, paints, lo + n + 3 < m_w);
+            BlendCovered<layers>(row + lo, n, sums, paints);
         }
     }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "raster.h"
 
