@@ -4,11 +4,11 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <utility>
 #include <vector>
 
+#include "bomb_files.h"
 #include "image_encoder.h"
 #include "picture_image.h"
 #include "picture_writer.h"
@@ -20,32 +20,6 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
-}
-
-void AppendBigEndian(QByteArray& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.append(static_cast<char>((v >> shift) & 0xFF));
-}
-
-// A PNG whose header declares the given size, followed by one tiny compressed row and an end:
-// valid enough for any reader to believe the header.
-QByteArray PngDeclaring(uint32_t width, uint32_t height) {
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    auto chunk = [&png](const char* type, const QByteArray& data) {
-        AppendBigEndian(png, static_cast<uint32_t>(data.size()));
-        QByteArray body(type, 4);
-        body += data;
-        png += body;
-        AppendBigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                                                         static_cast<uInt>(body.size()))));
-    };
-    QByteArray ihdr;
-    AppendBigEndian(ihdr, width);
-    AppendBigEndian(ihdr, height);
-    ihdr.append("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA
-    chunk("IHDR", ihdr);
-    chunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
-    chunk("IEND", QByteArray());
-    return png;
 }
 
 TEST(DecodePictureFile, WhatDoesNotDecodeGivesNoPicture) {
