@@ -1,8 +1,10 @@
 #include "raster.h"
+#include "raster_rows.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -77,6 +79,13 @@ inline void BlendSpanOpaqueScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define FACETTA_AVX2_SPANS 1
+// Whether to take the AVX2 code; FACETTA_NO_AVX2 in the environment keeps to the plain code,
+// so that the tests can check both on one machine.
+bool UseAvx2() {
+    static const bool use = __builtin_cpu_supports("avx2") && !std::getenv("FACETTA_NO_AVX2");
+    return use;
+}
+
 // The same, eight pixels at a time, for processors that have AVX2 (chosen at run time).
 __attribute__((target("avx2"))) void BlendSpanOpaqueAvx2(uint32_t* p, int n, uint32_t s, uint32_t a) {
     const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
@@ -106,8 +115,7 @@ void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
         return;
     }
 #if defined(FACETTA_AVX2_SPANS)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
+    if (UseAvx2()) {
         BlendSpanOpaqueAvx2(p, n, s, a);
         return;
     }
@@ -183,10 +191,7 @@ struct ConvexLayer {
     ARGB color;
 };
 
-struct Paint {
-    uint32_t rgb;
-    float alpha;
-};
+using raster_rows::Paint;
 
 // An edge of a convex shape for drawing row by row.
 struct LeanEdge {
@@ -245,29 +250,6 @@ inline uint32_t CoverageAlpha(float sum, float alpha) {
     return static_cast<uint32_t>(v * alpha + 0.5f);
 }
 
-#if defined(__SSE2__)
-// LerpOpaque of four pixels at four alphas (0..255 in 32-bit lanes) towards the colour held as
-// 16-bit channels twice over: the same rounding, so both ways give the same bytes.
-inline __m128i Lerp4(__m128i d, __m128i s16, __m128i alphas) {
-    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128),
-                  k257 = _mm_set1_epi16(257);
-    __m128i a = _mm_packs_epi32(alphas, alphas);
-    a = _mm_unpacklo_epi16(a, a);
-    const __m128i aLo = _mm_unpacklo_epi32(a, a), aHi = _mm_unpackhi_epi32(a, a);
-    auto half = [&](__m128i d16, __m128i a16) {
-        const __m128i v = _mm_add_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(d16, _mm_sub_epi16(k255, a16)), _mm_mullo_epi16(s16, a16)), k128);
-        return _mm_mulhi_epu16(v, k257);
-    };
-    return _mm_packus_epi16(half(_mm_unpacklo_epi8(d, zero), aLo), half(_mm_unpackhi_epi8(d, zero), aHi));
-}
-
-// CoverageAlpha<NonZero> of four running sums, in the same float operations.
-inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
-    const __m128 v = _mm_min_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sum), _mm_set1_ps(1.0f));
-    return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, alpha), _mm_set1_ps(0.5f)));
-}
-#endif
 
 // Blends n opaque pixels with each layer's colour in turn, at the coverage its running sums
 // give pixel by pixel; the last one to three through a copy, for the end of a row.
@@ -305,6 +287,45 @@ void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
             p[i] = LerpOpaque(p[i], paints[k].rgb, CoverageAlpha<FillRule::NonZero>(sums[k][i], paints[k].alpha));
 #endif
 }
+
+}  // namespace
+
+#if defined(__SSE2__)
+namespace raster_rows {
+
+template <int layers>
+void DrawRun(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
+    __m128i s16[layers];
+    __m128 alpha[layers];
+    for (int k = 0; k < layers; ++k) {
+        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
+        alpha[k] = _mm_set1_ps(paints[k].alpha);
+    }
+    const __m128 lane = _mm_setr_ps(0, 1, 2, 3), one = _mm_set1_ps(1), zero = _mm_setzero_ps();
+    for (int b = 0; b < n; b += 4) {
+        // Every piece of the run, whatever side of the group it lies: left of it, the closed
+        // form gives whole pixels, right of it nothing.
+        const __m128 c0 = _mm_add_ps(_mm_set1_ps(static_cast<float>(b)), lane), c1 = _mm_add_ps(c0, one);
+        __m128 cover[layers];
+        for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
+        for (size_t i = 0; i < count; ++i) {
+            const Piece& r = pieces[i];
+            const __m128 lo = _mm_set1_ps(r.lo), hi = _mm_set1_ps(r.hi), w = _mm_set1_ps(r.w), inv2w = _mm_set1_ps(r.inv2w);
+            auto g = [&](__m128 c) {
+                const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, lo), zero), w);
+                return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), inv2w), _mm_max_ps(_mm_sub_ps(c, hi), zero));
+            };
+            const __m128 area = _mm_sub_ps(g(c1), g(c0));
+            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
+        }
+        BlendGroup<layers>(row + b, cover, s16, alpha);
+    }
+}
+
+}  // namespace raster_rows
+#endif
+
+namespace {
 
 double SignedArea(const PointF* p, size_t n) {
     double a = 0;
@@ -592,9 +613,8 @@ private:
             }
         }
 #if defined(__SSE2__)
-        // Measured: with a fill alone, adding into cells is the quicker way.
-        if constexpr (!clamp && layers == 2) {
-            if (y < P.segEnd && RowAnalytic<layers>(P, y)) return;
+        if constexpr (!clamp && layers > 0) {
+            if (RowClosedForm<layers>(P, y, y < P.segEnd)) return;
         }
 #endif
         Interval runs[ConvexPlan::kMaxEdges];
@@ -626,62 +646,80 @@ private:
     }
 
 #if defined(__SSE2__)
-    // A row with one edge per side, each across the whole row, onto an opaque picture: the
-    // area of each pixel right of an edge has a closed form, so the edge pixels are covered
-    // four at a time straight from the edges, with no cells to add into and sum. An edge from
-    // xa at the top to xb at the bottom leaves right of x = c the area G(c): 0 up to its left
-    // end, (c - lo)^2 / 2w across it, c - (lo + hi) / 2 beyond; pixel i gets G(i + 1) - G(i).
-    // Returns false, having drawn nothing, where the last group of four would leave the row or
-    // the edges are not in order.
+    // A row onto an opaque picture in closed form (see raster_rows::Piece), four pixels at a
+    // time straight from the edges, with no cells to add into and sum. Edges are taken whole
+    // in rows without a vertex (`clean`), cut to the row otherwise. Returns false, having drawn
+    // nothing, where the last group of four would leave the row.
     template <int layers>
-    bool RowAnalytic(const ConvexPlan& P, int y) {
-        struct EdgeRow {
+    bool RowClosedForm(const ConvexPlan& P, int y, bool clean) {
+        struct Span {
             double lo, hi;
-            float inv2w, s;
-            int layer, first, last;  // pixels it crosses
+            int first, last;  // pixels it crosses
         };
-        const double top = y;
-        EdgeRow er[ConvexPlan::kMaxEdges];
-        const size_t ne = P.na;
-        for (size_t i = 0; i < ne; ++i) {
-            const LeanEdge& e = P.edges[P.active[i]];
-            const double xa = e.x0 + (top - e.y0) * e.dxdy, xb = e.x0 + (top + 1 - e.y0) * e.dxdy;
-            EdgeRow& r = er[i];
-            r.lo = std::min(xa, xb);
-            r.hi = std::max(xa, xb);
-            r.inv2w = e.halfRowsPerColumn;  // across the whole row, the edge is |dxdy| wide
-            r.s = static_cast<float>(e.dir);
-            r.layer = layers == 2 ? e.layer : 0;
-            r.first = static_cast<int>(r.lo);
-            r.last = static_cast<int>(r.hi);
-            if (i > 0 && r.first < er[i - 1].first) return false;
-        }
-        // Runs of edges whose groups of four pixels meet, and the groups' ends.
-        struct Run {
-            size_t from, to;  // edges [from, to)
-            int first, end;   // pixels [first, end), a multiple of four long
+        constexpr size_t kMax = ConvexPlan::kMaxEdges;
+        Span sp[kMax];
+        raster_rows::Piece pc[kMax];
+        size_t np = 0;
+        const double top = y, bottom = y + 1.0;
+        auto add = [&](const LeanEdge& e, double ya, double yb, float inv2w) {
+            const double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
+            const double lo = std::min(xa, xb), hi = std::max(xa, xb);
+            if (inv2w < 0) inv2w = hi - lo > 1e-6 ? static_cast<float>(0.5 / (hi - lo)) : 0.0f;  // else taken as vertical
+            const float h = static_cast<float>((yb - ya) * e.dir);
+            const bool second = layers == 2 && e.layer == 1;
+            const Span s{lo, hi, static_cast<int>(lo), static_cast<int>(hi)};
+            const raster_rows::Piece p{0, 0, 0, inv2w, {second ? 0.0f : h, second ? h : 0.0f}};
+            // In slot order the pieces are nearly always sorted already.
+            size_t j = np++;
+            for (; j > 0 && sp[j - 1].first > s.first; --j) {
+                sp[j] = sp[j - 1];
+                pc[j] = pc[j - 1];
+            }
+            sp[j] = s;
+            pc[j] = p;
         };
-        Run runs[ConvexPlan::kMaxEdges];
-        size_t nr = 0;
-        for (size_t i = 0; i < ne; ++i) {
-            if (nr > 0 && er[i].first < runs[nr - 1].end) {
-                Run& r = runs[nr - 1];
-                r.to = i + 1;
-                r.end = std::max(r.end, r.first + ((er[i].last - r.first + 4) & ~3));
-            } else {
-                runs[nr++] = {i, i + 1, er[i].first, er[i].first + ((er[i].last - er[i].first + 4) & ~3)};
+        if (clean) {
+            for (size_t i = 0; i < P.na; ++i) add(P.edges[P.active[i]], top, bottom, P.edges[P.active[i]].halfRowsPerColumn);
+        } else {
+            for (size_t i = 0; i < P.ne; ++i) {
+                const LeanEdge& e = P.edges[i];
+                const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
+                if (ya < yb) add(e, ya, yb, -1.0f);
             }
         }
-        if (nr == 0 || runs[nr - 1].end > m_w) return false;
+        // Runs of pieces whose groups of four pixels meet, and the groups' ends.
+        struct Run {
+            size_t from, to;  // pieces [from, to)
+            int first, end;   // pixels [first, end), a multiple of four long
+        };
+        // The open run is kept in registers: read back from memory, it would wait on the store.
+        Run runs[kMax];
+        size_t nr = 0;
+        if (np == 0) return false;
+        int first = sp[0].first, end = first + ((sp[0].last - first + 4) & ~3);
+        size_t from = 0;
+        for (size_t i = 1; i < np; ++i) {
+            if (sp[i].first < end) {
+                end = std::max(end, first + ((sp[i].last - first + 4) & ~3));
+            } else {
+                runs[nr++] = {from, i, first, end};
+                from = i;
+                first = sp[i].first;
+                end = first + ((sp[i].last - first + 4) & ~3);
+            }
+        }
+        runs[nr++] = {from, np, first, end};
+        if (end > m_w) return false;
+        for (size_t k = 0; k < nr; ++k) {
+            const double base = runs[k].first;
+            for (size_t i = runs[k].from; i < runs[k].to; ++i) {
+                pc[i].lo = static_cast<float>(sp[i].lo - base);
+                pc[i].hi = static_cast<float>(sp[i].hi - base);
+                pc[i].w = pc[i].hi - pc[i].lo;
+            }
+        }
 
         uint32_t* row = m_dst.Row(y);
-        __m128i s16[layers];
-        __m128 alpha[layers];
-        for (int k = 0; k < layers; ++k) {
-            s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | P.paints[k].rgb)), _mm_setzero_si128());
-            alpha[k] = _mm_set1_ps(P.paints[k].alpha);
-        }
-        const __m128 c0 = _mm_setr_ps(0, 1, 2, 3), c1 = _mm_setr_ps(1, 2, 3, 4);
         float sum[2] = {0, 0};  // coverage left of the current run, per layer
         int done = 0;           // pixels before this are drawn
         for (size_t k = 0; k < nr; ++k) {
@@ -690,38 +728,21 @@ private:
                 for (int L = 0; L < layers; ++L)
                     BlendSpanOpaque(row + done, run.first - done, P.paints[L].rgb,
                                     CoverageAlpha<FillRule::NonZero>(sum[L], P.paints[L].alpha));
-            for (int b = run.first; b < run.end; b += 4) {
-                // Edges wholly left of the group cover its pixels whole; those wholly right, not at all.
-                float whole[2] = {sum[0], sum[1]};
-                __m128 cover[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
-                for (size_t i = run.from; i < run.to; ++i) {
-                    const EdgeRow& r = er[i];
-                    if (r.last < b) {
-                        whole[r.layer] += r.s;
-                        continue;
-                    }
-                    if (r.first > b + 3) continue;
-                    const __m128 lo = _mm_set1_ps(static_cast<float>(r.lo - b)), hi = _mm_set1_ps(static_cast<float>(r.hi - b));
-                    const __m128 mid = _mm_mul_ps(_mm_add_ps(lo, hi), _mm_set1_ps(0.5f)), inv2w = _mm_set1_ps(r.inv2w);
-                    auto g = [&](__m128 c) {
-                        const __m128 t = _mm_sub_ps(c, lo);
-                        const __m128 across = _mm_and_ps(_mm_mul_ps(_mm_mul_ps(t, t), inv2w), _mm_cmpgt_ps(c, lo));
-                        const __m128 beyond = _mm_cmpge_ps(c, hi);
-                        return _mm_or_ps(_mm_and_ps(beyond, _mm_sub_ps(c, mid)), _mm_andnot_ps(beyond, across));
-                    };
-                    const __m128 area = _mm_sub_ps(g(c1), g(c0));
-                    cover[r.layer] = _mm_add_ps(cover[r.layer], _mm_mul_ps(area, _mm_set1_ps(r.s)));
-                }
-                __m128i* q = reinterpret_cast<__m128i*>(row + b);
-                __m128i d = _mm_loadu_si128(q);
-                for (int L = 0; L < layers; ++L)
-                    d = Lerp4(d, s16[L], CoverageAlpha4(_mm_add_ps(cover[L], _mm_set1_ps(whole[L])), alpha[L]));
-                _mm_storeu_si128(q, d);
-            }
-            for (size_t i = run.from; i < run.to; ++i) sum[er[i].layer] += er[i].s;
+            DrawRun<layers>(row + run.first, run.end - run.first, pc + run.from, run.to - run.from, sum, P.paints);
+            for (size_t i = run.from; i < run.to; ++i)
+                for (int L = 0; L < layers; ++L) sum[L] += pc[i].h[L];
             done = run.end;
         }
         return true;
+    }
+
+    template <int layers>
+    static void DrawRun(uint32_t* row, int n, const raster_rows::Piece* pieces, size_t count, const float* sum,
+                        const Paint* paints) {
+#if defined(FACETTA_AVX2_ROWS) && defined(FACETTA_AVX2_SPANS)
+        if (UseAvx2()) return raster_rows::DrawRunAvx2<layers>(row, n, pieces, count, sum, paints);
+#endif
+        raster_rows::DrawRun<layers>(row, n, pieces, count, sum, paints);
     }
 #endif
 

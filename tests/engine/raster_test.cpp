@@ -572,17 +572,27 @@ TEST(RasterRobustness, HostileGeometryIsClipped) {
 TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
     constexpr int kW = 72, kH = 56;
     std::mt19937 gen(5);
-    std::uniform_int_distribution<int> xs(-6, kW + 6), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255);
+    std::uniform_int_distribution<int> xs(-6, kW + 6), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255), nudge(-2, 2);
     const RectI clips[] = {{0, 0, kW, kH}, {0, 13, kW, 17}, {9, 0, 40, kH}};
+    // A background that differs pixel by pixel, so that a pixel blended from the wrong place shows.
+    auto back = [] {
+        Picture p = FilledPicture(kW, kH, kBack);
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) p.Row(y)[x] = 0xFF000000u | uint32_t(x * 0x0305 + y * 0x070000);
+        return p;
+    };
     for (int round = 0; round < 300; ++round) {
         std::vector<PointI> tri = {{inner(gen), ys(gen)}, {inner(gen), ys(gen)}, {inner(gen), ys(gen)}};
         if (round % 3 == 1) tri[1] = {xs(gen), ys(gen)};            // may reach past a side
         if (round % 7 == 0) tri[2] = {tri[0].x + 1, tri[0].y + 30};  // a sliver
-        if (round % 11 == 0) tri[2] = tri[1];                        // nothing to fill
+        if (round % 5 == 2)                                          // nearly flat: many edges a row
+            tri[1] = {(tri[0].x + tri[2].x) / 2 + nudge(gen), (tri[0].y + tri[2].y) / 2 + nudge(gen)};
+        if (round % 11 == 0) tri[2] = tri[1];  // nothing to fill
+        if (round == 1) tri = {{26, 12}, {10, 17}, {56, 5}};  // a row's edges far from their usual order
         const uint32_t fill = (round % 13 == 0 ? 0u : uint32_t(byte(gen)) << 24) | (gen() & 0xFFFFFF);
         const uint32_t pen = (round % 2 ? uint32_t(byte(gen)) << 24 : 0u) | (gen() & 0xFFFFFF);
         for (const RectI& clip : clips) {
-            Picture onePass = FilledPicture(kW, kH, kBack), twoPasses = FilledPicture(kW, kH, kBack);
+            Picture onePass = back(), twoPasses = back();
             DrawMeshTriangle(onePass, tri.data(), fill, pen, clip);
             FillPolygon(twoPasses, tri.data(), 3, fill, true, clip);
             DrawPolygon(twoPasses, tri.data(), 3, pen, true, clip);
