@@ -6,12 +6,35 @@
 
 namespace raster_rows {
 
+namespace {
+
+// Four opaque pixels as 16-bit channels, pixels 0 and 1 in the low half, 2 and 3 in the high.
+inline __m256i Widen(__m128i p) { return _mm256_cvtepu8_epi16(p); }
+inline __m128i Narrow(__m256i p16) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(p16), _mm256_extracti128_si256(p16, 1));
+}
+
+// Lerp4 on widened pixels: the same arithmetic, so the same bytes; a second layer goes on
+// without narrowing in between.
+inline __m256i Lerp16(__m256i d16, __m256i s16, __m128i alphas) {
+    // Each pixel's alpha (the low byte of its lane) into the four 16-bit channels of that pixel.
+    const __m256i spread = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 4, -1, 4, -1, 4, -1, 4, -1,  //
+                                            8, -1, 8, -1, 8, -1, 8, -1, 12, -1, 12, -1, 12, -1, 12, -1);
+    const __m256i a16 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(alphas), spread);
+    const __m256i v = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(d16, _mm256_sub_epi16(_mm256_set1_epi16(255), a16)),
+                                                        _mm256_mullo_epi16(s16, a16)),
+                                       _mm256_set1_epi16(128));
+    return _mm256_mulhi_epu16(v, _mm256_set1_epi16(257));
+}
+
+}  // namespace
+
 template <int layers>
 void DrawRunAvx2(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
-    __m128i s16[layers];
+    __m256i s16[layers];
     __m128 alpha[layers];
     for (int k = 0; k < layers; ++k) {
-        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
+        s16[k] = Widen(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)));
         alpha[k] = _mm_set1_ps(paints[k].alpha);
     }
     // A piece's G at the group's four left ends (low half) and four right ends (high half) at once.
@@ -28,7 +51,10 @@ void DrawRunAvx2(uint32_t* row, int n, const Piece* pieces, size_t count, const 
             const __m128 area = _mm_sub_ps(_mm256_extractf128_ps(g, 1), _mm256_castps256_ps128(g));
             for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
         }
-        BlendGroup<layers>(row + b, cover, s16, alpha);
+        __m128i* q = reinterpret_cast<__m128i*>(row + b);
+        __m256i d16 = Widen(_mm_loadu_si128(q));
+        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        _mm_storeu_si128(q, Narrow(d16));
     }
 }
 
