@@ -1,5 +1,5 @@
 #include "raster.h"
-#include "raster_rows.h"
+#include "raster_rows_impl.h"
 
 #include <algorithm>
 #include <bit>
@@ -58,52 +58,12 @@ inline uint32_t BlendPixel(uint32_t d, uint32_t s, uint32_t a) {
     return out;
 }
 
-// Blends colour s at constant alpha a over n opaque pixels, byte by byte in 16-bit arithmetic.
-// The alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
-inline void BlendSpanOpaqueScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
-    const uint16_t ia = static_cast<uint16_t>(255 - a);
-    uint8_t sb[4];
-    const uint32_t opaque = 0xFF000000u | s;
-    std::memcpy(sb, &opaque, 4);  // the colour's bytes in memory order
-    uint16_t terms[4];
-    for (int k = 0; k < 4; ++k) terms[k] = static_cast<uint16_t>(sb[k] * a + 128);
-    uint8_t* b = reinterpret_cast<uint8_t*>(p);
-    for (int i = 0; i < n; ++i) {
-        for (int k = 0; k < 4; ++k) {
-            const uint16_t v = static_cast<uint16_t>(b[4 * i + k] * ia + terms[k]);
-            // (v + (v >> 8)) >> 8 as one high-half multiply (v * 257) >> 16.
-            b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
-        }
-    }
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define FACETTA_AVX2_SPANS 1
+#if defined(FACETTA_AVX2_ROWS)
 // Whether to take the AVX2 code; FACETTA_NO_AVX2 in the environment keeps to the plain code,
 // so that the tests can check both on one machine.
 bool UseAvx2() {
     static const bool use = __builtin_cpu_supports("avx2") && !std::getenv("FACETTA_NO_AVX2");
     return use;
-}
-
-// The same, eight pixels at a time, for processors that have AVX2 (chosen at run time).
-__attribute__((target("avx2"))) void BlendSpanOpaqueAvx2(uint32_t* p, int n, uint32_t s, uint32_t a) {
-    const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
-    const __m256i ia = _mm256_set1_epi16(static_cast<short>(255 - a));
-    const __m256i s16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(0xFF000000u | s)), zero);
-    const __m256i terms = _mm256_add_epi16(_mm256_mullo_epi16(s16, _mm256_set1_epi16(static_cast<short>(a))),
-                                           _mm256_set1_epi16(128));
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256i* q = reinterpret_cast<__m256i*>(p + i);
-        const __m256i d = _mm256_loadu_si256(q);
-        const __m256i lo = _mm256_mulhi_epu16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), ia), terms), k257);
-        const __m256i hi = _mm256_mulhi_epu16(
-            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), ia), terms), k257);
-        _mm256_storeu_si256(q, _mm256_packus_epi16(lo, hi));
-    }
-    BlendSpanOpaqueScalar(p + i, n - i, s, a);
 }
 #endif
 
@@ -114,14 +74,10 @@ void BlendSpanOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
         std::fill(p, p + n, 0xFF000000u | s);
         return;
     }
-#if defined(FACETTA_AVX2_SPANS)
-    if (UseAvx2()) {
-        BlendSpanOpaqueAvx2(p, n, s, a);
-        return;
-    }
+#if defined(FACETTA_AVX2_ROWS)
+    if (UseAvx2()) return raster_rows::BlendSpanAvx2(p, n, s, a);
 #endif
-    // Without branches in its loop, the compiler vectorises this with plain SSE2 / NEON.
-    BlendSpanOpaqueScalar(p, n, s, a);
+    raster_rows::BlendSpan(p, n, s, a);
 }
 
 // Blends colour s at constant alpha a over n pixels.
@@ -193,13 +149,7 @@ struct ConvexLayer {
 
 using raster_rows::Paint;
 
-// An edge of a convex shape for drawing row by row.
-struct LeanEdge {
-    double x0, y0, y1, dxdy, dir;
-    float halfRowsPerColumn;  // 0.5 / |dxdy|, 0 for vertical edges
-    int8_t side;   // the slot of its side's run of cells
-    int8_t layer;  // which cells it adds to
-};
+using raster_rows::LeanEdge;
 
 // Up to two convex shapes (see ConvexLayer), prepared for drawing a row at a time, and where
 // that drawing has got to: rows are drawn in order, from rowBegin to rowEnd.
@@ -215,7 +165,7 @@ struct ConvexPlan {
     size_t next = 0;  // first break below the rows done
     int segEnd = INT32_MIN;
     uint8_t na = 0;
-    uint8_t active[kMaxEdges];
+    LeanEdge active[kMaxEdges];  // the edges of those rows
 };
 
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
@@ -290,40 +240,20 @@ void BlendCovered(uint32_t* p, int n, float* const* sums, const Paint* paints) {
 
 }  // namespace
 
-#if defined(__SSE2__)
 namespace raster_rows {
 
+#if defined(__SSE2__)
 template <int layers>
-void DrawRun(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
-    __m128i s16[layers];
-    __m128 alpha[layers];
-    for (int k = 0; k < layers; ++k) {
-        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
-        alpha[k] = _mm_set1_ps(paints[k].alpha);
-    }
-    const __m128 lane = _mm_setr_ps(0, 1, 2, 3), one = _mm_set1_ps(1), zero = _mm_setzero_ps();
-    for (int b = 0; b < n; b += 4) {
-        // Every piece of the run, whatever side of the group it lies: left of it, the closed
-        // form gives whole pixels, right of it nothing.
-        const __m128 c0 = _mm_add_ps(_mm_set1_ps(static_cast<float>(b)), lane), c1 = _mm_add_ps(c0, one);
-        __m128 cover[layers];
-        for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
-        for (size_t i = 0; i < count; ++i) {
-            const Piece& r = pieces[i];
-            const __m128 lo = _mm_set1_ps(r.lo), hi = _mm_set1_ps(r.hi), w = _mm_set1_ps(r.w), inv2w = _mm_set1_ps(r.inv2w);
-            auto g = [&](__m128 c) {
-                const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, lo), zero), w);
-                return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), inv2w), _mm_max_ps(_mm_sub_ps(c, hi), zero));
-            };
-            const __m128 area = _mm_sub_ps(g(c1), g(c0));
-            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
-        }
-        BlendGroup<layers>(row + b, cover, s16, alpha);
-    }
+int DrawRows(const Rows& job) {
+    return rows::DrawRows<layers>(job);
 }
+template int DrawRows<1>(const Rows&);
+template int DrawRows<2>(const Rows&);
+#endif
+
+void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a) { rows::Span(p, n, s, a); }
 
 }  // namespace raster_rows
-#endif
 
 namespace {
 
@@ -410,7 +340,7 @@ public:
         ConvexPlan plan;
         if (!PlanConvex(layers, count, plan)) return false;
         if (opaqueDst) {
-            for (int y = plan.rowBegin; y < plan.rowEnd; ++y) PlanRow(plan, y);
+            for (int y = plan.rowBegin; y < plan.rowEnd;) y = PlanRows(plan, y);
             return true;
         }
         // Any destination: one layer at a time, each pixel blended on its own.
@@ -422,10 +352,7 @@ public:
             one.paints[0] = plan.paints[k];
             one.np = 1;
             SortBreaks(one);
-            for (int y = one.rowBegin; y < one.rowEnd; ++y) {
-                if (one.clamp) ConvexRow<true, 0>(one, y);
-                else ConvexRow<false, 0>(one, y);
-            }
+            for (int y = one.rowBegin; y < one.rowEnd;) y = one.clamp ? ConvexRows<true, 0>(one, y) : ConvexRows<false, 0>(one, y);
         }
         return true;
     }
@@ -514,16 +441,13 @@ public:
         return true;
     }
 
-    // Draws row y of a plan onto an opaque picture; rows are to come in order.
-    void PlanRow(ConvexPlan& plan, int y) {
-        if (y < plan.rowBegin || y >= plan.rowEnd) return;
-        if (plan.np == 2) {
-            if (plan.clamp) ConvexRow<true, 2>(plan, y);
-            else ConvexRow<false, 2>(plan, y);
-        } else if (plan.np == 1) {
-            if (plan.clamp) ConvexRow<true, 1>(plan, y);
-            else ConvexRow<false, 1>(plan, y);
-        }
+    // Draws row y of a plan onto an opaque picture, or more rows at once where it can; returns
+    // the row to go on from. Rows are to come in order.
+    int PlanRows(ConvexPlan& plan, int y) {
+        if (y < plan.rowBegin || y >= plan.rowEnd) return plan.rowEnd;
+        if (plan.np == 2) return plan.clamp ? ConvexRows<true, 2>(plan, y) : ConvexRows<false, 2>(plan, y);
+        if (plan.np == 1) return plan.clamp ? ConvexRows<true, 1>(plan, y) : ConvexRows<false, 1>(plan, y);
+        return plan.rowEnd;
     }
 
 private:
@@ -591,10 +515,10 @@ private:
         return all;
     }
 
-    // Row y of a plan. Layers 0: one layer onto any destination; 1 or 2: that many onto an
-    // opaque one.
+    // Row y of a plan, or more rows at once where it can; returns the row to go on from.
+    // Layers 0: one layer onto any destination; 1 or 2: that many onto an opaque one.
     template <bool clamp, int layers>
-    void ConvexRow(ConvexPlan& P, int y) {
+    int ConvexRows(ConvexPlan& P, int y) {
         const double top = y, bottom = y + 1.0;
         if (y >= P.segEnd) {
             // Rows with no vertex inside them, up to the next vertex's height, have the same
@@ -608,19 +532,25 @@ private:
             if (cleanEnd - y >= 2) {
                 P.na = 0;
                 for (uint8_t i = 0; i < P.ne; ++i)
-                    if (P.edges[i].y0 <= top && P.edges[i].y1 >= cleanEnd) P.active[P.na++] = i;
+                    if (P.edges[i].y0 <= top && P.edges[i].y1 >= cleanEnd) P.active[P.na++] = P.edges[i];
                 P.segEnd = cleanEnd;
             }
         }
 #if defined(__SSE2__)
+        // Onto an opaque picture, away from the clip's sides: in closed form, a run of rows
+        // without a vertex at once.
         if constexpr (!clamp && layers > 0) {
-            if (RowClosedForm<layers>(P, y, y < P.segEnd)) return;
+            const bool whole = y < P.segEnd;
+            const raster_rows::Rows job{m_dst.Row(0), static_cast<size_t>(m_w), m_w, y, whole ? P.segEnd : y + 1,
+                                        whole ? P.active : P.edges, whole ? P.na : P.ne, whole, P.paints};
+            const int stop = DrawRows<layers>(job);
+            if (stop > y) return stop;
         }
 #endif
         Interval runs[ConvexPlan::kMaxEdges];
         size_t n = 0;
         if (y < P.segEnd) {
-            for (; n < P.na; ++n) runs[n] = AddEdgeRow<clamp, layers>(P.edges[P.active[n]], top, top, bottom);
+            for (; n < P.na; ++n) runs[n] = AddEdgeRow<clamp, layers>(P.active[n], top, top, bottom);
         } else {
             Interval slots[8];
             for (Interval& s : slots) s = {INT32_MAX, -1};
@@ -643,106 +573,16 @@ private:
         } else {
             BlendCellsOpaque<layers>(y, P.paints, runs, n);
         }
+        return y + 1;
     }
 
 #if defined(__SSE2__)
-    // A row onto an opaque picture in closed form (see raster_rows::Piece), four pixels at a
-    // time straight from the edges, with no cells to add into and sum. Edges are taken whole
-    // in rows without a vertex (`clean`), cut to the row otherwise. Returns false, having drawn
-    // nothing, where the last group of four would leave the row.
     template <int layers>
-    bool RowClosedForm(const ConvexPlan& P, int y, bool clean) {
-        struct Span {
-            double lo, hi;
-            int first, last;  // pixels it crosses
-        };
-        constexpr size_t kMax = ConvexPlan::kMaxEdges;
-        Span sp[kMax];
-        raster_rows::Piece pc[kMax];
-        size_t np = 0;
-        const double top = y, bottom = y + 1.0;
-        auto add = [&](const LeanEdge& e, double ya, double yb, float inv2w) {
-            const double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
-            const double lo = std::min(xa, xb), hi = std::max(xa, xb);
-            if (inv2w < 0) inv2w = hi - lo > 1e-6 ? static_cast<float>(0.5 / (hi - lo)) : 0.0f;  // else taken as vertical
-            const float h = static_cast<float>((yb - ya) * e.dir);
-            const bool second = layers == 2 && e.layer == 1;
-            const Span s{lo, hi, static_cast<int>(lo), static_cast<int>(hi)};
-            const raster_rows::Piece p{0, 0, 0, inv2w, {second ? 0.0f : h, second ? h : 0.0f}};
-            // In slot order the pieces are nearly always sorted already.
-            size_t j = np++;
-            for (; j > 0 && sp[j - 1].first > s.first; --j) {
-                sp[j] = sp[j - 1];
-                pc[j] = pc[j - 1];
-            }
-            sp[j] = s;
-            pc[j] = p;
-        };
-        if (clean) {
-            for (size_t i = 0; i < P.na; ++i) add(P.edges[P.active[i]], top, bottom, P.edges[P.active[i]].halfRowsPerColumn);
-        } else {
-            for (size_t i = 0; i < P.ne; ++i) {
-                const LeanEdge& e = P.edges[i];
-                const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
-                if (ya < yb) add(e, ya, yb, -1.0f);
-            }
-        }
-        // Runs of pieces whose groups of four pixels meet, and the groups' ends.
-        struct Run {
-            size_t from, to;  // pieces [from, to)
-            int first, end;   // pixels [first, end), a multiple of four long
-        };
-        // The open run is kept in registers: read back from memory, it would wait on the store.
-        Run runs[kMax];
-        size_t nr = 0;
-        if (np == 0) return false;
-        int first = sp[0].first, end = first + ((sp[0].last - first + 4) & ~3);
-        size_t from = 0;
-        for (size_t i = 1; i < np; ++i) {
-            if (sp[i].first < end) {
-                end = std::max(end, first + ((sp[i].last - first + 4) & ~3));
-            } else {
-                runs[nr++] = {from, i, first, end};
-                from = i;
-                first = sp[i].first;
-                end = first + ((sp[i].last - first + 4) & ~3);
-            }
-        }
-        runs[nr++] = {from, np, first, end};
-        if (end > m_w) return false;
-        for (size_t k = 0; k < nr; ++k) {
-            const double base = runs[k].first;
-            for (size_t i = runs[k].from; i < runs[k].to; ++i) {
-                pc[i].lo = static_cast<float>(sp[i].lo - base);
-                pc[i].hi = static_cast<float>(sp[i].hi - base);
-                pc[i].w = pc[i].hi - pc[i].lo;
-            }
-        }
-
-        uint32_t* row = m_dst.Row(y);
-        float sum[2] = {0, 0};  // coverage left of the current run, per layer
-        int done = 0;           // pixels before this are drawn
-        for (size_t k = 0; k < nr; ++k) {
-            const Run& run = runs[k];
-            if (k > 0 && done < run.first)
-                for (int L = 0; L < layers; ++L)
-                    BlendSpanOpaque(row + done, run.first - done, P.paints[L].rgb,
-                                    CoverageAlpha<FillRule::NonZero>(sum[L], P.paints[L].alpha));
-            DrawRun<layers>(row + run.first, run.end - run.first, pc + run.from, run.to - run.from, sum, P.paints);
-            for (size_t i = run.from; i < run.to; ++i)
-                for (int L = 0; L < layers; ++L) sum[L] += pc[i].h[L];
-            done = run.end;
-        }
-        return true;
-    }
-
-    template <int layers>
-    static void DrawRun(uint32_t* row, int n, const raster_rows::Piece* pieces, size_t count, const float* sum,
-                        const Paint* paints) {
-#if defined(FACETTA_AVX2_ROWS) && defined(FACETTA_AVX2_SPANS)
-        if (UseAvx2()) return raster_rows::DrawRunAvx2<layers>(row, n, pieces, count, sum, paints);
+    static int DrawRows(const raster_rows::Rows& job) {
+#if defined(FACETTA_AVX2_ROWS)
+        if (UseAvx2()) return raster_rows::DrawRowsAvx2<layers>(job);
 #endif
-        raster_rows::DrawRun<layers>(row, n, pieces, count, sum, paints);
+        return raster_rows::DrawRows<layers>(job);
     }
 #endif
 

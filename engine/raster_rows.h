@@ -1,6 +1,7 @@
 #pragma once
-// Inside the rasterizer only: a row's edges drawn in closed form, shared by raster.cpp and
-// raster_avx2.cpp, the same code built for processors with AVX2 and chosen at run time.
+// Inside the rasterizer only: rows of convex shapes drawn in closed form onto an opaque
+// picture. raster_rows_impl.h holds the code; raster.cpp builds it for any x86-64 processor
+// and raster_avx2.cpp once more for those with AVX2, chosen at run time.
 #include <cstddef>
 #include <cstdint>
 
@@ -15,23 +16,38 @@ struct Paint {
     float alpha;  // 0..255
 };
 
-// A piece of edge within a row, h high (signed, for the layer it belongs to, 0 for the other),
-// from lo to hi across it, w = hi - lo wide, x relative to its run's first pixel. Right of
-// x = c it leaves the area h G(c), G(c) = u^2 / 2w + max(c - hi, 0) with u = c - lo clamped
-// to [0, w]: 0 up to lo, (c - lo)^2 / 2w across, c - (lo + hi) / 2 beyond.
-struct Piece {
-    float lo, hi, w, inv2w;  // inv2w = 1 / 2w, 0 for a piece taken as vertical
-    float h[2];
+// An edge of a convex shape for drawing row by row.
+struct LeanEdge {
+    double x0, y0, y1, dxdy, dir;  // y0 < y1; dir +1 where the edge goes down, -1 up
+    float halfRowsPerColumn;       // 0.5 / |dxdy|, 0 for vertical edges
+    int8_t side;                   // the slot of its side's run of cells
+    int8_t layer;                  // which of the two shapes it belongs to
 };
 
-// Blends pixels [0, n) of row (n a multiple of four) with each layer's colour in turn, at
-// the coverage `sum` (what lies left of the run) plus the pieces' areas.
+// Rows [y, yEnd) of up to two convex shapes (layers), each in its colour over the one before.
+struct Rows {
+    uint32_t* pixels;  // the picture's row 0
+    size_t stride;     // pixels from one row to the next
+    int width;
+    int y, yEnd;
+    const LeanEdge* edges;  // in the order the cells of their sides usually lie, left to right
+    size_t count;
+    bool whole;  // each edge crosses every row whole (no vertex inside the rows), else cut to the row
+    const Paint* paints;
+};
+
+// Draws the rows from y on and returns the first one it could not draw (yEnd when it drew
+// them all): one whose last group of four pixels would leave the row.
 template <int layers>
-void DrawRun(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints);
+int DrawRows(const Rows& rows);
+
+// A span of n opaque pixels blended with colour s at alpha a (1..254).
+void BlendSpan(uint32_t* p, int n, uint32_t s, uint32_t a);
 
 #if defined(FACETTA_AVX2_ROWS)  // set by the build where it compiles raster_avx2.cpp
 template <int layers>
-void DrawRunAvx2(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints);
+int DrawRowsAvx2(const Rows& rows);
+void BlendSpanAvx2(uint32_t* p, int n, uint32_t s, uint32_t a);
 #endif
 
 }  // namespace raster_rows
@@ -61,15 +77,6 @@ inline __m128i Lerp4(__m128i d, __m128i s16, __m128i alphas) {
 inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
     const __m128 v = _mm_min_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), sum), _mm_set1_ps(1.0f));
     return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, alpha), _mm_set1_ps(0.5f)));
-}
-
-// The four pixels of a group at their coverages, layer by layer.
-template <int layers>
-inline void BlendGroup(uint32_t* p, const __m128* cover, const __m128i* s16, const __m128* alpha) {
-    __m128i* q = reinterpret_cast<__m128i*>(p);
-    __m128i d = _mm_loadu_si128(q);
-    for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
-    _mm_storeu_si128(q, d);
 }
 
 }  // namespace

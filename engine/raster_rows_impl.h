@@ -1,0 +1,260 @@
+#pragma once
+// The code behind raster_rows.h, built into each file that includes it for that file's
+// processor (internal linkage): raster.cpp for any, raster_avx2.cpp for those with AVX2.
+// Both builds round alike (no FMA) and give the same bytes.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "raster_rows.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+namespace {
+namespace rows {
+
+using raster_rows::LeanEdge;
+using raster_rows::Paint;
+
+// Blends colour s at alpha a (1..254) over n opaque pixels, byte by byte in 16-bit arithmetic.
+// The alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
+inline void SpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
+    const uint16_t ia = static_cast<uint16_t>(255 - a);
+    uint8_t sb[4];
+    const uint32_t opaque = 0xFF000000u | s;
+    std::memcpy(sb, &opaque, 4);  // the colour's bytes in memory order
+    uint16_t terms[4];
+    for (int k = 0; k < 4; ++k) terms[k] = static_cast<uint16_t>(sb[k] * a + 128);
+    uint8_t* b = reinterpret_cast<uint8_t*>(p);
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            const uint16_t v = static_cast<uint16_t>(b[4 * i + k] * ia + terms[k]);
+            // (v + (v >> 8)) >> 8 as one high-half multiply (v * 257) >> 16.
+            b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
+        }
+    }
+}
+
+// The same; with AVX2 eight pixels at a time, else as the compiler vectorises SpanScalar.
+inline void Span(uint32_t* p, int n, uint32_t s, uint32_t a) {
+#if defined(__AVX2__)
+    const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
+    const __m256i ia = _mm256_set1_epi16(static_cast<short>(255 - a));
+    const __m256i s16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(0xFF000000u | s)), zero);
+    const __m256i terms = _mm256_add_epi16(_mm256_mullo_epi16(s16, _mm256_set1_epi16(static_cast<short>(a))),
+                                           _mm256_set1_epi16(128));
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i* q = reinterpret_cast<__m256i*>(p + i);
+        const __m256i d = _mm256_loadu_si256(q);
+        const __m256i lo = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), ia), terms), k257);
+        const __m256i hi = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), ia), terms), k257);
+        _mm256_storeu_si256(q, _mm256_packus_epi16(lo, hi));
+    }
+    SpanScalar(p + i, n - i, s, a);
+#else
+    SpanScalar(p, n, s, a);
+#endif
+}
+
+#if defined(__SSE2__)
+// The alpha to blend with where the coverage is `sum`, for a colour of alpha `alpha`.
+inline uint32_t CoverageAlpha(float sum, float alpha) {
+    const float v = std::min(std::fabs(sum), 1.0f);
+    return static_cast<uint32_t>(v * alpha + 0.5f);
+}
+
+// Span at the coverage of a row's inside: nothing at alpha 0, a plain fill at 255.
+inline void SpanAt(uint32_t* p, int n, const Paint& paint, float sum) {
+    const uint32_t a = CoverageAlpha(sum, paint.alpha);
+    if (a == 0 || n <= 0) return;
+    if (a == 255) std::fill(p, p + n, 0xFF000000u | paint.rgb);
+    else Span(p, n, paint.rgb, a);
+}
+
+// A piece of edge within a row, h high (signed, for its own layer, 0 for the other), from lo
+// to hi across it, w = hi - lo wide, x relative to its run's first pixel. Right of x = c it
+// leaves the area h G(c), G(c) = u^2 / 2w + max(c - hi, 0) with u = c - lo clamped to [0, w]:
+// 0 up to lo, (c - lo)^2 / 2w across, c - (lo + hi) / 2 beyond.
+struct Piece {
+    float lo, hi, w, inv2w;  // inv2w = 1 / 2w, 0 for a piece taken as vertical
+    float h[2];
+};
+
+// Where a piece lies in the row, in pixels.
+struct Extent {
+    double lo, hi;
+    int first, last;  // pixels it crosses
+};
+
+#if defined(__AVX2__)
+// Four opaque pixels as 16-bit channels, pixels 0 and 1 in the low half, 2 and 3 in the high.
+inline __m256i Widen(__m128i p) { return _mm256_cvtepu8_epi16(p); }
+inline __m128i Narrow(__m256i p16) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(p16), _mm256_extracti128_si256(p16, 1));
+}
+
+// Lerp4 on widened pixels: the same arithmetic, so the same bytes; a second layer goes on
+// without narrowing in between.
+inline __m256i Lerp16(__m256i d16, __m256i s16, __m128i alphas) {
+    // Each pixel's alpha (the low byte of its lane) into the four 16-bit channels of that pixel.
+    const __m256i spread = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 4, -1, 4, -1, 4, -1, 4, -1,  //
+                                            8, -1, 8, -1, 8, -1, 8, -1, 12, -1, 12, -1, 12, -1, 12, -1);
+    const __m256i a16 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(alphas), spread);
+    const __m256i v = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(d16, _mm256_sub_epi16(_mm256_set1_epi16(255), a16)),
+                         _mm256_mullo_epi16(s16, a16)),
+        _mm256_set1_epi16(128));
+    return _mm256_mulhi_epu16(v, _mm256_set1_epi16(257));
+}
+#endif
+
+// Pixels [0, n) of row (n a multiple of four), four at a time: each layer's coverage is `sum`
+// (what lies left of the run) plus the pieces' areas, every piece taken whatever side of the
+// group it lies on (left of it the closed form gives whole pixels, right of it nothing).
+template <int layers>
+inline void Groups(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
+    __m128 alpha[layers];
+    for (int k = 0; k < layers; ++k) alpha[k] = _mm_set1_ps(paints[k].alpha);
+#if defined(__AVX2__)
+    __m256i s16[layers];
+    for (int k = 0; k < layers; ++k) s16[k] = Widen(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)));
+    // A piece's G at the group's four left ends (low half) and four right ends (high half) at once.
+    const __m256 ends = _mm256_setr_ps(0, 1, 2, 3, 1, 2, 3, 4), zero = _mm256_setzero_ps();
+    for (int b = 0; b < n; b += 4) {
+        const __m256 c = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(b)), ends);
+        __m128 cover[layers];
+        for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
+        for (size_t i = 0; i < count; ++i) {
+            const Piece& r = pieces[i];
+            const __m256 u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(c, _mm256_set1_ps(r.lo)), zero), _mm256_set1_ps(r.w));
+            const __m256 g = _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(u, u), _mm256_set1_ps(r.inv2w)),
+                                           _mm256_max_ps(_mm256_sub_ps(c, _mm256_set1_ps(r.hi)), zero));
+            const __m128 area = _mm_sub_ps(_mm256_extractf128_ps(g, 1), _mm256_castps256_ps128(g));
+            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
+        }
+        __m128i* q = reinterpret_cast<__m128i*>(row + b);
+        __m256i d16 = Widen(_mm_loadu_si128(q));
+        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        _mm_storeu_si128(q, Narrow(d16));
+    }
+#else
+    __m128i s16[layers];
+    for (int k = 0; k < layers; ++k)
+        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
+    const __m128 lane = _mm_setr_ps(0, 1, 2, 3), one = _mm_set1_ps(1), zero = _mm_setzero_ps();
+    for (int b = 0; b < n; b += 4) {
+        const __m128 c0 = _mm_add_ps(_mm_set1_ps(static_cast<float>(b)), lane), c1 = _mm_add_ps(c0, one);
+        __m128 cover[layers];
+        for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
+        for (size_t i = 0; i < count; ++i) {
+            const Piece& r = pieces[i];
+            const __m128 lo = _mm_set1_ps(r.lo), hi = _mm_set1_ps(r.hi), w = _mm_set1_ps(r.w), inv2w = _mm_set1_ps(r.inv2w);
+            auto g = [&](__m128 c) {
+                const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, lo), zero), w);
+                return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), inv2w), _mm_max_ps(_mm_sub_ps(c, hi), zero));
+            };
+            const __m128 area = _mm_sub_ps(g(c1), g(c0));
+            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
+        }
+        __m128i* q = reinterpret_cast<__m128i*>(row + b);
+        __m128i d = _mm_loadu_si128(q);
+        for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        _mm_storeu_si128(q, d);
+    }
+#endif
+}
+
+// One row from its pieces, sorted by first pixel. Returns false, having drawn nothing, where
+// the last group of four would leave the row.
+template <int layers>
+inline bool DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, size_t np, const Paint* paints) {
+    if (np == 0) return true;
+    // Runs of pieces whose groups of four pixels meet, and the groups' ends; the open run is
+    // kept in registers (read back from memory, it would wait on the store).
+    struct Run {
+        size_t from, to;  // pieces [from, to)
+        int first, end;   // pixels [first, end), a multiple of four long
+    };
+    Run runs[16];
+    size_t nr = 0;
+    int first = ex[0].first, end = first + ((ex[0].last - first + 4) & ~3);
+    size_t from = 0;
+    for (size_t i = 1; i < np; ++i) {
+        if (ex[i].first < end) {
+            end = std::max(end, first + ((ex[i].last - first + 4) & ~3));
+        } else {
+            runs[nr++] = {from, i, first, end};
+            from = i;
+            first = ex[i].first;
+            end = first + ((ex[i].last - first + 4) & ~3);
+        }
+    }
+    runs[nr++] = {from, np, first, end};
+    if (end > width) return false;
+    for (size_t k = 0; k < nr; ++k) {
+        const double base = runs[k].first;
+        for (size_t i = runs[k].from; i < runs[k].to; ++i) {
+            pc[i].lo = static_cast<float>(ex[i].lo - base);
+            pc[i].hi = static_cast<float>(ex[i].hi - base);
+            pc[i].w = pc[i].hi - pc[i].lo;
+        }
+    }
+    float sum[2] = {0, 0};  // coverage left of the current run, per layer
+    int done = 0;           // pixels before this are drawn
+    for (size_t k = 0; k < nr; ++k) {
+        const Run& run = runs[k];
+        if (k > 0)
+            for (int L = 0; L < layers; ++L) SpanAt(row + done, run.first - done, paints[L], sum[L]);
+        Groups<layers>(row + run.first, run.end - run.first, pc + run.from, run.to - run.from, sum, paints);
+        for (size_t i = run.from; i < run.to; ++i)
+            for (int L = 0; L < layers; ++L) sum[L] += pc[i].h[L];
+        done = run.end;
+    }
+    return true;
+}
+
+template <int layers>
+int DrawRows(const raster_rows::Rows& job) {
+    constexpr size_t kMax = 16;
+    if (job.count > kMax) return job.y;
+    for (int y = job.y; y < job.yEnd; ++y) {
+        Extent ex[kMax];
+        Piece pc[kMax];
+        size_t np = 0;
+        const double top = y, bottom = y + 1.0;
+        for (size_t i = 0; i < job.count; ++i) {
+            const LeanEdge& e = job.edges[i];
+            const double ya = job.whole ? top : std::max(e.y0, top), yb = job.whole ? bottom : std::min(e.y1, bottom);
+            if (!(ya < yb)) continue;
+            const double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
+            const double lo = std::min(xa, xb), hi = std::max(xa, xb);
+            // Across a whole row the edge is |dxdy| wide; a piece nearly vertical is taken as such.
+            const float inv2w = job.whole ? e.halfRowsPerColumn
+                                          : (hi - lo > 1e-6 ? static_cast<float>(0.5 / (hi - lo)) : 0.0f);
+            const float h = static_cast<float>((yb - ya) * e.dir);
+            const bool second = layers == 2 && e.layer == 1;
+            const Extent x{lo, hi, static_cast<int>(lo), static_cast<int>(hi)};
+            const Piece p{0, 0, 0, inv2w, {second ? 0.0f : h, second ? h : 0.0f}};
+            // In slot order the pieces are nearly always sorted already.
+            size_t j = np++;
+            for (; j > 0 && ex[j - 1].first > x.first; --j) {
+                ex[j] = ex[j - 1];
+                pc[j] = pc[j - 1];
+            }
+            ex[j] = x;
+            pc[j] = p;
+        }
+        if (!DrawPieces<layers>(job.pixels + static_cast<size_t>(y) * job.stride, job.width, ex, pc, np, job.paints))
+            return y;
+    }
+    return job.yEnd;
+}
+#endif  // __SSE2__
+
+}  // namespace rows
+}  // namespace
