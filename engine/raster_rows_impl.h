@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "raster_rows.h"
 
@@ -55,16 +56,22 @@ inline void Span(uint32_t* p, int n, uint32_t s, uint32_t a) {
             _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), ia), terms), k257);
         _mm256_storeu_si256(q, _mm256_packus_epi16(lo, hi));
     }
+    // The last one to seven four at a time, the very last through masks: for so few the plain
+    // loop costs more than the whole span before them.
+    auto four = [&](__m128i d) {
+        const __m256i v = _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_cvtepu8_epi16(d), ia), terms), k257);
+        return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    };
     if (i + 4 <= n) {
-        // Four more in one half: the plain loop's own vector code costs more to set up for so few.
         __m128i* q = reinterpret_cast<__m128i*>(p + i);
-        const __m256i d16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(q));
-        const __m256i v = _mm256_mulhi_epu16(
-            _mm256_add_epi16(_mm256_mullo_epi16(d16, ia), terms), k257);
-        _mm_storeu_si128(q, _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+        _mm_storeu_si128(q, four(_mm_loadu_si128(q)));
         i += 4;
     }
-    SpanScalar(p + i, n - i, s, a);
+    if (i < n) {
+        int* q = reinterpret_cast<int*>(p + i);
+        const __m128i mask = _mm_cmpgt_epi32(_mm_set1_epi32(n - i), _mm_setr_epi32(0, 1, 2, 3));
+        _mm_maskstore_epi32(q, mask, four(_mm_maskload_epi32(q, mask)));
+    }
 #else
     SpanScalar(p, n, s, a);
 #endif
@@ -122,60 +129,90 @@ inline __m256i Lerp16(__m256i d16, __m256i s16, __m128i alphas) {
 }
 #endif
 
+// The area piece r leaves in each pixel of the group of four from x = b on (x relative to the
+// piece's run): G at the pixels' right ends less G at their left ends.
+#if defined(__AVX2__)
+struct GroupEnds {
+    __m256 c;  // the four left ends, then the four right ends
+    explicit GroupEnds(int b)
+        : c(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(b)), _mm256_setr_ps(0, 1, 2, 3, 1, 2, 3, 4))) {}
+};
+inline __m128 Area4(const GroupEnds& at, float lo, float hi, float w, float inv2w) {
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(at.c, _mm256_set1_ps(lo)), zero), _mm256_set1_ps(w));
+    const __m256 g = _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(u, u), _mm256_set1_ps(inv2w)),
+                                   _mm256_max_ps(_mm256_sub_ps(at.c, _mm256_set1_ps(hi)), zero));
+    return _mm_sub_ps(_mm256_extractf128_ps(g, 1), _mm256_castps256_ps128(g));
+}
+#else
+struct GroupEnds {
+    __m128 c0, c1;  // the four left ends, the four right ends
+    explicit GroupEnds(int b)
+        : c0(_mm_add_ps(_mm_set1_ps(static_cast<float>(b)), _mm_setr_ps(0, 1, 2, 3))),
+          c1(_mm_add_ps(c0, _mm_set1_ps(1))) {}
+};
+inline __m128 Area4(const GroupEnds& at, float lo, float hi, float w, float inv2w) {
+    const __m128 zero = _mm_setzero_ps(), vlo = _mm_set1_ps(lo), vhi = _mm_set1_ps(hi), vw = _mm_set1_ps(w),
+                 vinv2w = _mm_set1_ps(inv2w);
+    auto g = [&](__m128 c) {
+        const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, vlo), zero), vw);
+        return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), vinv2w), _mm_max_ps(_mm_sub_ps(c, vhi), zero));
+    };
+    return _mm_sub_ps(g(at.c1), g(at.c0));
+}
+#endif
+
+// The four pixels at p blended with each layer's colour in turn at its coverage.
+template <int layers>
+struct GroupBlender {
+    __m128 alpha[layers];
+#if defined(__AVX2__)
+    __m256i s16[layers];
+#else
+    __m128i s16[layers];
+#endif
+    explicit GroupBlender(const Paint* paints) {
+        for (int k = 0; k < layers; ++k) {
+            alpha[k] = _mm_set1_ps(paints[k].alpha);
+            const __m128i s = _mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb));
+#if defined(__AVX2__)
+            s16[k] = Widen(s);
+#else
+            s16[k] = _mm_unpacklo_epi8(s, _mm_setzero_si128());
+#endif
+        }
+    }
+    void Blend(uint32_t* p, const __m128* cover) const {
+        __m128i* q = reinterpret_cast<__m128i*>(p);
+#if defined(__AVX2__)
+        __m256i d16 = Widen(_mm_loadu_si128(q));
+        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        _mm_storeu_si128(q, Narrow(d16));
+#else
+        __m128i d = _mm_loadu_si128(q);
+        for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        _mm_storeu_si128(q, d);
+#endif
+    }
+};
+
 // Pixels [0, n) of row (n a multiple of four), four at a time: each layer's coverage is `sum`
 // (what lies left of the run) plus the pieces' areas, every piece taken whatever side of the
 // group it lies on (left of it the closed form gives whole pixels, right of it nothing).
 template <int layers>
 inline void Groups(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
-    __m128 alpha[layers];
-    for (int k = 0; k < layers; ++k) alpha[k] = _mm_set1_ps(paints[k].alpha);
-#if defined(__AVX2__)
-    __m256i s16[layers];
-    for (int k = 0; k < layers; ++k) s16[k] = Widen(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)));
-    // A piece's G at the group's four left ends (low half) and four right ends (high half) at once.
-    const __m256 ends = _mm256_setr_ps(0, 1, 2, 3, 1, 2, 3, 4), zero = _mm256_setzero_ps();
+    const GroupBlender<layers> blender(paints);
     for (int b = 0; b < n; b += 4) {
-        const __m256 c = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(b)), ends);
+        const GroupEnds at(b);
         __m128 cover[layers];
         for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
         for (size_t i = 0; i < count; ++i) {
             const Piece& r = pieces[i];
-            const __m256 u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(c, _mm256_set1_ps(r.lo)), zero), _mm256_set1_ps(r.w));
-            const __m256 g = _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(u, u), _mm256_set1_ps(r.inv2w)),
-                                           _mm256_max_ps(_mm256_sub_ps(c, _mm256_set1_ps(r.hi)), zero));
-            const __m128 area = _mm_sub_ps(_mm256_extractf128_ps(g, 1), _mm256_castps256_ps128(g));
+            const __m128 area = Area4(at, r.lo, r.hi, r.w, r.inv2w);
             for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
         }
-        __m128i* q = reinterpret_cast<__m128i*>(row + b);
-        __m256i d16 = Widen(_mm_loadu_si128(q));
-        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
-        _mm_storeu_si128(q, Narrow(d16));
+        blender.Blend(row + b, cover);
     }
-#else
-    __m128i s16[layers];
-    for (int k = 0; k < layers; ++k)
-        s16[k] = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | paints[k].rgb)), _mm_setzero_si128());
-    const __m128 lane = _mm_setr_ps(0, 1, 2, 3), one = _mm_set1_ps(1), zero = _mm_setzero_ps();
-    for (int b = 0; b < n; b += 4) {
-        const __m128 c0 = _mm_add_ps(_mm_set1_ps(static_cast<float>(b)), lane), c1 = _mm_add_ps(c0, one);
-        __m128 cover[layers];
-        for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
-        for (size_t i = 0; i < count; ++i) {
-            const Piece& r = pieces[i];
-            const __m128 lo = _mm_set1_ps(r.lo), hi = _mm_set1_ps(r.hi), w = _mm_set1_ps(r.w), inv2w = _mm_set1_ps(r.inv2w);
-            auto g = [&](__m128 c) {
-                const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, lo), zero), w);
-                return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), inv2w), _mm_max_ps(_mm_sub_ps(c, hi), zero));
-            };
-            const __m128 area = _mm_sub_ps(g(c1), g(c0));
-            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
-        }
-        __m128i* q = reinterpret_cast<__m128i*>(row + b);
-        __m128i d = _mm_loadu_si128(q);
-        for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
-        _mm_storeu_si128(q, d);
-    }
-#endif
 }
 
 // One row from its pieces, sorted by first pixel. Returns false, having drawn nothing, where
@@ -227,11 +264,113 @@ inline bool DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, si
     return true;
 }
 
+// Rows without a vertex, where each shape has one edge on its left side and one on its
+// right (slots 0 to 3 lie left, 4 to 7 right): each side's edges are drawn as one run, the
+// inside between them as one span per layer at a coverage that stays the same all the way down.
+template <int layers>
+class Sides {
+public:
+    explicit Sides(const raster_rows::Rows& job) : m_job(job), m_blender(job.paints) {
+        m_ok = job.count <= 2 * kMaxSide;
+        for (size_t i = 0; m_ok && i < job.count; ++i) {
+            const LeanEdge& e = job.edges[i];
+            const int side = e.side < 4 ? 0 : 1, layer = layers == 2 ? e.layer : 0;
+            if (m_n[side] == kMaxSide) {
+                m_ok = false;
+                break;
+            }
+            // A side's first layer's edges before the second's.
+            size_t j = m_n[side]++;
+            for (; j > m_count[side][0] && layer == 0; --j) m_edges[side][j] = m_edges[side][j - 1];
+            m_edges[side][j] = &e;
+            ++m_count[side][layer];
+            if (side == 0) m_inside[layer] += static_cast<float>(e.dir);
+        }
+        m_ok = m_ok && m_n[0] > 0 && m_n[1] > 0;
+        for (int L = 0; L < layers; ++L) m_insideAlpha[L] = CoverageAlpha(m_inside[L], job.paints[L].alpha);
+    }
+
+    // Draws row y; false, having drawn nothing, where the sides' groups would meet.
+    bool Row(int y) const {
+        if (!m_ok) return false;
+        const double top = y;
+        Piece pieces[2][kMaxSide];
+        int first[2], end[2];
+        for (int side = 0; side < 2; ++side) {
+            double lo[kMaxSide], hi[kMaxSide];
+            int f = INT32_MAX, l = INT32_MIN;
+            for (size_t i = 0; i < m_n[side]; ++i) {
+                const LeanEdge& e = *m_edges[side][i];
+                const double xa = e.x0 + (top - e.y0) * e.dxdy, xb = e.x0 + (top + 1.0 - e.y0) * e.dxdy;
+                lo[i] = std::min(xa, xb);
+                hi[i] = std::max(xa, xb);
+                f = std::min(f, static_cast<int>(lo[i]));
+                l = std::max(l, static_cast<int>(hi[i]));
+            }
+            first[side] = f;
+            end[side] = f + ((l - f + 4) & ~3);
+            const double base = f;
+            for (size_t i = 0; i < m_n[side]; ++i) {
+                const LeanEdge& e = *m_edges[side][i];
+                Piece& p = pieces[side][i];
+                p.lo = static_cast<float>(lo[i] - base);
+                p.hi = static_cast<float>(hi[i] - base);
+                p.w = p.hi - p.lo;
+                p.inv2w = e.halfRowsPerColumn;  // across the whole row the edge is |dxdy| wide
+                p.h[0] = static_cast<float>(e.dir);
+            }
+        }
+        if (end[0] > first[1] || end[1] > m_job.width) return false;
+        uint32_t* row = m_job.pixels + static_cast<size_t>(y) * m_job.stride;
+        const float none[2] = {0, 0};
+        Draw(row + first[0], end[0] - first[0], pieces[0], m_count[0], none);
+        for (int L = 0; L < layers; ++L) {
+            const uint32_t a = m_insideAlpha[L];
+            uint32_t* p = row + end[0];
+            const int n = first[1] - end[0];
+            if (a == 255) std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
+            else if (a != 0 && n > 0) Span(p, n, m_job.paints[L].rgb, a);
+        }
+        Draw(row + first[1], end[1] - first[1], pieces[1], m_count[1], m_inside);
+        return true;
+    }
+
+private:
+    static constexpr size_t kMaxSide = 4;
+
+    // Groups, with the pieces a layer's after the other's and h in h[0].
+    void Draw(uint32_t* p, int n, const Piece* pieces, const size_t* counts, const float* sum) const {
+        for (int b = 0; b < n; b += 4) {
+            const GroupEnds at(b);
+            __m128 cover[layers];
+            const Piece* r = pieces;
+            for (int L = 0; L < layers; ++L) {
+                cover[L] = _mm_set1_ps(sum[L]);
+                for (const Piece* e = r + counts[L]; r < e; ++r)
+                    cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w), _mm_set1_ps(r->h[0])));
+            }
+            m_blender.Blend(p + b, cover);
+        }
+    }
+
+    const raster_rows::Rows& m_job;
+    GroupBlender<layers> m_blender;
+    bool m_ok = false;
+    const LeanEdge* m_edges[2][kMaxSide] = {};
+    size_t m_n[2] = {0, 0};
+    size_t m_count[2][2] = {{0, 0}, {0, 0}};  // per side, per layer
+    float m_inside[2] = {0, 0};
+    uint32_t m_insideAlpha[2] = {0, 0};
+};
+
 template <int layers>
 int DrawRows(const raster_rows::Rows& job) {
     constexpr size_t kMax = 16;
     if (job.count > kMax) return job.y;
+    std::optional<Sides<layers>> sides;
+    if (job.whole) sides.emplace(job);
     for (int y = job.y; y < job.yEnd; ++y) {
+        if (sides && sides->Row(y)) continue;
         Extent ex[kMax];
         Piece pc[kMax];
         size_t np = 0;
