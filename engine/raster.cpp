@@ -159,7 +159,8 @@ struct ConvexPlan {
     double breaks[2 * kMaxEdges];  // the edges' ends, sorted
     Paint paints[2];
     uint8_t ne = 0, np = 0;
-    bool clamp = false;  // may reach the clip's sides
+    bool clamp = false;       // may reach the clip's sides
+    bool closedForm = false;  // rows may be drawn in closed form (raster_rows)
     int rowBegin = 0, rowEnd = 0;
     // Rows before segEnd have no vertex inside them and share the active edges.
     size_t next = 0;  // first break below the rows done
@@ -431,8 +432,13 @@ public:
         plan.rowBegin = static_cast<int>(std::floor(Clamp(ymin, m_cy0, m_cy1)));
         plan.rowEnd = static_cast<int>(std::ceil(Clamp(ymax, m_cy0, m_cy1)));
         // Rounding may take an x a hair beyond its vertices: only shapes near the clip's sides
-        // need care there.
-        plan.clamp = !(xmin >= m_cx0 + 1 && xmax <= m_cx1 - 1);
+        // need care there. At the picture's own sides a hair beyond is harmless: it leaves the
+        // outer pixel's cover all but the same, and the row code stops at the row's end.
+        const double left = m_cx0 == 0 ? 0.0 : m_cx0 + 1.0, right = m_cx1 == m_w ? m_w : m_cx1 - 1.0;
+        plan.clamp = !(xmin >= left && xmax <= right);
+        // The closed form also takes shapes reaching past the picture's right side: it draws
+        // nothing from the row's end on.
+        plan.closedForm = xmin >= left && (xmax <= right || (m_cx1 == m_w && xmax <= m_w + 65536.0));
         const size_t need = static_cast<size_t>(m_w) + 3;  // an edge at the right side touches two cells past it
         for (auto& c : m_s.layerCells)
             if (c.size() < need) c.assign(need, 0.0f);
@@ -539,12 +545,14 @@ private:
 #if defined(__SSE2__)
         // Onto an opaque picture, away from the clip's sides: in closed form, a run of rows
         // without a vertex at once.
-        if constexpr (!clamp && layers > 0) {
-            const bool whole = y < P.segEnd;
-            const raster_rows::Rows job{m_dst.Row(0), static_cast<size_t>(m_w), m_w, y, whole ? P.segEnd : y + 1,
-                                        whole ? P.active : P.edges, whole ? P.na : P.ne, whole, P.paints};
-            const int stop = DrawRows<layers>(job);
-            if (stop > y) return stop;
+        if constexpr (layers > 0) {
+            if (P.closedForm) {
+                const bool whole = y < P.segEnd;
+                const raster_rows::Rows job{m_dst.Row(0), static_cast<size_t>(m_w), m_w, y, whole ? P.segEnd : y + 1,
+                                            whole ? P.active : P.edges, whole ? P.na : P.ne, whole, P.paints};
+                const int stop = DrawRows<layers>(job);
+                if (stop > y) return stop;
+            }
         }
 #endif
         Interval runs[ConvexPlan::kMaxEdges];

@@ -28,7 +28,7 @@ struct LeanEdge {
 struct Rows {
     uint32_t* pixels;  // the picture's row 0
     size_t stride;     // pixels from one row to the next
-    int width;
+    int width;  // pixels from width on are left alone
     int y, yEnd;
     const LeanEdge* edges;  // in the order the cells of their sides usually lie, left to right
     size_t count;
@@ -37,7 +37,8 @@ struct Rows {
 };
 
 // Draws the rows from y on and returns the first one it could not draw (yEnd when it drew
-// them all): one whose last group of four pixels would leave the row.
+// them all: it stops only for more edges than it takes). The edges must lie right of x = 0 and
+// short of x = 2^30; what lies from width on is left alone.
 template <int layers>
 int DrawRows(const Rows& rows);
 

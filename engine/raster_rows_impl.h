@@ -182,27 +182,47 @@ struct GroupBlender {
 #endif
         }
     }
-    void Blend(uint32_t* p, const __m128* cover) const {
-        __m128i* q = reinterpret_cast<__m128i*>(p);
+    // Of the four pixels at p, the first `count` only where the row ends before the group does.
+    void Blend(uint32_t* p, const __m128* cover, int count) const {
+        if (count >= 4) {
+            __m128i* q = reinterpret_cast<__m128i*>(p);
+            _mm_storeu_si128(q, Blend(_mm_loadu_si128(q), cover));
+            return;
+        }
 #if defined(__AVX2__)
-        __m256i d16 = Widen(_mm_loadu_si128(q));
-        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
-        _mm_storeu_si128(q, Narrow(d16));
+        int* q = reinterpret_cast<int*>(p);
+        const __m128i mask = _mm_cmpgt_epi32(_mm_set1_epi32(count), _mm_setr_epi32(0, 1, 2, 3));
+        _mm_maskstore_epi32(q, mask, Blend(_mm_maskload_epi32(q, mask), cover));
 #else
-        __m128i d = _mm_loadu_si128(q);
+        alignas(16) uint32_t px[4] = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
+        for (int i = 0; i < count; ++i) px[i] = p[i];
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), Blend(_mm_load_si128(reinterpret_cast<const __m128i*>(px)), cover));
+        for (int i = 0; i < count; ++i) p[i] = px[i];
+#endif
+    }
+
+private:
+    __m128i Blend(__m128i d, const __m128* cover) const {
+#if defined(__AVX2__)
+        __m256i d16 = Widen(d);
+        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        return Narrow(d16);
+#else
         for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
-        _mm_storeu_si128(q, d);
+        return d;
 #endif
     }
 };
 
-// Pixels [0, n) of row (n a multiple of four), four at a time: each layer's coverage is `sum`
-// (what lies left of the run) plus the pieces' areas, every piece taken whatever side of the
-// group it lies on (left of it the closed form gives whole pixels, right of it nothing).
+// Pixels [0, n) of row (n a multiple of four; those from `limit` on are past the row's end and
+// left alone), four at a time: each layer's coverage is `sum` (what lies left of the run) plus
+// the pieces' areas, every piece taken whatever side of the group it lies on (left of it the
+// closed form gives whole pixels, right of it nothing).
 template <int layers>
-inline void Groups(uint32_t* row, int n, const Piece* pieces, size_t count, const float* sum, const Paint* paints) {
+inline void Groups(uint32_t* row, int n, int limit, const Piece* pieces, size_t count, const float* sum,
+                   const Paint* paints) {
     const GroupBlender<layers> blender(paints);
-    for (int b = 0; b < n; b += 4) {
+    for (int b = 0; b < n && b < limit; b += 4) {
         const GroupEnds at(b);
         __m128 cover[layers];
         for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
@@ -211,15 +231,14 @@ inline void Groups(uint32_t* row, int n, const Piece* pieces, size_t count, cons
             const __m128 area = Area4(at, r.lo, r.hi, r.w, r.inv2w);
             for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
         }
-        blender.Blend(row + b, cover);
+        blender.Blend(row + b, cover, limit - b);
     }
 }
 
-// One row from its pieces, sorted by first pixel. Returns false, having drawn nothing, where
-// the last group of four would leave the row.
+// One row from its pieces, sorted by first pixel.
 template <int layers>
-inline bool DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, size_t np, const Paint* paints) {
-    if (np == 0) return true;
+inline void DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, size_t np, const Paint* paints) {
+    if (np == 0) return;
     // Runs of pieces whose groups of four pixels meet, and the groups' ends; the open run is
     // kept in registers (read back from memory, it would wait on the store).
     struct Run {
@@ -241,7 +260,6 @@ inline bool DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, si
         }
     }
     runs[nr++] = {from, np, first, end};
-    if (end > width) return false;
     for (size_t k = 0; k < nr; ++k) {
         const double base = runs[k].first;
         for (size_t i = runs[k].from; i < runs[k].to; ++i) {
@@ -254,14 +272,16 @@ inline bool DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, si
     int done = 0;           // pixels before this are drawn
     for (size_t k = 0; k < nr; ++k) {
         const Run& run = runs[k];
+        const int spanEnd = std::min(run.first, width);
         if (k > 0)
-            for (int L = 0; L < layers; ++L) SpanAt(row + done, run.first - done, paints[L], sum[L]);
-        Groups<layers>(row + run.first, run.end - run.first, pc + run.from, run.to - run.from, sum, paints);
+            for (int L = 0; L < layers; ++L) SpanAt(row + done, spanEnd - done, paints[L], sum[L]);
+        if (run.first >= width) break;  // the rest is past the row's end
+        Groups<layers>(row + run.first, run.end - run.first, width - run.first, pc + run.from, run.to - run.from, sum,
+                       paints);
         for (size_t i = run.from; i < run.to; ++i)
             for (int L = 0; L < layers; ++L) sum[L] += pc[i].h[L];
         done = run.end;
     }
-    return true;
 }
 
 // Rows without a vertex, where each shape has one edge on its left side and one on its
@@ -320,18 +340,18 @@ public:
                 p.h[0] = static_cast<float>(e.dir);
             }
         }
-        if (end[0] > first[1] || end[1] > m_job.width) return false;
+        if (end[0] > first[1]) return false;
         uint32_t* row = m_job.pixels + static_cast<size_t>(y) * m_job.stride;
         const float none[2] = {0, 0};
-        Draw(row + first[0], end[0] - first[0], pieces[0], m_count[0], none);
-        for (int L = 0; L < layers; ++L) {
+        Draw(row + first[0], end[0] - first[0], m_job.width - first[0], pieces[0], m_count[0], none);
+        const int n = std::min(first[1], m_job.width) - end[0];  // the inside, within the row
+        for (int L = 0; L < layers && n > 0; ++L) {
             const uint32_t a = m_insideAlpha[L];
             uint32_t* p = row + end[0];
-            const int n = first[1] - end[0];
             if (a == 255) std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
-            else if (a != 0 && n > 0) Span(p, n, m_job.paints[L].rgb, a);
+            else if (a != 0) Span(p, n, m_job.paints[L].rgb, a);
         }
-        Draw(row + first[1], end[1] - first[1], pieces[1], m_count[1], m_inside);
+        Draw(row + first[1], end[1] - first[1], m_job.width - first[1], pieces[1], m_count[1], m_inside);
         return true;
     }
 
@@ -339,8 +359,8 @@ private:
     static constexpr size_t kMaxSide = 4;
 
     // Groups, with the pieces a layer's after the other's and h in h[0].
-    void Draw(uint32_t* p, int n, const Piece* pieces, const size_t* counts, const float* sum) const {
-        for (int b = 0; b < n; b += 4) {
+    void Draw(uint32_t* p, int n, int limit, const Piece* pieces, const size_t* counts, const float* sum) const {
+        for (int b = 0; b < n && b < limit; b += 4) {
             const GroupEnds at(b);
             __m128 cover[layers];
             const Piece* r = pieces;
@@ -349,7 +369,7 @@ private:
                 for (const Piece* e = r + counts[L]; r < e; ++r)
                     cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w), _mm_set1_ps(r->h[0])));
             }
-            m_blender.Blend(p + b, cover);
+            m_blender.Blend(p + b, cover, limit - b);
         }
     }
 
@@ -397,8 +417,7 @@ int DrawRows(const raster_rows::Rows& job) {
             ex[j] = x;
             pc[j] = p;
         }
-        if (!DrawPieces<layers>(job.pixels + static_cast<size_t>(y) * job.stride, job.width, ex, pc, np, job.paints))
-            return y;
+        DrawPieces<layers>(job.pixels + static_cast<size_t>(y) * job.stride, job.width, ex, pc, np, job.paints);
     }
     return job.yEnd;
 }

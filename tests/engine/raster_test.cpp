@@ -572,7 +572,7 @@ TEST(RasterRobustness, HostileGeometryIsClipped) {
 TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
     constexpr int kW = 72, kH = 56;
     std::mt19937 gen(5);
-    std::uniform_int_distribution<int> xs(-6, kW + 6), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255), nudge(-2, 2);
+    std::uniform_int_distribution<int> xs(-40, kW + 40), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255), nudge(-2, 2);
     const RectI clips[] = {{0, 0, kW, kH}, {0, 13, kW, 17}, {9, 0, 40, kH}};
     // A background that differs pixel by pixel, so that a pixel blended from the wrong place shows.
     auto back = [] {
