@@ -201,7 +201,6 @@ inline uint32_t CoverageAlpha(float sum, float alpha) {
     return static_cast<uint32_t>(v * alpha + 0.5f);
 }
 
-
 // Blends n opaque pixels with each layer's colour in turn, at the coverage its running sums
 // give pixel by pixel; the last one to three through a copy, for the end of a row.
 template <int layers>
@@ -353,7 +352,8 @@ public:
             one.paints[0] = plan.paints[k];
             one.np = 1;
             SortBreaks(one);
-            for (int y = one.rowBegin; y < one.rowEnd;) y = one.clamp ? ConvexRows<true, 0>(one, y) : ConvexRows<false, 0>(one, y);
+            for (int y = one.rowBegin; y < one.rowEnd;)
+                y = one.clamp ? ConvexRows<true, 0>(one, y) : ConvexRows<false, 0>(one, y);
         }
         return true;
     }
@@ -543,7 +543,7 @@ private:
             }
         }
 #if defined(__SSE2__)
-        // Onto an opaque picture, away from the clip's sides: in closed form, a run of rows
+        // Onto an opaque picture, where the shape allows it: in closed form, a run of rows
         // without a vertex at once.
         if constexpr (layers > 0) {
             if (P.closedForm) {
