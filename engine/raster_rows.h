@@ -28,7 +28,7 @@ struct LeanEdge {
 struct Rows {
     uint32_t* pixels;  // the picture's row 0
     size_t stride;     // pixels from one row to the next
-    int width;  // pixels from width on are left alone
+    int width;         // pixels from width on are left alone
     int y, yEnd;
     const LeanEdge* edges;  // in the order the cells of their sides usually lie, left to right
     size_t count;

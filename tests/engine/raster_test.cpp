@@ -619,7 +619,7 @@ TEST(RasterMeshTriangle, WholePixelsBlendExactly) {
     };
     // A left edge straight down x = 10: pixels 10 to 13 are blended four at a time by the edge
     // code, the rest of the row up to the slanted edge (x = 45 in row 35) by the span code,
-    // eight at a time, then four, then one by one.
+    // several at a time and then its last few.
     const PointI tri[3] = {{10, 0}, {10, 40}, {50, 40}};
     for (uint32_t a : {1u, 77u, 128u, 200u, 254u})
         for (uint32_t color : {0x00FFFFFFu, 0x00123456u, 0x00000000u}) {
