@@ -310,64 +310,76 @@ public:
         for (int L = 0; L < layers; ++L) m_insideAlpha[L] = CoverageAlpha(m_inside[L], job.paints[L].alpha);
     }
 
-    // Draws row y; false, having drawn nothing, where the sides' groups would meet.
+    // Draws row y; where the sides' groups would meet, both sides as one run.
     bool Row(int y) const {
         if (!m_ok) return false;
         const double top = y;
-        Piece pieces[2][kMaxSide];
-        int first[2], end[2];
+        double lo[2][kMaxSide], hi[2][kMaxSide];
+        int first[2], last[2];
         for (int side = 0; side < 2; ++side) {
-            double lo[kMaxSide], hi[kMaxSide];
             int f = INT32_MAX, l = INT32_MIN;
             for (size_t i = 0; i < m_n[side]; ++i) {
                 const LeanEdge& e = *m_edges[side][i];
                 const double xa = e.x0 + (top - e.y0) * e.dxdy, xb = e.x0 + (top + 1.0 - e.y0) * e.dxdy;
-                lo[i] = std::min(xa, xb);
-                hi[i] = std::max(xa, xb);
-                f = std::min(f, static_cast<int>(lo[i]));
-                l = std::max(l, static_cast<int>(hi[i]));
+                lo[side][i] = std::min(xa, xb);
+                hi[side][i] = std::max(xa, xb);
+                f = std::min(f, static_cast<int>(lo[side][i]));
+                l = std::max(l, static_cast<int>(hi[side][i]));
             }
             first[side] = f;
-            end[side] = f + ((l - f + 4) & ~3);
-            const double base = f;
+            last[side] = l;
+        }
+        const int end0 = first[0] + ((last[0] - first[0] + 4) & ~3);
+        const bool meet = end0 > first[1];
+        const int base[2] = {first[0], meet ? first[0] : first[1]};
+        Piece pieces[2][kMaxSide];
+        for (int side = 0; side < 2; ++side)
             for (size_t i = 0; i < m_n[side]; ++i) {
                 const LeanEdge& e = *m_edges[side][i];
                 Piece& p = pieces[side][i];
-                p.lo = static_cast<float>(lo[i] - base);
-                p.hi = static_cast<float>(hi[i] - base);
+                p.lo = static_cast<float>(lo[side][i] - base[side]);
+                p.hi = static_cast<float>(hi[side][i] - base[side]);
                 p.w = p.hi - p.lo;
                 p.inv2w = e.halfRowsPerColumn;  // across the whole row the edge is |dxdy| wide
                 p.h[0] = static_cast<float>(e.dir);
             }
-        }
-        if (end[0] > first[1]) return false;
         uint32_t* row = m_job.pixels + static_cast<size_t>(y) * m_job.stride;
         const float none[2] = {0, 0};
-        Draw(row + first[0], end[0] - first[0], m_job.width - first[0], pieces[0], m_count[0], none);
-        const int n = std::min(first[1], m_job.width) - end[0];  // the inside, within the row
+        if (meet) {
+            const int l = std::max(last[0], last[1]);
+            Draw<2>(row + first[0], (l - first[0] + 4) & ~3, m_job.width - first[0], pieces, none);
+            return true;
+        }
+        Draw<1>(row + first[0], end0 - first[0], m_job.width - first[0], &pieces[0], none);
+        const int n = std::min(first[1], m_job.width) - end0;  // the inside, within the row
         for (int L = 0; L < layers && n > 0; ++L) {
             const uint32_t a = m_insideAlpha[L];
-            uint32_t* p = row + end[0];
+            uint32_t* p = row + end0;
             if (a == 255) std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
             else if (a != 0) Span(p, n, m_job.paints[L].rgb, a);
         }
-        Draw(row + first[1], end[1] - first[1], m_job.width - first[1], pieces[1], m_count[1], m_inside);
+        Draw<1>(row + first[1], ((last[1] - first[1] + 4) & ~3), m_job.width - first[1], &pieces[1], m_inside,
+                1);
         return true;
     }
 
 private:
     static constexpr size_t kMaxSide = 4;
 
-    // Groups, with the pieces a layer's after the other's and h in h[0].
-    void Draw(uint32_t* p, int n, int limit, const Piece* pieces, const size_t* counts, const float* sum) const {
+    // Groups over the pieces of `sides` sides from sides[from] on (a side's pieces of the first
+    // layer before the second's, h in h[0]), the coverage left of them being `sum`.
+    template <int sides>
+    void Draw(uint32_t* p, int n, int limit, const Piece (*pieces)[kMaxSide], const float* sum, int from = 0) const {
         for (int b = 0; b < n && b < limit; b += 4) {
             const GroupEnds at(b);
             __m128 cover[layers];
-            const Piece* r = pieces;
-            for (int L = 0; L < layers; ++L) {
-                cover[L] = _mm_set1_ps(sum[L]);
-                for (const Piece* e = r + counts[L]; r < e; ++r)
-                    cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w), _mm_set1_ps(r->h[0])));
+            for (int L = 0; L < layers; ++L) cover[L] = _mm_set1_ps(sum[L]);
+            for (int k = 0; k < sides; ++k) {
+                const Piece* r = pieces[k];
+                for (int L = 0; L < layers; ++L)
+                    for (const Piece* e = r + m_count[from + k][L]; r < e; ++r)
+                        cover[L] = _mm_add_ps(cover[L],
+                                              _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w), _mm_set1_ps(r->h[0])));
             }
             m_blender.Blend(p + b, cover, limit - b);
         }
