@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
 #include "raster_rows.h"
 
@@ -287,6 +286,7 @@ inline void DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, si
 // Rows without a vertex, where each shape has one edge on its left side and one on its
 // right (slots 0 to 3 lie left, 4 to 7 right): each side's edges are drawn as one run, the
 // inside between them as one span per layer at a coverage that stays the same all the way down.
+// Where the two sides' groups would meet, both sides make one run.
 template <int layers>
 class Sides {
 public:
@@ -310,9 +310,10 @@ public:
         for (int L = 0; L < layers; ++L) m_insideAlpha[L] = CoverageAlpha(m_inside[L], job.paints[L].alpha);
     }
 
-    // Draws row y; where the sides' groups would meet, both sides as one run.
-    bool Row(int y) const {
-        if (!m_ok) return false;
+    // Whether it takes these rows: one to four edges on each side.
+    bool Ok() const { return m_ok; }
+
+    void Row(int y) const {
         const double top = y;
         double lo[2][kMaxSide], hi[2][kMaxSide];
         int first[2], last[2];
@@ -348,7 +349,7 @@ public:
         if (meet) {
             const int l = std::max(last[0], last[1]);
             Draw<2>(row + first[0], (l - first[0] + 4) & ~3, m_job.width - first[0], pieces, none);
-            return true;
+            return;
         }
         Draw<1>(row + first[0], end0 - first[0], m_job.width - first[0], &pieces[0], none);
         const int n = std::min(first[1], m_job.width) - end0;  // the inside, within the row
@@ -358,9 +359,7 @@ public:
             if (a == 255) std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
             else if (a != 0) Span(p, n, m_job.paints[L].rgb, a);
         }
-        Draw<1>(row + first[1], ((last[1] - first[1] + 4) & ~3), m_job.width - first[1], &pieces[1], m_inside,
-                1);
-        return true;
+        Draw<1>(row + first[1], (last[1] - first[1] + 4) & ~3, m_job.width - first[1], &pieces[1], m_inside, 1);
     }
 
 private:
@@ -399,10 +398,14 @@ template <int layers>
 int DrawRows(const raster_rows::Rows& job) {
     constexpr size_t kMax = 16;
     if (job.count > kMax) return job.y;
-    std::optional<Sides<layers>> sides;
-    if (job.whole) sides.emplace(job);
+    if (job.whole) {
+        const Sides<layers> sides(job);
+        if (sides.Ok()) {
+            for (int y = job.y; y < job.yEnd; ++y) sides.Row(y);
+            return job.yEnd;
+        }
+    }
     for (int y = job.y; y < job.yEnd; ++y) {
-        if (sides && sides->Row(y)) continue;
         Extent ex[kMax];
         Piece pc[kMax];
         size_t np = 0;
