@@ -365,8 +365,8 @@ public:
 private:
     static constexpr size_t kMaxSide = 4;
 
-    // Groups over the pieces of `sides` sides from sides[from] on (a side's pieces of the first
-    // layer before the second's, h in h[0]), the coverage left of them being `sum`.
+    // Groups over the pieces of `sides` consecutive sides, the first being side `from` (a side's
+    // pieces of the first layer before the second's, h in h[0]); `sum` is the coverage left of them.
     template <int sides>
     void Draw(uint32_t* p, int n, int limit, const Piece (*pieces)[kMaxSide], const float* sum, int from = 0) const {
         for (int b = 0; b < n && b < limit; b += 4) {
