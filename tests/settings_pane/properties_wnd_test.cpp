@@ -49,9 +49,10 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
     EXPECT_EQ(pane->allowedAreas(), Qt::AllDockWidgetAreas);
     EXPECT_EQ(pane->widget(), &Grid());
     EXPECT_EQ(Grid().GetDlgCtrlID(), 152);
-    ASSERT_EQ(Grid().GetPropertyCount(), 2);
+    ASSERT_EQ(Grid().GetPropertyCount(), 3);
     EXPECT_EQ(Grid().GetProperty(0)->GetName(), U("图片大小"));
     EXPECT_EQ(Grid().GetProperty(1)->GetName(), U("图片设置"));
+    EXPECT_EQ(Grid().GetProperty(2)->GetName(), U("变体"));
 
     const struct {
         CGridProperty* property;
@@ -86,6 +87,9 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
         EXPECT_TRUE(ValueRect(Grid(), row.property).isValid()) << i;
         ++i;
     }
+    EXPECT_EQ(Grid().GetProperty(2)->GetSubItem(0), pane->m_pPropSeed);
+    EXPECT_EQ(pane->m_pPropSeed->GetName(), U("种子"));
+    EXPECT_EQ(GetValueText(pane->m_pPropSeed), U(""));
 
     const QStringList modes = {U("纯色"), U("左右渐变"), U("左中右渐变"), U("上下渐变"),
                                U("上中下渐变"), U("从左上到右下"), U("从左下到右上")};
