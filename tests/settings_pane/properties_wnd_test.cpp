@@ -336,3 +336,50 @@ TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
 }
 
 }  // namespace
+
+namespace {
+
+// The seed row makes the typed seed's mesh with the settings as they are, as a new variant;
+// anything but a seed changes nothing and says why.
+TEST_F(PaneTest, TypedSeedMakesThatMeshAsANewVariant) {
+    std::vector<QString> messages;
+    CFacettaView::s_fnMessageBox = [&messages](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
+        messages.push_back(text);
+    };
+    ImageSettings small = viewA.m_settings;
+    small.nWidth = 400;
+    small.nHeight = 300;
+    viewA.ApplySettings(&small);
+    Activate(&viewA);
+    pane->BindSeed(viewA.GetSeed());
+    const ImageSettings settings = viewA.m_settings;
+
+    for (const char* typed : {"12345", " 4294967295", "0"}) {
+        const size_t before = viewA.GetVariants().size();
+        TypeValue(Grid(), pane->m_pPropSeed, U(typed));
+        const uint32_t seed = QString::fromUtf8(typed).trimmed().toUInt();
+        EXPECT_EQ(viewA.GetSeed(), std::optional<uint32_t>(seed)) << typed;
+        EXPECT_TRUE(viewA.m_settings == settings) << typed;
+        EXPECT_EQ(viewA.GetVariants().size(), before + 1) << typed;
+        EXPECT_EQ(GetValueText(pane->m_pPropSeed), QString::number(seed)) << typed;
+        PolygonMesh expected;
+        ASSERT_EQ(GenerateMesh(settings, expected, seed), MeshResult::Ok);
+        ASSERT_EQ(viewA.m_mesh.pVertices.size(), expected.pVertices.size());
+        EXPECT_TRUE(std::equal(expected.pVertices.begin(), expected.pVertices.end(), viewA.m_mesh.pVertices.begin(),
+                               [](const MeshVertex& a, const MeshVertex& b) { return a.x == b.x && a.y == b.y; }));
+    }
+    EXPECT_TRUE(messages.empty());
+
+    const size_t variants = viewA.GetVariants().size();
+    for (const char* typed : {"abc", "-1", "4294967296", "12x", " "}) {
+        messages.clear();
+        TypeValue(Grid(), pane->m_pPropSeed, U(typed));
+        EXPECT_EQ(viewA.GetSeed(), std::optional<uint32_t>(0)) << typed;
+        EXPECT_EQ(viewA.GetVariants().size(), variants) << typed;
+        EXPECT_EQ(GetValueText(pane->m_pPropSeed), U("0")) << typed;
+        EXPECT_EQ(messages.size(), 1u) << typed;
+    }
+    CFacettaView::s_fnMessageBox = nullptr;
+}
+
+}  // namespace
