@@ -231,6 +231,22 @@ bool CFacettaView::PasteRecipe(const QString& strText) {
                     QStringLiteral("剪贴板里的文字不是配方，图片没有改变。\n%1").arg(strError));
         return false;
     }
+    // Refused as facetta-cli refuses them: a picture that cannot be held, or no mesh at all.
+    const ImageSettings& s = recipe.settings;
+    QString strRefused;
+    PolygonMesh trial;
+    if (!Picture::Fits(s.nWidth, s.nHeight))
+        strRefused = QStringLiteral("%1 x %2 的图片太大，无法生成").arg(s.nWidth).arg(s.nHeight);
+    else if (GenerateMesh(s, trial, recipe.nSeed) != MeshResult::Ok)
+        strRefused = QStringLiteral("多边形大小 %1 在 %2 x %3 的图片上生成不了网格")
+                         .arg(s.nPolySize)
+                         .arg(s.nWidth)
+                         .arg(s.nHeight);
+    if (!strRefused.isEmpty()) {
+        ShowMessage(QMessageBox::Warning, QStringLiteral("配方没有应用，图片没有改变。\n%1").arg(strRefused));
+        return false;
+    }
+    trial.Clear();
     ApplyVariant(recipe.settings, recipe.nSeed);
     if (!recipe.backImage.isEmpty() && !QFileInfo(recipe.backImage).isFile())
         ShowMessage(QMessageBox::Warning,

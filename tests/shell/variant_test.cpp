@@ -261,6 +261,8 @@ TEST_F(VariantCommands, TextThatIsNoRecipeChangesNothingAndSaysWhy) {
         {QStringLiteral("facetta-cli --count 3"), "--count"},
         {QStringLiteral("facetta-cli stray"), "stray"},
         {QStringLiteral("facetta-cli --back-image ") + QString(300, QLatin1Char('a')), "259"},
+        {QStringLiteral("facetta-cli --width 2147483647 --height 2147483647"), "太大"},
+        {QStringLiteral("facetta-cli --poly-size 100000"), "网格"},
     };
     for (const auto& c : cases) {
         const std::string label = c.text.left(60).toStdString();
