@@ -113,7 +113,9 @@ bool SplitCommandLine(const QString& text, QStringList& words, QString& error) {
                 }
                 word += d;
             }
-        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r')) {
+        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+                   c == QChar(0x00A0) || c == QChar(0x3000)) {
+            // Chat programs and input methods turn spaces into no-break or ideographic ones.
             endWord();
         } else if (c == QLatin1Char('\n')) {
             // Another line is another command, unless nothing follows.

@@ -89,6 +89,10 @@ TEST(Recipe, UnsetColoursComeFromTheSeedAsInTheCli) {
     EXPECT_TRUE(a.settings == b.settings);
     EXPECT_NE(a.settings.crGradColor1, a.settings.crGradColor2);
     EXPECT_EQ(a.settings.crBackColor, a.settings.crGradColor1);
+    Recipe spaced;  // as a chat program or an input method may pass it on
+    ASSERT_TRUE(
+        ParseRecipe(QString::fromUtf8("facetta-cli\u00a0--mode 1\u3000--seed 42"), spaced, error));
+    EXPECT_TRUE(spaced.settings == a.settings);
     Recipe fresh;
     ASSERT_TRUE(ParseRecipe(QStringLiteral("facetta-cli"), fresh, error));
     EXPECT_FALSE(fresh.bSeedGiven);
