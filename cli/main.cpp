@@ -27,18 +27,6 @@ int Fail(const QString& message) {
     return kExitFailure;
 }
 
-// The default colours come from the seed rather than the clock, so that the seed alone
-// makes the same picture again.
-void PickDefaultColors(CliOptions& o, uint32_t seed) {
-    SeedRandom(seed);
-    const COLORREF c1 = kPalette[static_cast<size_t>(RandomBetween(0, kPaletteSize - 1))];
-    COLORREF c2 = c1;
-    while (c2 == c1) c2 = kPalette[static_cast<size_t>(RandomBetween(0, kPaletteSize - 1))];
-    if (!o.colorsGiven[0]) o.settings.crBackColor = c1;
-    if (!o.colorsGiven[1]) o.settings.crGradColor1 = c1;
-    if (!o.colorsGiven[2]) o.settings.crGradColor2 = c2;
-}
-
 QString MeshError(MeshResult r, const ImageSettings& s) {
     if (r == MeshResult::OutOfMemory)
         return QStringLiteral("a %1 x %2 picture needs a mesh too large to hold").arg(s.nWidth).arg(s.nHeight);
@@ -136,7 +124,7 @@ int main(int argc, char* argv[]) {
 
     for (int i = 0; i < o.count; ++i) {
         const uint32_t seed = o.seed ? *o.seed + static_cast<uint32_t>(i) : FreshSeed();
-        PickDefaultColors(o, seed);
+        PickSeedColors(o, seed);
         PolygonMesh mesh;
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));

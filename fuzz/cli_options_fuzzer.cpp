@@ -1,5 +1,6 @@
 // facetta-cli's option parsing on arbitrary argument lists (one argument per line of the
-// input), followed by the output path rule and the numbering of several pictures.
+// input), followed by the output path rule and the numbering of several pictures; and the
+// whole input as text pasted as a recipe, which must read back what it was written from.
 // Checked beyond the sanitizers: whatever is accepted is within the bounds the program keeps.
 #include <QCoreApplication>
 #include <QString>
@@ -11,6 +12,7 @@
 
 #include "cli_options.h"
 #include "image_encoder.h"
+#include "recipe.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -21,8 +23,29 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     return 0;
 }
 
+namespace {
+
+void CheckRecipe(const QString& text) {
+    Recipe recipe;
+    QString error;
+    if (!ParseRecipe(text, recipe, error)) {
+        FUZZ_CHECK(!error.isEmpty());
+        return;
+    }
+    const ImageSettings& s = recipe.settings;
+    FUZZ_CHECK(s.nWidth >= 300 && s.nHeight >= 200);
+    FUZZ_CHECK(s.nResolution >= 72 && s.nResolution <= 300);
+    // Whatever was accepted is written back as a recipe that reads back the same.
+    Recipe again;
+    FUZZ_CHECK(ParseRecipe(MakeRecipe(s, recipe.nSeed), again, error));
+    FUZZ_CHECK(again.settings == s && again.nSeed == recipe.nSeed && again.bSeedGiven);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096) return 0;
+    CheckRecipe(QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     QStringList arguments{QStringLiteral("facetta-cli")};
     const QList<QByteArray> lines = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\n');
     for (const QByteArray& line : lines) arguments << QString::fromUtf8(line);

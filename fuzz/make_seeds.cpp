@@ -323,6 +323,9 @@ void CliSeeds() {
         {"opacities", "--start-opacity\n150\n--end-opacity\n-10\n--line-opacity\n40\n--line-color\nffffff"},
         {"bad_number", "--width\n99999999999"},
         {"stray", "picture.png"},
+        {"recipe", "facetta-cli --width 640 --height 360 --mode 3 --back-color 0A0B0C --back-image "
+                   "'/tmp/it'\\''s \"here\"' --line-opacity 40 --seed 77"},
+        {"recipe_shell", "./facetta-cli \\\n --seed=5 \"--mode\" 6; rm -rf ~ $(id) `x` | y > z"},
     };
     for (const auto& l : lines) Save(t, l[0], QByteArray(l[1]));
 }

@@ -32,6 +32,10 @@ enum CommandId : int {
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
+    ID_PREVIOUS_VARIANT = 340,
+    ID_NEXT_VARIANT = 341,
+    ID_COPY_RECIPE = 342,
+    ID_PASTE_RECIPE = 343,
 };
 
 struct CommandInfo {
@@ -43,12 +47,12 @@ struct CommandInfo {
     const char* pszIcon;      // resource path, or ""
 };
 
-inline constexpr std::array<CommandInfo, 28> kCommands{{
+inline constexpr std::array<CommandInfo, 32> kCommands{{
     {ID_FILE_NEW, "新建(&N)\tCtrl+N", "Ctrl+N", "创建新文档", "新建", ":/icons/file_new.svg"},
     {ID_FILE_CLOSE, "关闭(&C)", "", "关闭活动文档", "关闭", ""},
     {ID_FILE_SAVE, "保存(&S)\tCtrl+S", "Ctrl+S", "保存活动文档", "保存", ":/icons/file_save.svg"},
     {ID_FILE_SAVE_AS, "另存为(&A)...", "", "用新名称保存活动文档", "另存为", ""},
-    {ID_GENERATE_PREVIEW, "生成预览", "", "生成预览", "预览", ":/icons/generate.svg"},
+    {ID_GENERATE_PREVIEW, "生成预览", "F5", "生成预览", "预览", ":/icons/generate.svg"},
     {ID_COPY_PICTURE, "复制图片", "Ctrl+C", "复制图片到剪贴板", "复制图片", ":/icons/copy.svg"},
     {ID_FILE_PRINT, "打印(&P)...\tCtrl+P", "Ctrl+P", "打印活动文档", "打印", ":/icons/print.svg"},
     {ID_FILE_PRINT_PREVIEW, "打印预览(&V)", "", "显示整页", "打印预览", ""},
@@ -72,6 +76,12 @@ inline constexpr std::array<CommandInfo, 28> kCommands{{
     {ID_ZOOM_BOX, "", "", "缩放比例", "缩放", ":/icons/zoom.svg"},
     {ID_VISIT_WEBSITE, "作者网站(&W)...", "", "访问作者网站", "网站", ":/icons/website.svg"},
     {ID_APP_ABOUT, "关于(&A)...", "", "显示程序信息、版本号和版权", "关于", ":/icons/about.svg"},
+    {ID_PREVIOUS_VARIANT, "上一个变体", "Alt+Left", "显示这个窗口的上一个变体", "上一个变体",
+     ":/icons/variant_previous.svg"},
+    {ID_NEXT_VARIANT, "下一个变体", "Alt+Right", "显示这个窗口的下一个变体", "下一个变体",
+     ":/icons/variant_next.svg"},
+    {ID_COPY_RECIPE, "复制配方", "Ctrl+Shift+C", "把生成这张图片的 facetta-cli 命令行复制到剪贴板", "复制配方", ""},
+    {ID_PASTE_RECIPE, "粘贴配方", "Ctrl+Shift+V", "按剪贴板里的配方生成图片，作为新的变体", "粘贴配方", ""},
 }};
 
 // The entry of a command id, or nullptr.

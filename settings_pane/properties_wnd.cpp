@@ -148,6 +148,31 @@ void CPropertiesWnd::InitPropList() {
     m_pPropLineOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropLineOpacity);
     m_wndPropList.AddProperty(look);
+
+    // The seed is text: it spans the whole unsigned 32-bit range.
+    auto* variant = new CPropertyGroup(Utf8("变体"));
+    m_pPropSeed = new CGridProperty(Utf8("种子"), QVariant(QString()),
+                                    Utf8("网格的种子(0-4294967295)，输入种子用当前设置生成它的网格"));
+    variant->AddSubItem(m_pPropSeed);
+    m_wndPropList.AddProperty(variant);
+}
+
+void CPropertiesWnd::BindSeed(std::optional<uint32_t> seed) {
+    m_pPropSeed->SetValue(QVariant(seed ? QString::number(*seed) : QString()));
+}
+
+void CPropertiesWnd::OnSeedChanged(CFacettaView* pView) {
+    const QString strText = GetValueText(m_pPropSeed).trimmed();
+    bool bOk = false;
+    const uint nSeed = strText.toUInt(&bOk, 10);
+    if (!bOk || !strText.front().isDigit()) {
+        BindSeed(pView->GetSeed());
+        pView->ReportMessage(QMessageBox::Warning,
+                             Utf8("种子必须是 0 到 4294967295 之间的整数：“%1”").arg(strText.left(40)));
+        return;
+    }
+    pView->ApplySeed(static_cast<uint32_t>(nSeed));
+    BindSeed(pView->GetSeed());
 }
 
 void CPropertiesWnd::BindSettings(const ImageSettings* pSettings) {
@@ -174,6 +199,11 @@ void CPropertiesWnd::BindSettings(const ImageSettings* pSettings) {
 int CPropertiesWnd::OnPropertyChanged(int, CGridProperty* pProperty) {
     CFacettaView* pView = m_activeViewProvider ? m_activeViewProvider() : nullptr;
     if (!pView || !pProperty) return 0;
+    if (pProperty == m_pPropSeed) {
+        // A new mesh for the current settings; the fifteen rows are not read.
+        OnSeedChanged(pView);
+        return 0;
+    }
 
     ImageSettings s;
     s.nWidth = m_pPropWidth->GetIntValue();

@@ -1,7 +1,9 @@
 #pragma once
 // The settings pane: a dockable property list showing the active preview window's settings
 // and handing every committed edit back to that window.
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 #include <QDockWidget>
 #include <QFont>
@@ -25,6 +27,8 @@ public:
 
     // Shows a view's settings; keeps nothing of the record.
     void BindSettings(const ImageSettings* pSettings);
+    // Shows the active view's mesh seed in the row "种子"; empty before its first mesh.
+    void BindSeed(std::optional<uint32_t> seed);
     // How the pane finds the view an edit goes to.
     void SetActiveViewProvider(std::function<CFacettaView*()> provider);
     // Shows the background colour for a solid background, the gradient colours otherwise.
@@ -49,6 +53,7 @@ public:
     CMyColorProperty* m_pPropLineColor = nullptr;
     CMyIntProperty* m_pPropLineOpacity = nullptr;
     CGridFileProperty* m_pPropBackImage = nullptr;
+    CGridProperty* m_pPropSeed = nullptr;  // group "变体": the mesh seed, typed as text
 
 protected:
     bool event(QEvent* event) override;
@@ -57,6 +62,7 @@ private:
     void InitPropList();
     void SetPropListFont();
     void AdjustLayout();
+    void OnSeedChanged(CFacettaView* pView);
 
     QFont m_fntPropList;
     CMyMFCPropertyGridCtrl m_wndPropList;

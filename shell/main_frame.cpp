@@ -144,6 +144,13 @@ void CMainFrame::CreateActions() {
     ConnectViewCommand(ID_FILE_PRINT, &CFacettaView::OnFilePrint);
     ConnectViewCommand(ID_FILE_PRINT_PREVIEW, &CFacettaView::OnFilePrintPreview);
     ConnectViewCommand(ID_COPY_PICTURE, &CFacettaView::OnCopyPicture);
+    ConnectViewCommand(ID_COPY_RECIPE, &CFacettaView::OnCopyRecipe);
+    ConnectViewCommand(ID_PASTE_RECIPE, &CFacettaView::OnPasteRecipe);
+    ConnectViewCommand(ID_PREVIOUS_VARIANT, &CFacettaView::OnPreviousVariant);
+    ConnectViewCommand(ID_NEXT_VARIANT, &CFacettaView::OnNextVariant);
+    // Enabled by UpdateVariantCommands, not merely by a window being open.
+    m_viewCommands.removeAll(ID_PREVIOUS_VARIANT);
+    m_viewCommands.removeAll(ID_NEXT_VARIANT);
 
     QAction* pStatusBar = m_commands.value(ID_VIEW_STATUS_BAR);
     pStatusBar->setCheckable(true);
@@ -189,7 +196,7 @@ void CMainFrame::CreateMenus() {
     // Menu 128: no preview window open.
     auto* pFile128 = new QMenu(QStringLiteral("文件(&F)"), this);
     fill(pFile128, {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, 0,
-                    ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
+                    ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView128 = new QMenu(QStringLiteral("视图(&V)"), this);
     QMenu* pToolbars = pView128->addMenu(QStringLiteral("工具栏和停靠窗口(&T)"));
     FillToolbarsMenu(pToolbars);
@@ -203,10 +210,10 @@ void CMainFrame::CreateMenus() {
     // Menu 130: a preview window is active.
     auto* pFile130 = new QMenu(QStringLiteral("文件(&F)"), this);
     fill(pFile130, {ID_FILE_NEW, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, 0,
-                    ID_GENERATE_PREVIEW, ID_COPY_PICTURE, 0, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW,
-                    ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
+                    ID_GENERATE_PREVIEW, ID_COPY_PICTURE, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0,
+                    ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView130 = new QMenu(QStringLiteral("视图(&V)"), this);
-    fill(pView130, {ID_VIEW_STATUS_BAR});
+    fill(pView130, {ID_VIEW_STATUS_BAR, 0, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, 0});
     pView130->addMenu(pLooks);
     auto* pWindow = new QMenu(QStringLiteral("窗口(&W)"), this);
     FillWindowMenu(pWindow);
@@ -273,7 +280,8 @@ void CMainFrame::CreateToolBar() {
     connect(m_pZoomBox, &QComboBox::currentIndexChanged, this, &CMainFrame::OnZoomChange);
 
     for (int nId : std::initializer_list<int>{ID_FILE_NEW, ID_FILE_SAVE, ID_COPY_PICTURE, 0, ID_ZOOM_BOX, 0,
-                    ID_GENERATE_PREVIEW, ID_FILE_PRINT, 0, ID_APP_ABOUT, ID_VISIT_WEBSITE}) {
+                    ID_GENERATE_PREVIEW, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, ID_FILE_PRINT, 0, ID_APP_ABOUT,
+                    ID_VISIT_WEBSITE}) {
         if (nId == 0)
             m_wndToolBar->addSeparator();
         else if (nId == ID_ZOOM_BOX)
@@ -448,6 +456,9 @@ CChildFrame* CMainFrame::OpenDocument(const QString& strTitle) {
     connect(pFrame, &QObject::destroyed, this, &CMainFrame::OnActiveViewChanged,
             Qt::QueuedConnection);
     connect(pDoc, &CFacettaDoc::TitleChanged, this, &CMainFrame::OnActiveViewChanged);
+    CFacettaView* pView = pFrame->GetView();
+    connect(pView, &CFacettaView::variantChanged, this,
+            [this, pView](bool bSettingsReplaced) { OnVariantChanged(pView, bSettingsReplaced); });
     pFrame->show();
     m_pMdiArea->setActiveSubWindow(pFrame);
     OnActiveViewChanged();
@@ -466,7 +477,10 @@ void CMainFrame::OnActiveViewChanged() {
     // change, focus coming back from a dialog) is not rebound: that would end an edit.
     if (pView != m_pBoundView) {
         m_pBoundView = pView;
-        if (pView) m_wndProperties->BindSettings(&pView->m_settings);
+        if (pView) {
+            m_wndProperties->BindSettings(&pView->m_settings);
+            m_wndProperties->BindSeed(pView->GetSeed());
+        }
     }
 
     if (bDocument != m_bDocumentMenu || menuBar()->actions().isEmpty()) {
@@ -475,6 +489,7 @@ void CMainFrame::OnActiveViewChanged() {
         m_bDocumentMenu = bDocument;
     }
     for (int nId : m_viewCommands) m_commands.value(nId)->setEnabled(bDocument);
+    UpdateVariantCommands();
     OnUpdateZoomBox();
 
     const QString strApp = Utf8(kAppTitle);
@@ -484,6 +499,21 @@ void CMainFrame::OnActiveViewChanged() {
     if (m_pTabBar)
         for (int i = 0; i < m_pTabBar->count(); ++i) m_pTabBar->setTabIcon(i, QIcon());
     PlaceDocumentListButton();
+}
+
+void CMainFrame::UpdateVariantCommands() {
+    const CFacettaView* pView = GetActivePreviewView();
+    m_commands.value(ID_PREVIOUS_VARIANT)->setEnabled(pView && pView->CanShowPreviousVariant());
+    m_commands.value(ID_NEXT_VARIANT)->setEnabled(pView && pView->CanShowNextVariant());
+}
+
+void CMainFrame::OnVariantChanged(CFacettaView* pView, bool bSettingsReplaced) {
+    if (pView == GetActivePreviewView() && pView == m_pBoundView) {
+        // Settings the pane did not make are shown whole; after a pane edit only the seed.
+        if (bSettingsReplaced) m_wndProperties->BindSettings(&pView->m_settings);
+        m_wndProperties->BindSeed(pView->GetSeed());
+    }
+    UpdateVariantCommands();
 }
 
 void CMainFrame::OnUpdateZoomBox() { m_pZoomBox->setEnabled(GetActivePreviewView() != nullptr); }

@@ -80,6 +80,9 @@ private:
     void FillDocumentList(QMenu* pMenu);
     void PlaceDocumentListButton();
     void UpdateKeyIndicators();
+    // Back and forward follow the active window's variants.
+    void UpdateVariantCommands();
+    void OnVariantChanged(CFacettaView* pView, bool bSettingsReplaced);
 
     CFacettaApp& m_app;
     QMap<int, QAction*> m_commands;

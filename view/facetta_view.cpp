@@ -1,5 +1,6 @@
 #include "facetta_view.h"
 
+#include <QClipboard>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "clipboard_export.h"
 #include "facetta_doc.h"
@@ -21,6 +23,7 @@
 #include "picture_writer.h"
 #include "print_helper.h"
 #include "raster.h"
+#include "recipe.h"
 #include "renderer.h"
 
 namespace {
@@ -117,17 +120,32 @@ void CFacettaView::OnTimer(int nIDEvent) {
 }
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
+    const std::optional<uint32_t> seed = std::exchange(m_nextSeed, std::nullopt);
+    bool bNewVariant = false;
     if (bNewMesh || m_mesh.IsEmpty()) {
         if (!Picture::Fits(m_settings.nWidth, m_settings.nHeight)) {
             // No picture can be made at this size: its mesh would only cost seconds and
             // gigabytes. Rendering below then gives the picture without pixels.
             m_mesh.Clear();
-        } else if (GenerateMesh(m_settings, m_mesh) == MeshResult::OutOfMemory) {
+        } else if ((seed ? GenerateMesh(m_settings, m_mesh, *seed) : GenerateMesh(m_settings, m_mesh)) ==
+                   MeshResult::OutOfMemory) {
             // The previous picture stays; the empty mesh makes the next picture try again.
             m_mesh.Clear();
             ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
             return;
+        } else {
+            bNewVariant = !m_mesh.IsEmpty();
         }
+    }
+    if (bNewVariant && m_bRecordVariant) {
+        // A browser's history: what lay ahead of the shown variant goes.
+        m_variants.resize(static_cast<size_t>(m_nVariant + 1));
+        m_variants.push_back(Variant{m_settings, m_mesh.nSeed});
+        if (m_variants.size() > kMaxVariants) m_variants.erase(m_variants.begin());
+        m_nVariant = static_cast<int>(m_variants.size()) - 1;
+    } else if (m_nVariant >= 0 && !m_mesh.IsEmpty()) {
+        // Colours, background or outlines changed over the same mesh: still this variant.
+        m_variants[static_cast<size_t>(m_nVariant)].settings = m_settings;
     }
     // The old picture goes first, so that two full-size pictures never coexist.
     m_pPicture.reset();
@@ -138,11 +156,10 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
         m_nFadeAlpha = 10;
         m_fadeTimer.start(100);
     }
+    if (bNewVariant) emit variantChanged(!m_bRecordVariant || seed.has_value());
 }
 
-void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
-    if (!pNewSettings) return;
-    const ImageSettings& s = *pNewSettings;
+bool CFacettaView::TakeSettings(const ImageSettings& s) {
     // The resolution counts as a mesh change too: changing it gives a new layout.
     const bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
                           s.nResolution != m_settings.nResolution ||
@@ -158,10 +175,88 @@ void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
                 m_pBackImage = std::make_unique<Picture>(std::move(*decoded));
         }
     }
+    if (&s != &m_settings) m_settings = s;
+    return bNewMesh;
+}
 
-    if (pNewSettings != &m_settings) m_settings = s;
-    UpdatePicture(bNewMesh);
+void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
+    if (!pNewSettings) return;
+    UpdatePicture(TakeSettings(*pNewSettings));
     UpdateScrollSizes(true);
+}
+
+void CFacettaView::ApplyVariant(const ImageSettings& settings, uint32_t nSeed) {
+    const ImageSettings copy = settings;  // may be m_settings itself
+    TakeSettings(copy);
+    m_nextSeed = nSeed;
+    UpdatePicture(true);
+    UpdateScrollSizes(true);
+}
+
+void CFacettaView::ShowVariant(int nIndex) {
+    if (nIndex < 0 || nIndex >= static_cast<int>(m_variants.size())) return;
+    const Variant variant = m_variants[static_cast<size_t>(nIndex)];
+    TakeSettings(variant.settings);
+    m_nextSeed = variant.nSeed;
+    m_bRecordVariant = false;
+    const int nOld = m_nVariant;
+    m_nVariant = nIndex;
+    UpdatePicture(true);
+    m_bRecordVariant = true;
+    if (m_mesh.IsEmpty()) m_nVariant = nOld;  // no memory for it: nothing was shown
+    UpdateScrollSizes(true);
+}
+
+void CFacettaView::OnPreviousVariant() {
+    if (CanShowPreviousVariant()) ShowVariant(m_nVariant - 1);
+}
+
+void CFacettaView::OnNextVariant() {
+    if (CanShowNextVariant()) ShowVariant(m_nVariant + 1);
+}
+
+void CFacettaView::OnCopyRecipe() {
+    if (!m_pPicture || m_mesh.IsEmpty()) UpdatePicture(true);
+    if (m_mesh.IsEmpty()) return;  // no mesh at this size: there is nothing to remake
+    QGuiApplication::clipboard()->setText(MakeRecipe(m_settings, m_mesh.nSeed));
+}
+
+void CFacettaView::OnPasteRecipe() { PasteRecipe(QGuiApplication::clipboard()->text()); }
+
+bool CFacettaView::PasteRecipe(const QString& strText) {
+    Recipe recipe;
+    QString strError;
+    if (!ParseRecipe(strText, recipe, strError)) {
+        ShowMessage(QMessageBox::Warning,
+                    QStringLiteral("剪贴板里的文字不是配方，图片没有改变。\n%1").arg(strError));
+        return false;
+    }
+    // Refused as facetta-cli refuses them: a picture that cannot be held, or no mesh at all.
+    const ImageSettings& s = recipe.settings;
+    QString strRefused;
+    PolygonMesh trial;
+    if (!Picture::Fits(s.nWidth, s.nHeight))
+        strRefused = QStringLiteral("%1 x %2 的图片太大，无法生成").arg(s.nWidth).arg(s.nHeight);
+    else if (GenerateMesh(s, trial, recipe.nSeed) != MeshResult::Ok)
+        strRefused = QStringLiteral("多边形大小 %1 在 %2 x %3 的图片上生成不了网格")
+                         .arg(s.nPolySize)
+                         .arg(s.nWidth)
+                         .arg(s.nHeight);
+    if (!strRefused.isEmpty()) {
+        ShowMessage(QMessageBox::Warning, QStringLiteral("配方没有应用，图片没有改变。\n%1").arg(strRefused));
+        return false;
+    }
+    trial.Clear();
+    ApplyVariant(recipe.settings, recipe.nSeed);
+    if (!recipe.backImage.isEmpty() && !QFileInfo(recipe.backImage).isFile())
+        ShowMessage(QMessageBox::Warning,
+                    QStringLiteral("背景图“%1”不存在，图片没有背景图。").arg(recipe.backImage));
+    return true;
+}
+
+std::optional<uint32_t> CFacettaView::GetSeed() const {
+    if (m_mesh.IsEmpty()) return std::nullopt;
+    return m_mesh.nSeed;
 }
 
 void CFacettaView::OnGeneratePreview() {

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "image_settings.h"
 #include "picture.h"
@@ -63,6 +65,45 @@ public:
     void OnFilePrintPreview();
     void OnTimer(int nIDEvent);
 
+    // Variants: every new mesh the window shows is kept as its settings and mesh seed (not
+    // its pixels), so that it can be shown again exactly. Edits that keep the mesh update
+    // the shown variant; making a mesh after stepping back drops the variants ahead.
+    struct Variant {
+        ImageSettings settings;
+        uint32_t nSeed = 0;
+    };
+    static constexpr size_t kMaxVariants = 500;
+    const std::vector<Variant>& GetVariants() const { return m_variants; }
+    // Index of the shown variant, -1 before the first.
+    int GetVariantIndex() const { return m_nVariant; }
+    bool CanShowPreviousVariant() const { return m_nVariant > 0; }
+    bool CanShowNextVariant() const { return m_nVariant + 1 < static_cast<int>(m_variants.size()); }
+    void OnPreviousVariant();
+    void OnNextVariant();
+    // The seed of the shown mesh; none before the first mesh.
+    std::optional<uint32_t> GetSeed() const;
+    // Makes the mesh of `nSeed` from these settings and shows it as a new variant.
+    void ApplyVariant(const ImageSettings& settings, uint32_t nSeed);
+    // Same with the current settings.
+    void ApplySeed(uint32_t nSeed) { ApplyVariant(m_settings, nSeed); }
+    // Puts the recipe of the shown variant on the clipboard as text, making a picture first
+    // when there is none yet.
+    void OnCopyRecipe();
+    // Reads a recipe from the clipboard and shows it as a new variant; any other text changes
+    // nothing and a message box says why.
+    void OnPasteRecipe();
+    // Same from a text: true when it was a recipe.
+    bool PasteRecipe(const QString& strText);
+    // Shows a message box captioned with the program's title (the test seam applies).
+    void ReportMessage(QMessageBox::Icon icon, const QString& strText) { ShowMessage(icon, strText); }
+
+signals:
+    // The shown variant changed: a new mesh, or another variant shown. `bSettingsReplaced`
+    // when the settings did not come from the settings pane (stepping, a seed, a recipe).
+    void variantChanged(bool bSettingsReplaced);
+
+public:
+
     // Draws the part `rcClip` of the scroll area (scroll-area coordinates; the painter's
     // origin is the scroll area's origin): white, and the picture centred at its display
     // size or the "generating" text. Used for the screen, printing and print preview.
@@ -107,6 +148,10 @@ private:
     // The picture reduced to the display size, made once per picture and display size; a null
     // image when there is no memory for it.
     QImage ReducedPicture();
+    // Takes a settings record over: reloads the background picture when its path changed.
+    // True when the mesh depends on a field that changed.
+    bool TakeSettings(const ImageSettings& s);
+    void ShowVariant(int nIndex);
 
     CFacettaDoc* m_pDoc;
     QTimer m_startTimer;
@@ -123,4 +168,9 @@ private:
         QImage image;
     };
     DisplayCache m_cache;
+
+    std::vector<Variant> m_variants;
+    int m_nVariant = -1;
+    std::optional<uint32_t> m_nextSeed;  // the seed the next mesh is made from, once
+    bool m_bRecordVariant = true;        // off while an earlier variant is shown again
 };

@@ -49,9 +49,10 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
     EXPECT_EQ(pane->allowedAreas(), Qt::AllDockWidgetAreas);
     EXPECT_EQ(pane->widget(), &Grid());
     EXPECT_EQ(Grid().GetDlgCtrlID(), 152);
-    ASSERT_EQ(Grid().GetPropertyCount(), 2);
+    ASSERT_EQ(Grid().GetPropertyCount(), 3);
     EXPECT_EQ(Grid().GetProperty(0)->GetName(), U("图片大小"));
     EXPECT_EQ(Grid().GetProperty(1)->GetName(), U("图片设置"));
+    EXPECT_EQ(Grid().GetProperty(2)->GetName(), U("变体"));
 
     const struct {
         CGridProperty* property;
@@ -86,6 +87,9 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
         EXPECT_TRUE(ValueRect(Grid(), row.property).isValid()) << i;
         ++i;
     }
+    EXPECT_EQ(Grid().GetProperty(2)->GetSubItem(0), pane->m_pPropSeed);
+    EXPECT_EQ(pane->m_pPropSeed->GetName(), U("种子"));
+    EXPECT_EQ(GetValueText(pane->m_pPropSeed), U(""));
 
     const QStringList modes = {U("纯色"), U("左右渐变"), U("左中右渐变"), U("上下渐变"),
                                U("上中下渐变"), U("从左上到右下"), U("从左下到右上")};
@@ -329,6 +333,53 @@ TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
     frame.centralWidget()->setFocus();
     pane->setFocus();
     EXPECT_EQ(QApplication::focusWidget(), Grid().Tree());
+}
+
+}  // namespace
+
+namespace {
+
+// The seed row makes the typed seed's mesh with the settings as they are, as a new variant;
+// anything but a seed changes nothing and says why.
+TEST_F(PaneTest, TypedSeedMakesThatMeshAsANewVariant) {
+    std::vector<QString> messages;
+    CFacettaView::s_fnMessageBox = [&messages](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
+        messages.push_back(text);
+    };
+    ImageSettings small = viewA.m_settings;
+    small.nWidth = 400;
+    small.nHeight = 300;
+    viewA.ApplySettings(&small);
+    Activate(&viewA);
+    pane->BindSeed(viewA.GetSeed());
+    const ImageSettings settings = viewA.m_settings;
+
+    for (const char* typed : {"12345", " 4294967295", "0"}) {
+        const size_t before = viewA.GetVariants().size();
+        TypeValue(Grid(), pane->m_pPropSeed, U(typed));
+        const uint32_t seed = QString::fromUtf8(typed).trimmed().toUInt();
+        EXPECT_EQ(viewA.GetSeed(), std::optional<uint32_t>(seed)) << typed;
+        EXPECT_TRUE(viewA.m_settings == settings) << typed;
+        EXPECT_EQ(viewA.GetVariants().size(), before + 1) << typed;
+        EXPECT_EQ(GetValueText(pane->m_pPropSeed), QString::number(seed)) << typed;
+        PolygonMesh expected;
+        ASSERT_EQ(GenerateMesh(settings, expected, seed), MeshResult::Ok);
+        ASSERT_EQ(viewA.m_mesh.pVertices.size(), expected.pVertices.size());
+        EXPECT_TRUE(std::equal(expected.pVertices.begin(), expected.pVertices.end(), viewA.m_mesh.pVertices.begin(),
+                               [](const MeshVertex& a, const MeshVertex& b) { return a.x == b.x && a.y == b.y; }));
+    }
+    EXPECT_TRUE(messages.empty());
+
+    const size_t variants = viewA.GetVariants().size();
+    for (const char* typed : {"abc", "-1", "4294967296", "12x", " "}) {
+        messages.clear();
+        TypeValue(Grid(), pane->m_pPropSeed, U(typed));
+        EXPECT_EQ(viewA.GetSeed(), std::optional<uint32_t>(0)) << typed;
+        EXPECT_EQ(viewA.GetVariants().size(), variants) << typed;
+        EXPECT_EQ(GetValueText(pane->m_pPropSeed), U("0")) << typed;
+        EXPECT_EQ(messages.size(), 1u) << typed;
+    }
+    CFacettaView::s_fnMessageBox = nullptr;
 }
 
 }  // namespace

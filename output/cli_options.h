@@ -29,3 +29,7 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& options, QS
 // Name of picture `index` (0-based) of `count` written to `path`: out.png, or out-001.png
 // and so on when there are several.
 QString NumberedPath(const QString& path, int index, int count);
+
+// Draws the colours the options left unset from the seed rather than the clock, so that the
+// seed alone makes the same picture again.
+void PickSeedColors(CliOptions& options, uint32_t seed);

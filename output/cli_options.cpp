@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "random.h"
+
 namespace {
 
 const std::array<const char*, 7> kModeNames = {
@@ -202,4 +204,14 @@ QString NumberedPath(const QString& path, int index, int count) {
     const qsizetype slash = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     if (dot <= slash + 1) return path + number;
     return path.left(dot) + number + path.mid(dot);
+}
+
+void PickSeedColors(CliOptions& o, uint32_t seed) {
+    SeedRandom(seed);
+    const COLORREF c1 = kPalette[static_cast<size_t>(RandomBetween(0, kPaletteSize - 1))];
+    COLORREF c2 = c1;
+    while (c2 == c1) c2 = kPalette[static_cast<size_t>(RandomBetween(0, kPaletteSize - 1))];
+    if (!o.colorsGiven[0]) o.settings.crBackColor = c1;
+    if (!o.colorsGiven[1]) o.settings.crGradColor1 = c1;
+    if (!o.colorsGiven[2]) o.settings.crGradColor2 = c2;
 }
