@@ -32,6 +32,9 @@ enum CommandId : int {
     ID_APP_EXIT = 57665,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
+    ID_FIT_SCREEN = 330,
+    ID_FIT_ALL_SCREENS = 331,
+    ID_SET_WALLPAPER = 332,
 };
 
 struct CommandInfo {
@@ -43,7 +46,7 @@ struct CommandInfo {
     const char* pszIcon;      // resource path, or ""
 };
 
-inline constexpr std::array<CommandInfo, 28> kCommands{{
+inline constexpr std::array<CommandInfo, 31> kCommands{{
     {ID_FILE_NEW, "新建(&N)\tCtrl+N", "Ctrl+N", "创建新文档", "新建", ":/icons/file_new.svg"},
     {ID_FILE_CLOSE, "关闭(&C)", "", "关闭活动文档", "关闭", ""},
     {ID_FILE_SAVE, "保存(&S)\tCtrl+S", "Ctrl+S", "保存活动文档", "保存", ":/icons/file_save.svg"},
@@ -72,6 +75,9 @@ inline constexpr std::array<CommandInfo, 28> kCommands{{
     {ID_ZOOM_BOX, "", "", "缩放比例", "缩放", ":/icons/zoom.svg"},
     {ID_VISIT_WEBSITE, "作者网站(&W)...", "", "访问作者网站", "网站", ":/icons/website.svg"},
     {ID_APP_ABOUT, "关于(&A)...", "", "显示程序信息、版本号和版权", "关于", ":/icons/about.svg"},
+    {ID_FIT_SCREEN, "适应屏幕", "", "将图片大小设为窗口所在屏幕的实际像素大小", "适应屏幕", ":/icons/fit_screen.svg"},
+    {ID_FIT_ALL_SCREENS, "适应所有屏幕", "", "将图片大小设为所有屏幕合起来的实际像素大小", "适应所有屏幕", ":/icons/fit_all_screens.svg"},
+    {ID_SET_WALLPAPER, "设为桌面背景", "", "以原尺寸保存图片并设为桌面背景", "设为桌面背景", ":/icons/wallpaper.svg"},
 }};
 
 // The entry of a command id, or nullptr.
