@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-utils
   fonts-wqy-microhei
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas dbus-daemon xfconf libxfconf-0-3
+  dpkg-dev file help2man desktop-file-utils appstream
 )
 
 missing=()
