@@ -47,6 +47,8 @@ const Layout kLayouts[] = {
          {"name": "eDP-1", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "dpr": 2}]})",
      {QSize(2560, 1600)},
      QSize(2560, 1600)},
+    // The real X11 platform on an Xvfb screen of 2560 x 1440 (ctest starts it).
+    {"xvfb", nullptr, {QSize(2560, 1440)}, QSize(2560, 1440)},
 };
 
 const Layout* g_pLayout = nullptr;
@@ -162,10 +164,12 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("screens.json"));
-    QFile f(config);
-    if (!f.open(QIODevice::WriteOnly) || f.write(g_pLayout->json) < 0) return 1;
-    f.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    if (g_pLayout->json) {
+        QFile f(config);
+        if (!f.open(QIODevice::WriteOnly) || f.write(g_pLayout->json) < 0) return 1;
+        f.close();
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    }
     // The wallpaper goes to GNOME's keys in a store of this run's own.
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
