@@ -17,6 +17,7 @@
 #include "polygon_mesh.h"
 #include "random.h"
 #include "renderer.h"
+#include "wallpaper.h"
 
 namespace {
 
@@ -68,6 +69,29 @@ void PrintMeshJson(const PolygonMesh& mesh) {
 
 QString ErrnoText(int err) { return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error"); }
 
+// Exit status 2 when the picture cannot be written or the desktop cannot be told; in the
+// second case the picture stays and its path is shown.
+int SetWallpaperFromCli(const Picture& picture, bool span, uint32_t seed) {
+    WallpaperRequest request;
+    request.bSpanned = span;
+    const WallpaperResult r = SetWallpaper(picture, request);
+    if (r.strPath.isEmpty()) return Fail(QStringLiteral("cannot write the wallpaper picture: ") + r.strWriteError);
+    const QByteArray path = QDir::toNativeSeparators(r.strPath).toUtf8();
+    if (!r.bApplied) {
+        std::fprintf(stderr,
+                     "facetta-cli: cannot set the desktop background: desktop found: %s; %s.\n"
+                     "facetta-cli: to do: %s.\n"
+                     "facetta-cli: the picture is written: %s\n",
+                     DesktopName(r.desktop).toUtf8().constData(), r.strFailure.toUtf8().constData(),
+                     r.strAdvice.toUtf8().constData(), path.constData());
+        return kExitFailure;
+    }
+    std::printf("Set the %s desktop background to %s (%d x %d, seed %u)\n", DesktopName(r.desktop).toUtf8().constData(),
+                path.constData(), picture.Width(), picture.Height(), seed);
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,8 +135,10 @@ int main(int argc, char* argv[]) {
     if (FindImageEncoder(target.mimeType, &encoder) < 0)
         return Fail(QStringLiteral("no encoder for %1").arg(target.mimeType));
     // Fail before the work when the folder is plainly not there.
+    // With --set-wallpaper the picture goes to the wallpapers folder, and to -o only when given.
+    const bool writeOutput = !o.setWallpaper || o.outputGiven;
     const QFileInfo folder(QFileInfo(target.path).absolutePath());
-    if (!folder.isDir()) return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist").arg(target.path, folder.filePath()));
+    if (writeOutput && !folder.isDir()) return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist").arg(target.path, folder.filePath()));
 
     // Refuse a picture that cannot be held before building its mesh: for such sizes the mesh
     // alone can take seconds and gigabytes, all for nothing.
@@ -135,6 +161,20 @@ int main(int argc, char* argv[]) {
                             .arg(s.nHeight)
                             .arg(static_cast<int>(picture.LastStatus())));
         picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+        if (o.setWallpaper) {
+            if (writeOutput) {
+                int osError = 0;
+                const Status status = WritePicture(picture, target.path, encoder, s.nQuality, &osError);
+                if (status != Status::Ok)
+                    return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
+                                    .arg(target.path, status == Status::Win32Error ? ErrnoText(osError) : QStringLiteral("encoder failed"))
+                                    .arg(static_cast<int>(status))
+                                    .arg(osError));
+                std::printf("Wrote %s (%d x %d, seed %u)\n", QDir::toNativeSeparators(target.path).toUtf8().constData(),
+                            s.nWidth, s.nHeight, seed);
+            }
+            return SetWallpaperFromCli(picture, o.span, seed);
+        }
         const QString path = NumberedPath(target.path, i, o.count);
         int osError = 0;
         const Status status = WritePicture(picture, path, encoder, s.nQuality, &osError);

@@ -94,10 +94,18 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
                                     QStringLiteral("File to write (default facetta.png)."), QStringLiteral("file"));
     const QCommandLineOption meshJson(QStringLiteral("mesh-json"),
                                       QStringLiteral("Print the mesh as one JSON object instead of writing a picture."));
+    const QCommandLineOption setWallpaper(
+        QStringLiteral("set-wallpaper"),
+        QStringLiteral("Also write the picture as PNG to $XDG_DATA_HOME/facetta/wallpapers/ and set it as the "
+                       "desktop background (GNOME, Budgie, Unity, Pantheon, Cinnamon, MATE, KDE Plasma, Xfce, "
+                       "LXQt, sway, or X11 with feh or xwallpaper). Exit status 2 when it cannot be set; the "
+                       "picture is kept."));
+    const QCommandLineOption span(QStringLiteral("span"),
+                                  QStringLiteral("With --set-wallpaper: one picture spanning all screens."));
     for (const QCommandLineOption* opt :
          {&help, &version, &width, &height, &resolution, &quality, &mode, &backColor, &grad1, &grad2, &backImage,
           &polySize, &polyColor, &startOpacity, &endOpacity, &lineColor, &lineOpacity, &seed, &count, &output,
-          &meshJson})
+          &meshJson, &setWallpaper, &span})
         parser.addOption(*opt);
 
     if (!parser.parse(arguments)) {
@@ -157,6 +165,7 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
     }
     if (parser.isSet(count) && o.count < 1) return badValue(count, "a count of 1 or more");
     if (parser.isSet(output)) {
+        o.outputGiven = true;
         o.output = last(output);
         if (o.output.isEmpty()) {
             error = QStringLiteral("--output: the file name is empty");
@@ -169,6 +178,17 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
                                                static_cast<size_t>(o.backImage.size())));
     }
     o.meshJson = parser.isSet(meshJson);
+    o.setWallpaper = parser.isSet(setWallpaper);
+    o.span = parser.isSet(span);
+    if (o.span && !o.setWallpaper) {
+        error = QStringLiteral("--span works only with --set-wallpaper");
+        return CliParse::Error;
+    }
+    if (o.setWallpaper && (o.meshJson || o.count > 1)) {
+        error = QStringLiteral("--set-wallpaper makes one picture: it cannot go with %1")
+                    .arg(o.meshJson ? QStringLiteral("--mesh-json") : QStringLiteral("--count"));
+        return CliParse::Error;
+    }
 
     // The same bounds the settings pane keeps.
     const struct {

@@ -16,6 +16,9 @@ struct CliOptions {
     QString output = QStringLiteral("facetta.png");
     QString backImage;             // full path as typed (the record holds at most 259 units)
     bool meshJson = false;
+    bool outputGiven = false;      // -o was on the command line
+    bool setWallpaper = false;     // also set the picture as the desktop background
+    bool span = false;             // ... as one picture over all screens
     QStringList notes;             // clamping messages for stderr
 };
 

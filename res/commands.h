@@ -36,6 +36,9 @@ enum CommandId : int {
     ID_NEXT_VARIANT = 341,
     ID_COPY_RECIPE = 342,
     ID_PASTE_RECIPE = 343,
+    ID_FIT_SCREEN = 330,
+    ID_FIT_ALL_SCREENS = 331,
+    ID_SET_WALLPAPER = 332,
 };
 
 struct CommandInfo {
@@ -47,7 +50,7 @@ struct CommandInfo {
     const char* pszIcon;      // resource path, or ""
 };
 
-inline constexpr std::array<CommandInfo, 32> kCommands{{
+inline constexpr std::array<CommandInfo, 35> kCommands{{
     {ID_FILE_NEW, "新建(&N)\tCtrl+N", "Ctrl+N", "创建新文档", "新建", ":/icons/file_new.svg"},
     {ID_FILE_CLOSE, "关闭(&C)", "", "关闭活动文档", "关闭", ""},
     {ID_FILE_SAVE, "保存(&S)\tCtrl+S", "Ctrl+S", "保存活动文档", "保存", ":/icons/file_save.svg"},
@@ -82,6 +85,9 @@ inline constexpr std::array<CommandInfo, 32> kCommands{{
      ":/icons/variant_next.svg"},
     {ID_COPY_RECIPE, "复制配方", "Ctrl+Shift+C", "把生成这张图片的 facetta-cli 命令行复制到剪贴板", "复制配方", ""},
     {ID_PASTE_RECIPE, "粘贴配方", "Ctrl+Shift+V", "按剪贴板里的配方生成图片，作为新的变体", "粘贴配方", ""},
+    {ID_FIT_SCREEN, "适应屏幕", "", "将图片大小设为窗口所在屏幕的实际像素大小", "适应屏幕", ":/icons/fit_screen.svg"},
+    {ID_FIT_ALL_SCREENS, "适应所有屏幕", "", "将图片大小设为所有屏幕合起来的实际像素大小", "适应所有屏幕", ":/icons/fit_all_screens.svg"},
+    {ID_SET_WALLPAPER, "设为桌面背景", "", "以原尺寸保存图片并设为桌面背景", "设为桌面背景", ":/icons/wallpaper.svg"},
 }};
 
 // The entry of a command id, or nullptr.

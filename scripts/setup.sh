@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils
   fonts-wqy-microhei
+  libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas dbus-daemon xfconf libxfconf-0-3
+  dpkg-dev file help2man desktop-file-utils appstream
 )
 
 missing=()

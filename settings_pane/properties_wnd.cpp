@@ -247,3 +247,9 @@ void CPropertiesWnd::UpdateColorVisibility(int32_t nBackMode) {
     m_pPropGradColor1->Show(!bSolid);
     m_pPropGradColor2->Show(!bSolid);
 }
+
+void CPropertiesWnd::ApplyPictureSize(int32_t nWidth, int32_t nHeight) {
+    m_pPropWidth->SetIntValue(nWidth);
+    m_pPropHeight->SetIntValue(nHeight);
+    OnPropertyChanged(kPropListId, m_pPropWidth);
+}

@@ -35,6 +35,8 @@ public:
     void UpdateColorVisibility(int32_t nBackMode);
     // Rebuilds the whole record from the list, corrects it and applies it to the active view.
     int OnPropertyChanged(int nCtrlId, CGridProperty* pProperty);
+    // Shows a new picture size and applies it as a typed value would be.
+    void ApplyPictureSize(int32_t nWidth, int32_t nHeight);
 
     CMyMFCPropertyGridCtrl& PropList() { return m_wndPropList; }
 

@@ -30,6 +30,7 @@
 #include "facetta_view.h"
 #include "key_lock_state.h"
 #include "properties_wnd.h"
+#include "screen_size.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -151,6 +152,12 @@ void CMainFrame::CreateActions() {
     // Enabled by UpdateVariantCommands, not merely by a window being open.
     m_viewCommands.removeAll(ID_PREVIOUS_VARIANT);
     m_viewCommands.removeAll(ID_NEXT_VARIANT);
+    ConnectViewCommand(ID_SET_WALLPAPER, &CFacettaView::OnSetWallpaper);
+    for (int nId : {ID_FIT_SCREEN, ID_FIT_ALL_SCREENS}) {
+        connect(m_commands.value(nId), &QAction::triggered, this,
+                [this, nId] { OnFitScreen(nId == ID_FIT_ALL_SCREENS); });
+        m_viewCommands.append(nId);
+    }
 
     QAction* pStatusBar = m_commands.value(ID_VIEW_STATUS_BAR);
     pStatusBar->setCheckable(true);
@@ -195,7 +202,7 @@ void CMainFrame::CreateMenus() {
 
     // Menu 128: no preview window open.
     auto* pFile128 = new QMenu(QStringLiteral("文件(&F)"), this);
-    fill(pFile128, {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, 0,
+    fill(pFile128, {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0,
                     ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView128 = new QMenu(QStringLiteral("视图(&V)"), this);
     QMenu* pToolbars = pView128->addMenu(QStringLiteral("工具栏和停靠窗口(&T)"));
@@ -210,11 +217,12 @@ void CMainFrame::CreateMenus() {
     // Menu 130: a preview window is active.
     auto* pFile130 = new QMenu(QStringLiteral("文件(&F)"), this);
     fill(pFile130, {ID_FILE_NEW, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, 0,
-                    ID_GENERATE_PREVIEW, ID_COPY_PICTURE, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0,
+                    ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0,
                     ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView130 = new QMenu(QStringLiteral("视图(&V)"), this);
     fill(pView130, {ID_VIEW_STATUS_BAR, 0, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, 0});
     pView130->addMenu(pLooks);
+    fill(pView130, {0, ID_FIT_SCREEN, ID_FIT_ALL_SCREENS});
     auto* pWindow = new QMenu(QStringLiteral("窗口(&W)"), this);
     FillWindowMenu(pWindow);
     connect(pWindow, &QMenu::aboutToShow, this, [this, pWindow] { FillWindowMenu(pWindow); });
@@ -280,8 +288,8 @@ void CMainFrame::CreateToolBar() {
     connect(m_pZoomBox, &QComboBox::currentIndexChanged, this, &CMainFrame::OnZoomChange);
 
     for (int nId : std::initializer_list<int>{ID_FILE_NEW, ID_FILE_SAVE, ID_COPY_PICTURE, 0, ID_ZOOM_BOX, 0,
-                    ID_GENERATE_PREVIEW, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, ID_FILE_PRINT, 0, ID_APP_ABOUT,
-                    ID_VISIT_WEBSITE}) {
+                    ID_GENERATE_PREVIEW, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, ID_FILE_PRINT, 0, ID_FIT_SCREEN,
+                    ID_FIT_ALL_SCREENS, ID_SET_WALLPAPER, 0, ID_APP_ABOUT, ID_VISIT_WEBSITE}) {
         if (nId == 0)
             m_wndToolBar->addSeparator();
         else if (nId == ID_ZOOM_BOX)
@@ -545,6 +553,15 @@ void CMainFrame::OnCloseAllWindows() {
 void CMainFrame::OnWindowsDialog() {
     CWindowsDialog dlg(m_pMdiArea, this);
     dlg.exec();
+}
+
+void CMainFrame::OnFitScreen(bool bAllScreens) {
+    CFacettaView* pView = GetActivePreviewView();
+    if (!pView) return;
+    const QSize size = bAllScreens ? AllScreensPixelSize(QGuiApplication::screens())
+                                   : ScreenPixelSize(pView->screen());
+    if (size.isEmpty()) return;
+    m_wndProperties->ApplyPictureSize(size.width(), size.height());
 }
 
 void CMainFrame::OnVisitWebsite() {

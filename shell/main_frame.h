@@ -61,6 +61,8 @@ public slots:
     void OnCloseAllWindows();
     void OnVisitWebsite();
     void OnWindowsDialog();
+    // The active window's picture size from the screen it is on, or from all screens.
+    void OnFitScreen(bool bAllScreens);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

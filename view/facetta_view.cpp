@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -25,6 +27,8 @@
 #include "raster.h"
 #include "recipe.h"
 #include "renderer.h"
+#include "screen_size.h"
+#include "wallpaper.h"
 
 namespace {
 
@@ -267,6 +271,34 @@ void CFacettaView::OnGeneratePreview() {
 void CFacettaView::OnCopyPicture() {
     if (!m_pPicture) UpdatePicture(true);
     CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get());
+}
+
+void CFacettaView::OnSetWallpaper() {
+    if (!m_pPicture) UpdatePicture(true);
+    if (!m_pPicture) return;
+    // One picture over several screens is spanned; anything else fills each screen.
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    WallpaperRequest request;
+    request.bSpanned = screens.size() > 1 &&
+                       AllScreensPixelSize(screens) == QSize(m_pPicture->Width(), m_pPicture->Height());
+    for (const QScreen* s : screens) request.monitorNames << s->name();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const WallpaperResult r = SetWallpaper(*m_pPicture, request);
+    QGuiApplication::restoreOverrideCursor();
+
+    const QString strPath = QDir::toNativeSeparators(r.strPath);
+    if (r.strPath.isEmpty()) {
+        ShowMessage(QMessageBox::Critical, QStringLiteral("无法保存桌面背景图片：%1").arg(r.strWriteError));
+    } else if (!r.bApplied) {
+        const QString strDesktop =
+            r.desktop == DesktopKind::None ? QStringLiteral("未找到") : DesktopName(r.desktop);
+        ShowMessage(QMessageBox::Warning,
+                    QStringLiteral("无法设置桌面背景。\n\n找到的桌面：%1\n失败原因：%2\n解决办法：%3\n\n图片已保存：%4")
+                        .arg(strDesktop, r.strFailure, r.strAdvice, strPath));
+    } else {
+        ShowMessage(QMessageBox::Information,
+                    QStringLiteral("已设为 %1 的桌面背景。\n\n图片：%2").arg(DesktopName(r.desktop), strPath));
+    }
 }
 
 void CFacettaView::UpdateScrollSizes(bool bRepaint) {

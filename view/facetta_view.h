@@ -59,6 +59,9 @@ public:
     void OnGeneratePreview();
     // Copies the full-size picture, making one first when there is none yet.
     void OnCopyPicture();
+    // Writes the full-size picture to the wallpapers folder and sets it as the desktop
+    // background, then says which desktop took it or what failed.
+    void OnSetWallpaper();
     void OnSavePicture();
     void OnFilePrint();
     void OnFilePrintDirect();

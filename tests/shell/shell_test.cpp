@@ -283,11 +283,12 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
     EXPECT_EQ(MenuTitles(frame.menuBar()), menus130);
     EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
               QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "保存(&S)\tCtrl+S", "另存为(&A)...", "-",
-                           "生成预览", "复制图片", "-", "复制配方", "粘贴配方", "-",
+                           "生成预览", "复制图片", "设为桌面背景", "-", "复制配方", "粘贴配方", "-",
                            "打印(&P)...\tCtrl+P", "打印预览(&V)",
                            "打印设置(&R)...", "-", "退出(&X)"}));
     EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("视图(&V)"))),
-              QStringList({"状态栏(&S)", "-", "上一个变体", "下一个变体", "-"}) + looks);
+              QStringList({"状态栏(&S)", "-", "上一个变体", "下一个变体", "-"}) + looks +
+                  QStringList({"-", "适应屏幕", "适应所有屏幕"}));
     QMenu* pWindow = TopMenu(frame, QStringLiteral("窗口(&W)"));
     emit pWindow->aboutToShow();
     EXPECT_EQ(Items(pWindow), QStringList({"新建窗口(&N)", "关闭窗口(&C)", "关闭全部", "-",
@@ -306,7 +307,7 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
     EXPECT_EQ(frame.GetActivePreviewView(), nullptr);
     EXPECT_EQ(MenuTitles(frame.menuBar()), menus128);
     EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
-              QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "-", "生成预览", "复制图片", "-",
+              QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "-", "生成预览", "复制图片", "设为桌面背景", "-",
                            "复制配方", "粘贴配方", "-", "打印设置(&R)...", "-", "退出(&X)"}));
     QMenu* pView = TopMenu(frame, QStringLiteral("视图(&V)"));
     emit pView->actions().front()->menu()->aboutToShow();
