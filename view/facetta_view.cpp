@@ -125,7 +125,7 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
         } else if (GenerateMesh(m_settings, m_mesh) == MeshResult::OutOfMemory) {
             // The previous picture stays; the empty mesh makes the next picture try again.
             m_mesh.Clear();
-            ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+            ShowMessage(QMessageBox::Warning, tr("内存不足。"));
             return;
         }
     }
@@ -151,7 +151,8 @@ void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
                           s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
-    if (QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0) {
+    // Compared exactly: on a case-sensitive file system /p/Sky.png and /p/sky.png differ.
+    if (strNewPath != BackImagePathOf(m_settings)) {
         m_pBackImage.reset();
         if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) {
             if (std::optional<Picture> decoded = DecodePictureFile(strNewPath))
@@ -287,7 +288,7 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
             font.setPixelSize(std::max(1, qRound(font.pointSizeF() * logicalDpiY() / 72.0)));
         painter.setFont(font);
         painter.setPen(Qt::black);
-        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("正在生成"));
+        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, tr("正在生成"));
         return;
     }
     const Picture& picture = *m_pPicture;
@@ -347,15 +348,15 @@ void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
 QStringList CFacettaView::SaveNameFilters() {
     // Each label is shown as written; the patterns after it are what the dialog matches.
     static const char* const kFilters[][2] = {
-        {"图片文件(*.jpg;*.png;*.gif;*.bmp)", "*.jpg *.png *.gif *.bmp"},
-        {"PNG图片(*.png)", "*.png"},
-        {"JPG图片(*.jpg)", "*.jpg"},
-        {"GIF图片(*.gif)", "*.gif"},
-        {"BMP位图(*.bmp)", "*.bmp"},
+        {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"), "*.jpg *.png *.gif *.bmp"},
+        {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
+        {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
+        {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
+        {QT_TRANSLATE_NOOP("CFacettaView", "BMP位图(*.bmp)"), "*.bmp"},
     };
     QStringList filters;
     for (const auto& f : kFilters)
-        filters << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(f[0]), QString::fromUtf8(f[1]));
+        filters << QStringLiteral("%1 (%2)").arg(tr(f[0]), QString::fromUtf8(f[1]));
     return filters;
 }
 
@@ -401,7 +402,7 @@ void CFacettaView::OnSavePicture() {
         QGuiApplication::restoreOverrideCursor();
     }
     if (status != Status::Ok) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("保存图片错误，错误代码：%1/%2")
+        ShowMessage(QMessageBox::Critical, tr("保存图片错误，错误代码：%1/%2")
                                                .arg(static_cast<int>(status))
                                                .arg(nOsError));
     }
