@@ -184,10 +184,15 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
     }
     m_bInScrollUpdate = true;
     const QRect rcOldPicture = GetPictureRect();
+    // Everything below is in device pixels: on a 2x screen a picture pixel at 100 % is one
+    // device pixel, and a fitted picture is reduced straight to the device's pixels.
+    m_dDevicePixelRatio = viewport()->devicePixelRatioF();
     for (int nPass = 0; nPass < 4; ++nPass) {
         m_bScrollSizeStale = false;
-        const int cw = viewport()->width();
-        const int ch = viewport()->height();
+        const int nViewportWidth = viewport()->width();
+        const int nViewportHeight = viewport()->height();
+        const int cw = ClampToInt(nViewportWidth * m_dDevicePixelRatio);
+        const int ch = ClampToInt(nViewportHeight * m_dDevicePixelRatio);
         const int nWidth = m_settings.nWidth;
         const int nHeight = m_settings.nHeight;
 
@@ -219,7 +224,9 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
         pV->setSingleStep(std::max(1, m_nScrollHeight / 100));
         pH->setRange(0, m_nScrollWidth - cw);
         pV->setRange(0, m_nScrollHeight - ch);
-        if (!m_bScrollSizeStale && viewport()->width() == cw && viewport()->height() == ch) break;
+        if (!m_bScrollSizeStale && viewport()->width() == nViewportWidth &&
+            viewport()->height() == nViewportHeight)
+            break;
     }
     m_bInScrollUpdate = false;
     // A picture that changed its size or place is always shown anew, also when the caller
@@ -242,11 +249,20 @@ void CFacettaView::resizeEvent(QResizeEvent* event) {
 }
 
 void CFacettaView::paintEvent(QPaintEvent* event) {
+    // Moved to a screen of another density: lay out again in its pixels.
+    if (viewport()->devicePixelRatioF() != m_dDevicePixelRatio) UpdateScrollSizes(false);
     // The backing store double-buffers: the window only ever shows complete frames.
     QPainter painter(viewport());
+    // Drawn in device pixels: the painter's scale and the screen's cancel out, so pictures
+    // are copied pixel for pixel.
+    const qreal dpr = m_dDevicePixelRatio;
+    painter.scale(1.0 / dpr, 1.0 / dpr);
     const QPoint ptOrigin = GetScrollPosition();
     painter.translate(-ptOrigin);
-    OnDraw(painter, event->rect().translated(ptOrigin));
+    const QRectF rcDirty(event->rect());
+    const QRect rcClip =
+        QRectF(rcDirty.topLeft() * dpr, rcDirty.size() * dpr).toAlignedRect().translated(ptOrigin);
+    OnDraw(painter, rcClip);
 }
 
 QImage CFacettaView::ReducedPicture() {
@@ -283,9 +299,12 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
 
     if (!m_pPicture) {
         // Sized in pixels, so that a printed page shows it as the screen does.
+        // The scroll area is in device pixels: on a dense screen the text needs as many more.
         QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        if (font.pixelSize() <= 0)
-            font.setPixelSize(std::max(1, qRound(font.pointSizeF() * logicalDpiY() / 72.0)));
+        const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+        const qreal pixels = font.pixelSize() > 0 ? font.pixelSize()
+                                                  : font.pointSizeF() * logicalDpiY() / 72.0;
+        font.setPixelSize(std::max(1, qRound(pixels * dpr)));
         painter.setFont(font);
         painter.setPen(Qt::black);
         painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, tr("正在生成"));

@@ -72,7 +72,8 @@ public:
     // Prints to an already configured printer; false when the printer cannot be painted on.
     bool PrintTo(QPrinter& printer);
 
-    // Size of the scroll area, and where the picture lies in it.
+    // Size of the scroll area, and where the picture lies in it; like the display size and the
+    // scroll position, in device pixels (screen pixels times the device pixel ratio).
     QSize GetScrollAreaSize() const { return QSize(m_nScrollWidth, m_nScrollHeight); }
     QRect GetPictureRect() const;
     // Top-left of the scroll area's visible part.
@@ -114,6 +115,7 @@ private:
     int m_nScrollWidth = 0;
     int m_nScrollHeight = 0;
     uint64_t m_nPictureGeneration = 0;  // bumped by every new picture
+    qreal m_dDevicePixelRatio = 1.0;  // of the screen the last layout was made for
     bool m_bInScrollUpdate = false;
     bool m_bScrollSizeStale = false;
 
