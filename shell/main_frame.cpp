@@ -269,6 +269,10 @@ void CMainFrame::CreateToolBar() {
     m_pZoomBox->setStatusTip(CommandText(pZoom->pszPrompt));
     for (const ZoomItem& item : kZoomItems) m_pZoomBox->addItem(tr(item.pszText), item.nData);
     m_pZoomBox->setCurrentIndex(0);
+    // The wheel turns the zoom only once the box has been clicked or tabbed into, not while
+    // the pointer merely passes over it.
+    m_pZoomBox->setFocusPolicy(Qt::StrongFocus);
+    m_pZoomBox->installEventFilter(this);
     // Only a real change of the selection acts; picking the selected item again does not.
     connect(m_pZoomBox, &QComboBox::currentIndexChanged, this, &CMainFrame::OnZoomChange);
 
@@ -353,6 +357,10 @@ void CMainFrame::CreateTabs() {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pZoomBox && event->type() == QEvent::Wheel && !m_pZoomBox->hasFocus()) {
+        event->ignore();
+        return true;
+    }
     if (watched == m_pTabBar) {
         switch (event->type()) {
             case QEvent::Resize:

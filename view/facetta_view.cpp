@@ -1,6 +1,7 @@
 #include "facetta_view.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -10,6 +11,7 @@
 #include <QPrinter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <climits>
@@ -364,19 +366,46 @@ void CFacettaView::OnFilePrintDirect() { CPrintHelper(*this).Print(false); }
 
 void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
 
+namespace {
+// Each label is shown as written; the patterns after it are what the dialog matches.
+const char* const kSaveFilters[][2] = {
+    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"), "*.jpg *.png *.gif *.bmp"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "BMP位图(*.bmp)"), "*.bmp"},
+};
+}  // namespace
+
+QString CFacettaView::s_strLastSaveFolder;
+
 QStringList CFacettaView::SaveNameFilters() {
-    // Each label is shown as written; the patterns after it are what the dialog matches.
-    static const char* const kFilters[][2] = {
-        {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"), "*.jpg *.png *.gif *.bmp"},
-        {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
-        {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
-        {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
-        {QT_TRANSLATE_NOOP("CFacettaView", "BMP位图(*.bmp)"), "*.bmp"},
-    };
     QStringList filters;
-    for (const auto& f : kFilters)
+    for (const auto& f : kSaveFilters)
         filters << QStringLiteral("%1 (%2)").arg(tr(f[0]), QString::fromUtf8(f[1]));
     return filters;
+}
+
+QString CFacettaView::SuffixOfSaveFilter(const QString& strFilter, const QString& strDefault) {
+    // An entry of one format gives its extension; the entry of all formats keeps the default.
+    const QStringList filters = SaveNameFilters();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (strFilter != filters[i] && !filters[i].startsWith(strFilter)) continue;
+        const QString strPatterns = QString::fromUtf8(kSaveFilters[i][1]);
+        if (strPatterns.contains(u' ')) return strDefault;
+        return strPatterns.mid(2);  // "*.jpg" -> "jpg"
+    }
+    return strDefault;
+}
+
+QString CFacettaView::SaveStartFolder() {
+    // Where the last save of this run went, as the desktop's own dialogs remember it; before
+    // any, the user's pictures folder, never the folder the program was started from.
+    if (!s_strLastSaveFolder.isEmpty() && QFileInfo(s_strLastSaveFolder).isDir())
+        return s_strLastSaveFolder;
+    const QString strPictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!strPictures.isEmpty() && QFileInfo(strPictures).isDir()) return strPictures;
+    return QDir::homePath();
 }
 
 QString CFacettaView::DefaultSaveName() const {
@@ -389,10 +418,14 @@ void CFacettaView::OnSavePicture() {
     if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();
     QString strSuffix = ExtensionOfPath(m_strSavePath);
     if (strSuffix.isEmpty()) strSuffix = QStringLiteral("png");
+    // A bare name (the title, the time-stamped name) opens in the folder last saved to.
+    const QString strInitialPath = QFileInfo(m_strSavePath).isAbsolute()
+                                       ? m_strSavePath
+                                       : QDir(SaveStartFolder()).filePath(m_strSavePath);
 
     QString strChosen;
     if (s_fnSaveDialog) {
-        strChosen = s_fnSaveDialog(this, m_strSavePath, strSuffix, SaveNameFilters());
+        strChosen = s_fnSaveDialog(this, strInitialPath, strSuffix, SaveNameFilters());
     } else {
         QFileDialog dialog(this);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -401,7 +434,12 @@ void CFacettaView::OnSavePicture() {
         dialog.setNameFilters(SaveNameFilters());
         dialog.selectNameFilter(SaveNameFilters().constFirst());
         dialog.setDefaultSuffix(strSuffix);
-        dialog.selectFile(m_strSavePath);
+        // A name typed without an extension gets the one of the entry the user picked.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                [&dialog, strSuffix](const QString& strFilter) {
+                    dialog.setDefaultSuffix(SuffixOfSaveFilter(strFilter, strSuffix));
+                });
+        dialog.selectFile(strInitialPath);
         if (ExecDialog(dialog) == QDialog::Accepted) strChosen = dialog.selectedFiles().value(0);
     }
     if (strChosen.isEmpty()) return;
@@ -409,6 +447,7 @@ void CFacettaView::OnSavePicture() {
     const PictureFilePath target = ResolvePictureFilePath(strChosen);
     // Remembered before writing, so that a failed save offers the same path again.
     m_strSavePath = target.path;
+    s_strLastSaveFolder = QFileInfo(target.path).absolutePath();
 
     Status status = Status::UnknownImageFormat;
     int nOsError = 0;

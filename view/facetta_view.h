@@ -95,6 +95,12 @@ public:
 
     // The save dialog's filters, in the order shown, the first selected.
     static QStringList SaveNameFilters();
+    // The extension a name typed without one gets under a filter of the save dialog.
+    static QString SuffixOfSaveFilter(const QString& strFilter, const QString& strDefault);
+    // The folder a save dialog opens in when the window has saved nothing yet.
+    static QString SaveStartFolder();
+    // The folder of the last save in this run (empty before the first).
+    static QString s_strLastSaveFolder;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

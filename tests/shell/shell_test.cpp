@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <memory>
 #include <ostream>
@@ -395,6 +396,38 @@ TEST(ShellMainFrame, ZoomBoxActsOnTheActiveViewOnlyAndOnlyOnAChange) {
     // Switching windows leaves the box alone.
     ClickTab(frame, 1);
     EXPECT_EQ(pBox->currentIndex(), 0);
+}
+
+TEST(ShellMainFrame, WheelTurnsTheZoomOnlyWhenTheBoxHasFocus) {
+    ClearStore();
+    Program p;
+    CMainFrame& frame = *p.frame;
+    CFacettaView* view = frame.GetActivePreviewView();
+    ASSERT_NE(view, nullptr);
+    QComboBox* pBox = frame.GetZoomBox();
+    ASSERT_EQ(pBox->currentIndex(), 0);
+    auto wheel = [&] {
+        // One notch down, with the pointer over the box.
+        const QPointF at(pBox->width() / 2.0, pBox->height() / 2.0);
+        QWheelEvent e(at, pBox->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(pBox, &e);
+        Settle();
+    };
+    view->setFocus();
+    Settle();
+    ASSERT_FALSE(pBox->hasFocus());
+    wheel();
+    EXPECT_EQ(pBox->currentIndex(), 0);
+    EXPECT_EQ(view->m_fZoom, -1.0f);
+
+    QApplication::setActiveWindow(&frame);
+    pBox->setFocus(Qt::TabFocusReason);  // tabbed into
+    Settle();
+    ASSERT_TRUE(pBox->hasFocus());
+    wheel();
+    EXPECT_EQ(pBox->currentIndex(), 1);
+    EXPECT_EQ(view->m_fZoom, 0.5f);
 }
 
 TEST(ShellMainFrame, CloseAllClosesEveryWindowWithoutAsking) {
