@@ -30,6 +30,7 @@
 #include "facetta_view.h"
 #include "key_lock_state.h"
 #include "properties_wnd.h"
+#include "tab_colors.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -335,6 +336,8 @@ void CMainFrame::CreateTabs() {
         m_pTabBar->setExpanding(false);
         m_pTabBar->setElideMode(Qt::ElideNone);
         m_pTabBar->installEventFilter(this);
+        // Each new window's tab gets the next colour.
+        m_pTabColors = new CTabColors(m_pTabBar);
     }
 
     // The document list at the right end of the tab row.
@@ -453,6 +456,7 @@ CChildFrame* CMainFrame::OpenDocument(const QString& strTitle) {
     pDoc->SetTitle(strTitle);
     auto* pFrame = new CChildFrame(pDoc);
     m_pMdiArea->addSubWindow(pFrame);
+    if (m_pTabColors) m_pTabColors->AssignNext(m_pTabBar->count() - 1);
     connect(pFrame, &QObject::destroyed, this, &CMainFrame::OnActiveViewChanged,
             Qt::QueuedConnection);
     connect(pDoc, &CFacettaDoc::TitleChanged, this, &CMainFrame::OnActiveViewChanged);

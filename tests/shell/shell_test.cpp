@@ -38,6 +38,7 @@
 #include "facetta_view.h"
 #include "main_frame.h"
 #include "print_helper.h"
+#include "tab_colors.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -428,6 +429,37 @@ TEST(ShellMainFrame, WheelTurnsTheZoomOnlyWhenTheBoxHasFocus) {
     wheel();
     EXPECT_EQ(pBox->currentIndex(), 1);
     EXPECT_EQ(view->m_fZoom, 0.5f);
+}
+
+TEST(ShellMainFrame, TabsGetTheirOwnColoursThatStayWithThem) {
+    ClearStore();
+    Program p;
+    CMainFrame& frame = *p.frame;
+    frame.OnFileNew();
+    frame.OnFileNew();
+    Settle();
+    auto* pBar = frame.GetMdiArea()->findChild<QTabBar*>();
+    ASSERT_NE(pBar, nullptr);
+    auto* pColors = pBar->findChild<CTabColors*>();
+    ASSERT_NE(pColors, nullptr);
+    ASSERT_EQ(pBar->count(), 3);
+    QMap<QString, QColor> byTitle;
+    for (int i = 0; i < pBar->count(); ++i) {
+        const QColor c = pColors->ColorOf(i);
+        ASSERT_TRUE(c.isValid());
+        EXPECT_FALSE(byTitle.values().contains(c)) << "tab " << i << " repeats a colour";
+        byTitle.insert(pBar->tabText(i), c);
+    }
+    // Moved by the user, each tab keeps its colour.
+    pBar->moveTab(0, 2);
+    Settle();
+    for (int i = 0; i < pBar->count(); ++i) EXPECT_EQ(pColors->ColorOf(i), byTitle.value(pBar->tabText(i)));
+
+    // And it shows: the band of the active tab is painted in its colour.
+    const int nCurrent = pBar->currentIndex();
+    const QImage shot = pBar->grab().toImage();
+    const QPoint at = pColors->BandRect(nCurrent).center();
+    EXPECT_EQ(QColor(shot.pixel(at)), pColors->ColorOf(nCurrent));
 }
 
 TEST(ShellMainFrame, CloseAllClosesEveryWindowWithoutAsking) {
