@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTest>
+#include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -460,6 +462,35 @@ TEST(ShellMainFrame, TabsGetTheirOwnColoursThatStayWithThem) {
     const QImage shot = pBar->grab().toImage();
     const QPoint at = pColors->BandRect(nCurrent).center();
     EXPECT_EQ(QColor(shot.pixel(at)), pColors->ColorOf(nCurrent));
+}
+
+TEST(ShellLooks, EachLookHasItsOwnBarsAndCaptionAndAHoveredTabNeverOutshinesTheActiveOne) {
+    // The first colour a rule of the look's style sheet gives.
+    auto ruleColor = [](const QString& strRule) {
+        const QString sheet = qApp->styleSheet();
+        const qsizetype at = sheet.indexOf(strRule + QLatin1String(" {"));
+        EXPECT_GE(at, 0) << strRule.toStdString();
+        const QRegularExpression hex(QStringLiteral("#[0-9a-fA-F]{6}"));
+        return QColor(hex.match(sheet, at).captured());
+    };
+    QSet<QString> seen;
+    for (uint32_t nId = ID_LOOK_WIN2000; nId <= ID_LOOK_OFFICE_2007_AQUA; ++nId) {
+        SCOPED_TRACE(nId);
+        ApplyVisualLook(nId);
+        const QString strLook = ruleColor(QStringLiteral("QToolBar")).name() +
+                                ruleColor(QStringLiteral("QDockWidget::title")).name() +
+                                QColor(qApp->palette().color(QPalette::Window)).name();
+        EXPECT_FALSE(seen.contains(strLook)) << "looks like another look: " << strLook.toStdString();
+        seen.insert(strLook);
+        const QColor tab = ruleColor(QStringLiteral("QMdiArea QTabBar::tab"));
+        const QColor hovered = ruleColor(QStringLiteral("QMdiArea QTabBar::tab:hover:!selected"));
+        const QColor active = ruleColor(QStringLiteral("QMdiArea QTabBar::tab:selected"));
+        // The hovered tab lies between a plain tab and the active one, nearer the plain one.
+        const int nToActive = std::abs(active.lightness() - hovered.lightness());
+        const int nToPlain = std::abs(tab.lightness() - hovered.lightness());
+        EXPECT_LE(nToPlain, nToActive);
+    }
+    ApplyVisualLook(ID_LOOK_OFFICE_2007_BLACK);
 }
 
 TEST(ShellMainFrame, CloseAllClosesEveryWindowWithoutAsking) {
