@@ -189,11 +189,9 @@ QStringList ConvertFileFilter(const QString& filter) {
         if (text.isEmpty()) break;
         QString patterns = parts[i + 1];
         patterns.replace(u';', u' ');
-        // A text that already ends in its patterns is shown as it is.
-        if (text.endsWith(u'(' + patterns + u')'))
-            result.append(text);
-        else
-            result.append(text + " (" + patterns + ')');
+        // The patterns always follow in their own parentheses: the dialog hides that last
+        // group and shows the text exactly as given, "图片文件" or "JPG图片(*.jpg)".
+        result.append(text + " (" + patterns + ')');
     }
     return result;
 }

@@ -130,7 +130,8 @@ public:
                       const QString& filter, const QString& description);
 
     QString GetDefaultExt() const { return m_strDefaultExt; }
-    // The filter as name filters for the file dialog.
+    // The filter as name filters for the file dialog, which shows them with their details
+    // hidden (QFileDialog::HideNameFilterDetails): each label reads as the filter gives it.
     QStringList GetNameFilters() const;
 
     CPropertyEditor* CreateEditor(QWidget* parent) override;

@@ -13,13 +13,18 @@ namespace {
 
 QString Utf8(const char* text) { return QString::fromUtf8(text); }
 
-const char* const kBackModes[] = {"纯色",       "左右渐变",     "左中右渐变",  "上下渐变",
-                                  "上中下渐变", "从左上到右下", "从左下到右上"};
+// List texts are translated where they are added; the data values stay the same.
+const char* const kBackModes[] = {
+    QT_TRANSLATE_NOOP("CPropertiesWnd", "纯色"),       QT_TRANSLATE_NOOP("CPropertiesWnd", "左右渐变"),
+    QT_TRANSLATE_NOOP("CPropertiesWnd", "左中右渐变"), QT_TRANSLATE_NOOP("CPropertiesWnd", "上下渐变"),
+    QT_TRANSLATE_NOOP("CPropertiesWnd", "上中下渐变"), QT_TRANSLATE_NOOP("CPropertiesWnd", "从左上到右下"),
+    QT_TRANSLATE_NOOP("CPropertiesWnd", "从左下到右上")};
 constexpr int32_t kPolySizes[] = {50, 60, 80, 100, 120, 140, 160, 180, 200};
 
-constexpr const char* kImageFilter =
+constexpr const char* kImageFilter = QT_TRANSLATE_NOOP(
+    "CPropertiesWnd",
     "图片文件|*.jpg;*.bmp;*.gif;*.png|JPG图片(*.jpg)|*.jpg|BMP图片(*.bmp)|*.bmp|"
-    "PNG图片(*.png)|*.png|GIF图片(*.gif)|*.gif|";
+    "PNG图片(*.png)|*.png|GIF图片(*.gif)|*.gif|");
 
 }  // namespace
 
@@ -86,65 +91,65 @@ void CPropertiesWnd::InitPropList() {
     m_wndPropList.SetGroupNameFullWidth(true);
     m_wndPropList.AdjustLayout();
 
-    auto* size = new CPropertyGroup(Utf8("图片大小"));
-    m_pPropWidth = new CMyIntProperty(Utf8("宽度"), 1920, Utf8("指定图片的宽度(像素)"));
+    auto* size = new CPropertyGroup(tr("图片大小"));
+    m_pPropWidth = new CMyIntProperty(tr("宽度"), 1920, tr("指定图片的宽度(像素)"));
     for (const char* s : {"1920", "1280", "1024", "800"}) m_pPropWidth->AddOption(Utf8(s));
     size->AddSubItem(m_pPropWidth);
-    m_pPropHeight = new CMyIntProperty(Utf8("高度"), 1080, Utf8("指定图片的高度(像素)"));
+    m_pPropHeight = new CMyIntProperty(tr("高度"), 1080, tr("指定图片的高度(像素)"));
     for (const char* s : {"1080", "960", "800", "768", "600"}) m_pPropHeight->AddOption(Utf8(s));
     size->AddSubItem(m_pPropHeight);
-    m_pPropResolution = new CMyIntProperty(Utf8("分辨率"), 96, Utf8("指定图片的分辨率(DPI)"));
+    m_pPropResolution = new CMyIntProperty(tr("分辨率"), 96, tr("指定图片的分辨率(DPI)"));
     for (const char* s : {"72", "96", "120", "150", "300"}) m_pPropResolution->AddOption(Utf8(s));
     m_pPropResolution->AllowEdit(true);
     size->AddSubItem(m_pPropResolution);
-    m_pPropQuality = new CMyIntProperty(Utf8("质量"), 100, Utf8("JPG图片优化质量"));
+    m_pPropQuality = new CMyIntProperty(tr("质量"), 100, tr("JPG图片优化质量"));
     m_pPropQuality->EnableSpinControl(true, 1, 100);
     size->AddSubItem(m_pPropQuality);
     m_wndPropList.AddProperty(size);
 
-    auto* look = new CPropertyGroup(Utf8("图片设置"));
-    m_pPropBackMode = new CMyComboProperty(Utf8("背景模式"), Utf8("纯色"), Utf8("指定背景填充模式"));
+    auto* look = new CPropertyGroup(tr("图片设置"));
+    m_pPropBackMode = new CMyComboProperty(tr("背景模式"), tr("纯色"), tr("指定背景填充模式"));
     m_pPropBackMode->AllowEdit(false);
-    for (int i = 0; i < 7; ++i) m_pPropBackMode->AddDataOption(Utf8(kBackModes[i]), i);
+    for (int i = 0; i < 7; ++i) m_pPropBackMode->AddDataOption(tr(kBackModes[i]), i);
     look->AddSubItem(m_pPropBackMode);
 
     const COLORREF sky = RGBColor(70, 200, 255);
-    m_pPropBackColor = new CMyColorProperty(Utf8("背景色"), sky, Utf8("指定图片的背景颜色"));
-    m_pPropBackColor->EnableOtherButton(Utf8("其他..."));
+    m_pPropBackColor = new CMyColorProperty(tr("背景色"), sky, tr("指定图片的背景颜色"));
+    m_pPropBackColor->EnableOtherButton(tr("其他..."));
     look->AddSubItem(m_pPropBackColor);
-    m_pPropGradColor1 = new CMyColorProperty(Utf8("渐变色1"), sky, Utf8("指定渐变开始颜色"));
-    m_pPropGradColor1->EnableOtherButton(Utf8("其他..."));
+    m_pPropGradColor1 = new CMyColorProperty(tr("渐变色1"), sky, tr("指定渐变开始颜色"));
+    m_pPropGradColor1->EnableOtherButton(tr("其他..."));
     look->AddSubItem(m_pPropGradColor1);
-    m_pPropGradColor2 = new CMyColorProperty(Utf8("渐变色2"), sky, Utf8("指定渐变结束颜色"));
-    m_pPropGradColor2->EnableOtherButton(Utf8("其他..."));
+    m_pPropGradColor2 = new CMyColorProperty(tr("渐变色2"), sky, tr("指定渐变结束颜色"));
+    m_pPropGradColor2->EnableOtherButton(tr("其他..."));
     look->AddSubItem(m_pPropGradColor2);
 
-    m_pPropBackImage = new CGridFileProperty(Utf8("背景图"), QString(), QStringLiteral("png"),
-                                             Utf8(kImageFilter), Utf8("背景图文件路径"));
+    m_pPropBackImage = new CGridFileProperty(tr("背景图"), QString(), QStringLiteral("png"),
+                                             tr(kImageFilter), tr("背景图文件路径"));
     look->AddSubItem(m_pPropBackImage);
 
-    m_pPropPolySize = new CMyComboProperty(Utf8("多边形大小"), Utf8("自动"), Utf8("指定多边形大小"));
+    m_pPropPolySize = new CMyComboProperty(tr("多边形大小"), tr("自动"), tr("指定多边形大小"));
     m_pPropPolySize->AllowEdit(false);
-    m_pPropPolySize->AddDataOption(Utf8("自动"), 0);
+    m_pPropPolySize->AddDataOption(tr("自动"), 0);
     for (int32_t n : kPolySizes) m_pPropPolySize->AddDataOption(QString::number(n), n);
     look->AddSubItem(m_pPropPolySize);
 
-    m_pPropPolyColor = new CMyColorProperty(Utf8("多边形颜色"), RGBColor(0, 0, 0), Utf8("指定多边形颜色"));
+    m_pPropPolyColor = new CMyColorProperty(tr("多边形颜色"), RGBColor(0, 0, 0), tr("指定多边形颜色"));
     m_pPropPolyColor->SetPaletteEntry(0, RGBColor(0, 0, 0));
     look->AddSubItem(m_pPropPolyColor);
 
-    m_pPropStartOpacity = new CMyIntProperty(Utf8("透明度1"), 100, Utf8("多边形起始透明度"));
+    m_pPropStartOpacity = new CMyIntProperty(tr("透明度1", "start"), 100, tr("多边形起始透明度"));
     m_pPropStartOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropStartOpacity);
-    m_pPropEndOpacity = new CMyIntProperty(Utf8("透明度1"), 100, Utf8("多边形结束透明度"));
+    m_pPropEndOpacity = new CMyIntProperty(tr("透明度1", "end"), 100, tr("多边形结束透明度"));
     m_pPropEndOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropEndOpacity);
 
-    m_pPropLineColor = new CMyColorProperty(Utf8("线条颜色"), RGBColor(255, 255, 255),
-                                            Utf8("多边形边缘线条颜色"));
+    m_pPropLineColor = new CMyColorProperty(tr("线条颜色"), RGBColor(255, 255, 255),
+                                            tr("多边形边缘线条颜色"));
     m_pPropLineColor->SetPaletteEntry(0, RGBColor(255, 255, 255));
     look->AddSubItem(m_pPropLineColor);
-    m_pPropLineOpacity = new CMyIntProperty(Utf8("透明度"), 100, Utf8("多边形边缘线条透明度"));
+    m_pPropLineOpacity = new CMyIntProperty(tr("透明度"), 100, tr("多边形边缘线条透明度"));
     m_pPropLineOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropLineOpacity);
     m_wndPropList.AddProperty(look);

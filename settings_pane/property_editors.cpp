@@ -384,6 +384,7 @@ void CFileEditor::Browse() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(m_pFileProperty->GetDefaultExt());
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(m_pFileProperty->GetNameFilters());
     if (!shown.isEmpty()) {
         const QFileInfo info(shown);

@@ -364,9 +364,16 @@ void CPropertyGrid::AttachProperty(CPropertyGroup* group, CGridProperty* propert
     item->setData(0, kPropertyRole, QVariant::fromValue(static_cast<void*>(property)));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
     item->setToolTip(0, property->GetDescription());
+    SetValueToolTip(item, property);
     property->m_pGrid = this;
     property->m_pItem = item;
     item->setHidden(!property->IsVisible());
+}
+
+void CPropertyGrid::SetValueToolTip(QTreeWidgetItem* item, const CGridProperty* property) {
+    // A path is often wider than its cell: the whole of it shows on hovering.
+    if (dynamic_cast<const CGridFileProperty*>(property))
+        item->setToolTip(1, property->FormatProperty());
 }
 
 CGridProperty* CPropertyGrid::PropertyAt(const QModelIndex& index) const {
@@ -388,6 +395,7 @@ void CPropertyGrid::OnPropertyCommitted(CGridProperty* property) {
 void CPropertyGrid::RefreshItem(CGridProperty* property) {
     if (!property->m_pItem || !m_pTree) return;
     property->m_pItem->setText(1, property->FormatProperty());
+    SetValueToolTip(property->m_pItem, property);
     m_pTree->viewport()->update();
 }
 

@@ -145,6 +145,7 @@ private:
     void AttachProperty(CPropertyGroup* group, CGridProperty* property);
     void OnPropertyCommitted(CGridProperty* property);
     void RefreshItem(CGridProperty* property);
+    void SetValueToolTip(QTreeWidgetItem* item, const CGridProperty* property);
     void UpdateDescription();
     bool IsEditing(const CGridProperty* property) const;
     void EndEdit();

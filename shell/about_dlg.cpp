@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "facetta_app.h"
 
@@ -21,10 +22,13 @@ constexpr QRect kLink2Units(9, 76, 188, 8);
 constexpr QRect kNoticeUnits(9, 88, 188, 8);
 constexpr QRect kOkUnits(83, 108, 50, 14);
 
-QString LinkLine(const QString& strBefore, const char* pszUrl, const QString& strText,
-                 const QString& strAfter = QString()) {
+// One line of plain text whose "%1" is the link.
+QString LinkLine(const QString& strLine, const char* pszUrl, const QString& strText) {
+    const qsizetype nAt = strLine.indexOf(QLatin1String("%1"));
+    const QString strBefore = nAt < 0 ? strLine : strLine.left(nAt);
+    const QString strAfter = nAt < 0 ? QString() : strLine.mid(nAt + 2);
     return QStringLiteral("%1<a href=\"%2\">%3</a>%4")
-        .arg(strBefore.toHtmlEscaped(), QString::fromLatin1(pszUrl).toHtmlEscaped(),
+        .arg(strBefore.toHtmlEscaped(), QString::fromUtf8(pszUrl).toHtmlEscaped(),
              strText.toHtmlEscaped(), strAfter.toHtmlEscaped());
 }
 
@@ -41,7 +45,7 @@ QLabel* MakeLinkLabel(const QString& strHtml, QWidget* parent) {
 
 CAboutDlg::CAboutDlg(uint32_t nVersion, QWidget* parent)
     : QDialog(parent), m_nVersion(nVersion), m_wndBanner(this) {
-    setWindowTitle(QStringLiteral("关于 Facetta"));
+    setWindowTitle(tr("关于 Facetta"));
     setModal(true);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -50,16 +54,13 @@ CAboutDlg::CAboutDlg(uint32_t nVersion, QWidget* parent)
     m_pVersion = new QLabel(QStringLiteral("Facetta V1.0"), this);
     m_pVersion->setObjectName(QStringLiteral("IDC_ABOUT_VERSION"));
     m_pVersion->setTextFormat(Qt::PlainText);
-    m_pOk = new QPushButton(QStringLiteral("确定"), this);
+    m_pOk = new QPushButton(tr("确定"), this);
     m_pOk->setObjectName(QStringLiteral("IDOK"));
     m_pOk->setDefault(true);
     m_pOk->setAutoDefault(true);
-    m_pLink1 = MakeLinkLabel(LinkLine(QStringLiteral("作者网站："), kLink1Url,
-                                      QStringLiteral("quillmark.example/facetta")),
-                             this);
+    m_pLink1 = MakeLinkLabel(LinkLine(tr("作者网站：%1"), kLink1Url, WebsiteLinkText()), this);
     m_pLink1->setObjectName(QStringLiteral("IDC_ABOUT_LINK1"));
-    m_pLink2 = MakeLinkLabel(LinkLine(QStringLiteral("本程序使用 "), kLink2Url,
-                                      QStringLiteral("Qt"), QStringLiteral(" 开发")),
+    m_pLink2 = MakeLinkLabel(LinkLine(tr("本程序使用 %1 开发"), kLink2Url, QStringLiteral("Qt")),
                              this);
     m_pLink2->setObjectName(QStringLiteral("IDC_ABOUT_LINK2"));
     m_pNotice = new QLabel(this);
@@ -98,6 +99,14 @@ QRect CAboutDlg::MapDialogRect(const QRect& rcUnits) const {
     const int left = x(rcUnits.x()), top = y(rcUnits.y());
     return QRect(left, top, x(rcUnits.x() + rcUnits.width()) - left,
                  y(rcUnits.y() + rcUnits.height()) - top);
+}
+
+QString CAboutDlg::WebsiteLinkText() {
+    // The address as people write it: no scheme, no closing slash.
+    QString strText = QString::fromUtf8(kLink1Url);
+    strText.remove(QRegularExpression(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://")));
+    while (strText.endsWith(QLatin1Char('/'))) strText.chop(1);
+    return strText;
 }
 
 QString CAboutDlg::NoticeText(int nYear) {

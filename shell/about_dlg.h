@@ -44,6 +44,8 @@ public:
 
     // The notice line for a local year; a clock set before 2017 still shows 2017.
     static QString NoticeText(int nYear);
+    // The maker's address as the first link line shows it.
+    static QString WebsiteLinkText();
 
     static const char* const kLink1Url;
     static const char* const kLink2Url;

@@ -11,8 +11,12 @@
 
 class CMainFrame;
 
-// The maker's web site, opened from the Help menu.
-inline constexpr const char kMakerWebsite[] = "https://quillmark.example/facetta/";
+// The maker's web site, opened from the Help menu and the About box; a build setting
+// (FACETTA_MAKER_WEBSITE) so a packager can give the real one.
+#ifndef FACETTA_MAKER_WEBSITE
+#error "FACETTA_MAKER_WEBSITE is set by the build"
+#endif
+inline constexpr const char kMakerWebsite[] = FACETTA_MAKER_WEBSITE;
 
 class CFacettaApp {
 public:

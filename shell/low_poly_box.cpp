@@ -33,14 +33,17 @@ void CLowPolyBox::hideEvent(QHideEvent* event) {
 
 void CLowPolyBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const Picture* frame = m_banner.PrepareFrame(width(), height());
+    // Drawn at the screen's own resolution: on a 2x screen the frame has twice the pixels.
+    const qreal dpr = devicePixelRatioF();
+    const Picture* frame = m_banner.PrepareFrame(qRound(width() * dpr), qRound(height() * dpr));
     if (!frame) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
     // A view of the frame's pixels, no copy; the frame is opaque, so RGB32 draws fastest.
-    const QImage image(reinterpret_cast<const uchar*>(frame->Pixels()), frame->Width(),
-                       frame->Height(), qsizetype(frame->Width()) * 4, QImage::Format_RGB32);
+    QImage image(reinterpret_cast<const uchar*>(frame->Pixels()), frame->Width(), frame->Height(),
+                 qsizetype(frame->Width()) * 4, QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
     painter.drawImage(0, 0, image);
 }
 

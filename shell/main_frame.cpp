@@ -31,6 +31,7 @@
 #include "key_lock_state.h"
 #include "properties_wnd.h"
 #include "screen_size.h"
+#include "tab_colors.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -49,7 +50,7 @@ struct ZoomItem {
     int nData;
 };
 constexpr ZoomItem kZoomItems[] = {
-    {"适应窗口", -1}, {"50%", 50}, {"100%", 100}, {"200%", 200}, {"400%", 400}};
+    {QT_TRANSLATE_NOOP("CMainFrame", "适应窗口"), -1}, {"50%", 50}, {"100%", 100}, {"200%", 200}, {"400%", 400}};
 
 QString Utf8(const char* psz) { return QString::fromUtf8(psz); }
 
@@ -79,7 +80,7 @@ CMainFrame::CMainFrame(CFacettaApp& app, QWidget* parent) : QMainWindow(parent),
     CreateToolBar();
     CreateMenus();
     CreateStatusBar();
-    m_wndProperties = new CPropertiesWnd(QStringLiteral("属性"), this);
+    m_wndProperties = new CPropertiesWnd(tr("属性"), this);
     m_wndProperties->SetActiveViewProvider([this] { return GetActivePreviewView(); });
     addDockWidget(Qt::RightDockWidgetArea, m_wndProperties);
     // Docking panes belong above this line: the saved layout can only place what exists.
@@ -105,11 +106,11 @@ CMainFrame::~CMainFrame() {
 void CMainFrame::CreateActions() {
     for (const CommandInfo& c : kCommands) {
         if (c.nId == ID_VIEW_TOOLBAR || c.nId == ID_ZOOM_BOX) continue;  // the toolbar's own, the box
-        auto* a = new QAction(Utf8(c.pszMenuText), this);
+        auto* a = new QAction(CommandText(c.pszMenuText), this);
         a->setData(c.nId);
         if (*c.pszKey) a->setShortcut(QKeySequence(Utf8(c.pszKey), QKeySequence::PortableText));
-        a->setStatusTip(Utf8(c.pszPrompt));
-        if (*c.pszTooltip) a->setToolTip(Utf8(c.pszTooltip));
+        a->setStatusTip(CommandText(c.pszPrompt));
+        if (*c.pszTooltip) a->setToolTip(CommandText(c.pszTooltip));
         if (*c.pszIcon) a->setIcon(QIcon(Utf8(c.pszIcon)));
         a->setEnabled(false);  // until something handles it
         m_commands.insert(c.nId, a);
@@ -193,37 +194,37 @@ void CMainFrame::CreateMenus() {
         }
     };
 
-    auto* pLooks = new QMenu(QStringLiteral("应用程序外观(&A)"), this);
+    auto* pLooks = new QMenu(tr("应用程序外观(&A)"), this);
     fill(pLooks, {ID_LOOK_WIN2000, ID_LOOK_OFFICE_XP, ID_LOOK_WINXP, ID_LOOK_OFFICE_2003,
                   ID_LOOK_VS2005});
-    QMenu* p2007 = pLooks->addMenu(QStringLiteral("Office 2007(&7)"));
+    QMenu* p2007 = pLooks->addMenu(tr("Office 2007(&7)"));
     fill(p2007, {ID_LOOK_OFFICE_2007_BLUE, ID_LOOK_OFFICE_2007_BLACK, ID_LOOK_OFFICE_2007_SILVER,
                  ID_LOOK_OFFICE_2007_AQUA});
 
     // Menu 128: no preview window open.
-    auto* pFile128 = new QMenu(QStringLiteral("文件(&F)"), this);
+    auto* pFile128 = new QMenu(tr("文件(&F)"), this);
     fill(pFile128, {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0,
                     ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
-    auto* pView128 = new QMenu(QStringLiteral("视图(&V)"), this);
-    QMenu* pToolbars = pView128->addMenu(QStringLiteral("工具栏和停靠窗口(&T)"));
+    auto* pView128 = new QMenu(tr("视图(&V)"), this);
+    QMenu* pToolbars = pView128->addMenu(tr("工具栏和停靠窗口(&T)"));
     FillToolbarsMenu(pToolbars);
     connect(pToolbars, &QMenu::aboutToShow, this, [this, pToolbars] { FillToolbarsMenu(pToolbars); });
     fill(pView128, {ID_VIEW_STATUS_BAR});
     pView128->addMenu(pLooks);
-    auto* pHelp = new QMenu(QStringLiteral("帮助(&H)"), this);
+    auto* pHelp = new QMenu(tr("帮助(&H)"), this);
     fill(pHelp, {ID_VISIT_WEBSITE, ID_APP_ABOUT});
     m_menus128 = {pFile128, pView128, pHelp};
 
     // Menu 130: a preview window is active.
-    auto* pFile130 = new QMenu(QStringLiteral("文件(&F)"), this);
+    auto* pFile130 = new QMenu(tr("文件(&F)"), this);
     fill(pFile130, {ID_FILE_NEW, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, 0,
                     ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0,
                     ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
-    auto* pView130 = new QMenu(QStringLiteral("视图(&V)"), this);
+    auto* pView130 = new QMenu(tr("视图(&V)"), this);
     fill(pView130, {ID_VIEW_STATUS_BAR, 0, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, 0});
     pView130->addMenu(pLooks);
     fill(pView130, {0, ID_FIT_SCREEN, ID_FIT_ALL_SCREENS});
-    auto* pWindow = new QMenu(QStringLiteral("窗口(&W)"), this);
+    auto* pWindow = new QMenu(tr("窗口(&W)"), this);
     FillWindowMenu(pWindow);
     connect(pWindow, &QMenu::aboutToShow, this, [this, pWindow] { FillWindowMenu(pWindow); });
     m_menus130 = {pFile130, pView130, pWindow, pHelp};
@@ -269,7 +270,7 @@ void CMainFrame::FillDocumentList(QMenu* pMenu) {
 }
 
 void CMainFrame::CreateToolBar() {
-    m_wndToolBar = addToolBar(Utf8(kToolbarName));
+    m_wndToolBar = addToolBar(CommandText(kToolbarName));
     m_wndToolBar->setObjectName(QStringLiteral("StandardToolBar"));
     m_wndToolBar->setIconSize(QSize(16, 16));
     m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -280,10 +281,14 @@ void CMainFrame::CreateToolBar() {
     m_pZoomBox->setEditable(false);
     m_pZoomBox->setFixedWidth(100);
     m_pZoomBox->setMaxVisibleItems(static_cast<int>(std::size(kZoomItems)));
-    m_pZoomBox->setToolTip(Utf8(pZoom->pszTooltip));
-    m_pZoomBox->setStatusTip(Utf8(pZoom->pszPrompt));
-    for (const ZoomItem& item : kZoomItems) m_pZoomBox->addItem(Utf8(item.pszText), item.nData);
+    m_pZoomBox->setToolTip(CommandText(pZoom->pszTooltip));
+    m_pZoomBox->setStatusTip(CommandText(pZoom->pszPrompt));
+    for (const ZoomItem& item : kZoomItems) m_pZoomBox->addItem(tr(item.pszText), item.nData);
     m_pZoomBox->setCurrentIndex(0);
+    // The wheel turns the zoom only once the box has been clicked or tabbed into, not while
+    // the pointer merely passes over it.
+    m_pZoomBox->setFocusPolicy(Qt::StrongFocus);
+    m_pZoomBox->installEventFilter(this);
     // Only a real change of the selection acts; picking the selected item again does not.
     connect(m_pZoomBox, &QComboBox::currentIndexChanged, this, &CMainFrame::OnZoomChange);
 
@@ -316,9 +321,9 @@ void CMainFrame::CreateStatusBar() {
     }
     // The idle text comes back whenever a prompt goes away.
     connect(pBar, &QStatusBar::messageChanged, this, [pBar](const QString& strMessage) {
-        if (strMessage.isEmpty()) pBar->showMessage(Utf8(kIdleMessage));
+        if (strMessage.isEmpty()) pBar->showMessage(CommandText(kIdleMessage));
     });
-    pBar->showMessage(Utf8(kIdleMessage));
+    pBar->showMessage(CommandText(kIdleMessage));
 
     connect(&m_indicatorTimer, &QTimer::timeout, this, &CMainFrame::UpdateKeyIndicators);
     if (QueryKeyLockState()) {
@@ -347,6 +352,8 @@ void CMainFrame::CreateTabs() {
         m_pTabBar->setExpanding(false);
         m_pTabBar->setElideMode(Qt::ElideNone);
         m_pTabBar->installEventFilter(this);
+        // Each new window's tab gets the next colour.
+        m_pTabColors = new CTabColors(m_pTabBar);
     }
 
     // The document list at the right end of the tab row.
@@ -354,7 +361,7 @@ void CMainFrame::CreateTabs() {
     m_pDocListButton->setObjectName(QStringLiteral("DocumentList"));
     m_pDocListButton->setArrowType(Qt::DownArrow);
     m_pDocListButton->setAutoRaise(true);
-    m_pDocListButton->setToolTip(QStringLiteral("活动文档"));
+    m_pDocListButton->setToolTip(tr("活动文档"));
     auto* pList = new QMenu(m_pDocListButton);
     connect(m_pDocListButton, &QToolButton::clicked, this, [this, pList] {
         // Opens leftwards from the button: it sits at the window's right edge.
@@ -369,6 +376,10 @@ void CMainFrame::CreateTabs() {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pZoomBox && event->type() == QEvent::Wheel && !m_pZoomBox->hasFocus()) {
+        event->ignore();
+        return true;
+    }
     if (watched == m_pTabBar) {
         switch (event->type()) {
             case QEvent::Resize:
@@ -461,6 +472,7 @@ CChildFrame* CMainFrame::OpenDocument(const QString& strTitle) {
     pDoc->SetTitle(strTitle);
     auto* pFrame = new CChildFrame(pDoc);
     m_pMdiArea->addSubWindow(pFrame);
+    if (m_pTabColors) m_pTabColors->AssignNext(m_pTabBar->count() - 1);
     connect(pFrame, &QObject::destroyed, this, &CMainFrame::OnActiveViewChanged,
             Qt::QueuedConnection);
     connect(pDoc, &CFacettaDoc::TitleChanged, this, &CMainFrame::OnActiveViewChanged);
@@ -474,7 +486,7 @@ CChildFrame* CMainFrame::OpenDocument(const QString& strTitle) {
 }
 
 void CMainFrame::OnFileNew() {
-    OpenDocument(Utf8(kDocumentName) + QString::number(++m_nUntitledCount));
+    OpenDocument(CommandText(kDocumentName) + QString::number(++m_nUntitledCount));
 }
 
 void CMainFrame::OnActiveViewChanged() {

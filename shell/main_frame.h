@@ -14,6 +14,7 @@ class CChildFrame;
 class CFacettaApp;
 class CFacettaView;
 class CPropertiesWnd;
+class CTabColors;
 class QAction;
 class QActionGroup;
 class QComboBox;
@@ -98,6 +99,7 @@ private:
     QComboBox* m_pZoomBox = nullptr;
     QMdiArea* m_pMdiArea = nullptr;
     QTabBar* m_pTabBar = nullptr;
+    CTabColors* m_pTabColors = nullptr;
     QToolButton* m_pDocListButton = nullptr;
     std::array<QLabel*, 3> m_indicators{};
     QTimer m_indicatorTimer;

@@ -68,19 +68,19 @@ const std::array<Look, 9> kLooks{{
     // 213: blue gradients, warm orange hover
     {"Fusion", "#c3daf9", "#ffffff", "#eaf2fe", "#000000", "#dbe8fc", "#3169c6", "#ffffff",
      "#8da3c4", "#0b3a9c",
-     "#e3efff", "#9ebef5", "#b9d1f7", "#fcfcff", "#6a8ccb", "#0a1f4f", "#fff5cc", "#ffd18a",
-     "#000080", "#000000", "#fe9a4f", "#6f98da", "#c6dbfb", "#0a1f4f", "#ffffff", "#000000",
-     "#f79a2a", "2px", "#7d9fd6"},
+     "#dde9fd", "#84a9e6", "#a9c7f5", "#fcfcff", "#3f6bb8", "#0a1f4f", "#fff5cc", "#ffd18a",
+     "#000080", "#000000", "#fe9a4f", "#5f88cf", "#b6cff5", "#0a1f4f", "#ffffff", "#000000",
+     "#f79a2a", "2px", "#5479ba"},
     // 214: warm grey bars, blue hover, dark workspace
     {"Fusion", "#eeede5", "#ffffff", "#f5f4ee", "#000000", "#f3f2ec", "#316ac5", "#ffffff",
      "#a7a6a0", "#1c4fb0",
-     "#fbfbf9", "#d8d6cc", "#e9e8e0", "#fcfcfa", "#868580", "#000000", "#dce6f6", "#c1d2ee",
-     "#316ac5", "#000000", "#98b5e2", "#c0bfb6", "#d6d4c9", "#3a3a3a", "#fcfcfa", "#000000",
-     "#316ac5", "2px", "#6d6d6d"},
+     "#f7f7f5", "#dcdad3", "#f5f4ef", "#fcfcfa", "#868580", "#000000", "#dce6f6", "#c1d2ee",
+     "#316ac5", "#000000", "#98b5e2", "#b4b2a9", "#c9c7bd", "#3a3a3a", "#ffffff", "#000000",
+     "#316ac5", "0px", "#808080"},
     // 215: sky blue with gold hover
     {"Fusion", "#cfe1f7", "#ffffff", "#eef5fd", "#15428b", "#dde9f8", "#3d7ac8", "#ffffff",
      "#8ea7c7", "#0e57b8",
-     "#e7f0fc", "#b2cdf0", "#c9ddf6", "#fafcff", "#7d9dca", "#15428b", "#fff3c6", "#ffd56b",
+     "#eef5fd", "#c8dcf5", "#dbe8f8", "#fafcff", "#7d9dca", "#15428b", "#fff3c6", "#ffd56b",
      "#c2a24e", "#15428b", "#f8b74d", "#93b4e0", "#c4d9f4", "#15428b", "#ffffff", "#15428b",
      "#f5a623", "3px", "#a9c4e8"},
     // 216: dark, amber hover and selection
@@ -101,6 +101,26 @@ const std::array<Look, 9> kLooks{{
      "#ebf5f6", "#b3d6dc", "#c7e1e5", "#fbfefe", "#7fb1b9", "#1e4850", "#fff3c6", "#ffd56b",
      "#c2a24e", "#1e4850", "#f8b74d", "#96c3ca", "#c2dfe3", "#1e4850", "#ffffff", "#1e4850",
      "#2f8a99", "3px", "#8fbfc7"},
+}};
+
+// Each look's pane caption (top and bottom of its gradient, text), the strongest mark of a
+// look after its bars: navy, flat grey, Luna blue, deep blue, charcoal, pale blue, dark,
+// silver and sea green keep the looks apart at a glance. Index 0-8 for ids 210-218.
+struct Caption {
+    const char* top;
+    const char* bottom;
+    const char* text;
+};
+const std::array<Caption, 9> kCaptions{{
+    {"#0a246a", "#a6caf0", "#ffffff"},
+    {"#dedbd2", "#dedbd2", "#000000"},
+    {"#0058e6", "#3a93ff", "#ffffff"},
+    {"#5b87d6", "#2f5aa8", "#ffffff"},
+    {"#6e6e6e", "#4f4f4f", "#ffffff"},
+    {"#e4effc", "#c4d9f4", "#15428b"},
+    {"#4d4d4d", "#343434", "#ececec"},
+    {"#f1f3f6", "#d5dbe3", "#1f2a38"},
+    {"#dcefef", "#b3d6dc", "#1e4850"},
 }};
 
 // The 2007 scheme an unknown look keeps; blue until another 2007 look is chosen.
@@ -134,7 +154,7 @@ QPalette MakePalette(const Look& l) {
     return p;
 }
 
-QString MakeStyleSheet(const Look& l) {
+QString MakeStyleSheet(const Look& l, const Caption& c) {
     QString s = QStringLiteral(R"(
 QToolBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 @barTop, stop:1 @barBottom);
   border: 0; padding: 2px; spacing: 2px; }
@@ -166,11 +186,16 @@ QMdiArea QTabBar::tab { background: @tab; color: @tabText; padding: 4px 14px; ma
   border-top-right-radius: @radius; }
 QMdiArea QTabBar::tab:selected { background: @tabSelected; color: @tabSelectedText;
   border-top: 2px solid @accent; }
-QMdiArea QTabBar::tab:hover:!selected { background: @hoverTop; color: @hoverText; }
+QMdiArea QTabBar::tab:hover:!selected { background: @tabHover; color: @tabText; }
 QMdiArea > QToolButton { background: @tab; border: 1px solid @separator; border-radius: 0; }
-QDockWidget { color: @barText; }
-QDockWidget::title { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 @barTop, stop:1 @barBottom);
+QDockWidget { color: @captionText; titlebar-close-icon: url(@dockClose);
+  titlebar-normal-icon: url(@dockFloat); }
+QDockWidget::title { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 @captionTop, stop:1 @captionBottom);
   padding: 4px; }
+QDockWidget::close-button, QDockWidget::float-button { border: 1px solid transparent;
+  border-radius: @radius; padding: 1px; }
+QDockWidget::close-button:hover, QDockWidget::float-button:hover { background: @hoverTop;
+  border-color: @hoverBorder; }
 )");
     const std::pair<const char*, const char*> fields[] = {
         {"@barTop", l.barTop},         {"@barBottom", l.barBottom},
@@ -184,6 +209,20 @@ QDockWidget::title { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 
         {"@tabText", l.tabText},       {"@tab", l.tab},
         {"@accent", l.accent},
     };
+    // A hovered tab moves only part of the way towards the selected one: it never outshines it.
+    const QColor tab(l.tab), selected(l.tabSelected);
+    const QColor hover = QColor::fromRgbF(tab.redF() + (selected.redF() - tab.redF()) * 0.45f,
+                                          tab.greenF() + (selected.greenF() - tab.greenF()) * 0.45f,
+                                          tab.blueF() + (selected.blueF() - tab.blueF()) * 0.45f);
+    s.replace(QLatin1String("@tabHover"), hover.name());
+    const bool bDarkCaption = QColor(c.text).lightness() >= 128;
+    s.replace(QLatin1String("@dockClose"), bDarkCaption ? QLatin1String(":/icons/dock_close_light.svg")
+                                                        : QLatin1String(":/icons/dock_close_dark.svg"));
+    s.replace(QLatin1String("@dockFloat"), bDarkCaption ? QLatin1String(":/icons/dock_float_light.svg")
+                                                        : QLatin1String(":/icons/dock_float_dark.svg"));
+    s.replace(QLatin1String("@captionTop"), QLatin1String(c.top));
+    s.replace(QLatin1String("@captionBottom"), QLatin1String(c.bottom));
+    s.replace(QLatin1String("@captionText"), QLatin1String(c.text));
     // The radio dot in the text colour of the menus: dark on light menus, light on dark ones.
     const bool bDarkMenu = QColor(l.menu).lightness() < 128;
     s.replace(QLatin1String("@radio"), bDarkMenu ? QLatin1String(":/icons/radio_light.svg")
@@ -212,6 +251,6 @@ QColor ApplyVisualLook(uint32_t nId) {
     if (QStyle* pStyle = QStyleFactory::create(QLatin1String(look.pszStyle)))
         QApplication::setStyle(pStyle);
     QApplication::setPalette(MakePalette(look));
-    app->setStyleSheet(MakeStyleSheet(look));
+    app->setStyleSheet(MakeStyleSheet(look, kCaptions[static_cast<size_t>(nIndex)]));
     return QColor(look.workspace);
 }

@@ -25,11 +25,11 @@ QList<QMdiSubWindow*> OpenWindows(QMdiArea* pArea) {
 
 CWindowsDialog::CWindowsDialog(QMdiArea* pArea, QWidget* parent)
     : QDialog(parent), m_pArea(pArea), m_pList(new QListWidget(this)) {
-    setWindowTitle(QStringLiteral("窗口"));
+    setWindowTitle(tr("窗口"));
     m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_pActivate = new QPushButton(QStringLiteral("激活(&A)"), this);
-    m_pClose = new QPushButton(QStringLiteral("关闭窗口(&C)"), this);
-    auto* pOk = new QPushButton(QStringLiteral("确定"), this);
+    m_pActivate = new QPushButton(tr("激活(&A)"), this);
+    m_pClose = new QPushButton(tr("关闭窗口(&C)"), this);
+    auto* pOk = new QPushButton(tr("确定"), this);
     pOk->setDefault(true);
 
     auto* pButtons = new QVBoxLayout;

@@ -13,6 +13,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <climits>
@@ -135,7 +136,7 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
                    MeshResult::OutOfMemory) {
             // The previous picture stays; the empty mesh makes the next picture try again.
             m_mesh.Clear();
-            ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+            ShowMessage(QMessageBox::Warning, tr("内存不足。"));
             return;
         } else {
             bNewVariant = !m_mesh.IsEmpty();
@@ -172,7 +173,8 @@ bool CFacettaView::TakeSettings(const ImageSettings& s) {
                           s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
-    if (QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0) {
+    // Compared exactly: on a case-sensitive file system /p/Sky.png and /p/sky.png differ.
+    if (strNewPath != BackImagePathOf(m_settings)) {
         m_pBackImage.reset();
         if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) {
             if (std::optional<Picture> decoded = DecodePictureFile(strNewPath))
@@ -310,10 +312,15 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
     }
     m_bInScrollUpdate = true;
     const QRect rcOldPicture = GetPictureRect();
+    // Everything below is in device pixels: on a 2x screen a picture pixel at 100 % is one
+    // device pixel, and a fitted picture is reduced straight to the device's pixels.
+    m_dDevicePixelRatio = viewport()->devicePixelRatioF();
     for (int nPass = 0; nPass < 4; ++nPass) {
         m_bScrollSizeStale = false;
-        const int cw = viewport()->width();
-        const int ch = viewport()->height();
+        const int nViewportWidth = viewport()->width();
+        const int nViewportHeight = viewport()->height();
+        const int cw = ClampToInt(nViewportWidth * m_dDevicePixelRatio);
+        const int ch = ClampToInt(nViewportHeight * m_dDevicePixelRatio);
         const int nWidth = m_settings.nWidth;
         const int nHeight = m_settings.nHeight;
 
@@ -345,7 +352,9 @@ void CFacettaView::UpdateScrollSizes(bool bRepaint) {
         pV->setSingleStep(std::max(1, m_nScrollHeight / 100));
         pH->setRange(0, m_nScrollWidth - cw);
         pV->setRange(0, m_nScrollHeight - ch);
-        if (!m_bScrollSizeStale && viewport()->width() == cw && viewport()->height() == ch) break;
+        if (!m_bScrollSizeStale && viewport()->width() == nViewportWidth &&
+            viewport()->height() == nViewportHeight)
+            break;
     }
     m_bInScrollUpdate = false;
     // A picture that changed its size or place is always shown anew, also when the caller
@@ -368,11 +377,20 @@ void CFacettaView::resizeEvent(QResizeEvent* event) {
 }
 
 void CFacettaView::paintEvent(QPaintEvent* event) {
+    // Moved to a screen of another density: lay out again in its pixels.
+    if (viewport()->devicePixelRatioF() != m_dDevicePixelRatio) UpdateScrollSizes(false);
     // The backing store double-buffers: the window only ever shows complete frames.
     QPainter painter(viewport());
+    // Drawn in device pixels: the painter's scale and the screen's cancel out, so pictures
+    // are copied pixel for pixel.
+    const qreal dpr = m_dDevicePixelRatio;
+    painter.scale(1.0 / dpr, 1.0 / dpr);
     const QPoint ptOrigin = GetScrollPosition();
     painter.translate(-ptOrigin);
-    OnDraw(painter, event->rect().translated(ptOrigin));
+    const QRectF rcDirty(event->rect());
+    const QRect rcClip =
+        QRectF(rcDirty.topLeft() * dpr, rcDirty.size() * dpr).toAlignedRect().translated(ptOrigin);
+    OnDraw(painter, rcClip);
 }
 
 QImage CFacettaView::ReducedPicture() {
@@ -409,12 +427,15 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
 
     if (!m_pPicture) {
         // Sized in pixels, so that a printed page shows it as the screen does.
+        // The scroll area is in device pixels: on a dense screen the text needs as many more.
         QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        if (font.pixelSize() <= 0)
-            font.setPixelSize(std::max(1, qRound(font.pointSizeF() * logicalDpiY() / 72.0)));
+        const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+        const qreal pixels = font.pixelSize() > 0 ? font.pixelSize()
+                                                  : font.pointSizeF() * logicalDpiY() / 72.0;
+        font.setPixelSize(std::max(1, qRound(pixels * dpr)));
         painter.setFont(font);
         painter.setPen(Qt::black);
-        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, QStringLiteral("正在生成"));
+        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextSingleLine, tr("正在生成"));
         return;
     }
     const Picture& picture = *m_pPicture;
@@ -471,19 +492,46 @@ void CFacettaView::OnFilePrintDirect() { CPrintHelper(*this).Print(false); }
 
 void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
 
+namespace {
+// Each label is shown as written; the patterns after it are what the dialog matches.
+const char* const kSaveFilters[][2] = {
+    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"), "*.jpg *.png *.gif *.bmp"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "BMP位图(*.bmp)"), "*.bmp"},
+};
+}  // namespace
+
+QString CFacettaView::s_strLastSaveFolder;
+
 QStringList CFacettaView::SaveNameFilters() {
-    // Each label is shown as written; the patterns after it are what the dialog matches.
-    static const char* const kFilters[][2] = {
-        {"图片文件(*.jpg;*.png;*.gif;*.bmp)", "*.jpg *.png *.gif *.bmp"},
-        {"PNG图片(*.png)", "*.png"},
-        {"JPG图片(*.jpg)", "*.jpg"},
-        {"GIF图片(*.gif)", "*.gif"},
-        {"BMP位图(*.bmp)", "*.bmp"},
-    };
     QStringList filters;
-    for (const auto& f : kFilters)
-        filters << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(f[0]), QString::fromUtf8(f[1]));
+    for (const auto& f : kSaveFilters)
+        filters << QStringLiteral("%1 (%2)").arg(tr(f[0]), QString::fromUtf8(f[1]));
     return filters;
+}
+
+QString CFacettaView::SuffixOfSaveFilter(const QString& strFilter, const QString& strDefault) {
+    // An entry of one format gives its extension; the entry of all formats keeps the default.
+    const QStringList filters = SaveNameFilters();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (strFilter != filters[i] && !filters[i].startsWith(strFilter)) continue;
+        const QString strPatterns = QString::fromUtf8(kSaveFilters[i][1]);
+        if (strPatterns.contains(u' ')) return strDefault;
+        return strPatterns.mid(2);  // "*.jpg" -> "jpg"
+    }
+    return strDefault;
+}
+
+QString CFacettaView::SaveStartFolder() {
+    // Where the last save of this run went, as the desktop's own dialogs remember it; before
+    // any, the user's pictures folder, never the folder the program was started from.
+    if (!s_strLastSaveFolder.isEmpty() && QFileInfo(s_strLastSaveFolder).isDir())
+        return s_strLastSaveFolder;
+    const QString strPictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!strPictures.isEmpty() && QFileInfo(strPictures).isDir()) return strPictures;
+    return QDir::homePath();
 }
 
 QString CFacettaView::DefaultSaveName() const {
@@ -496,10 +544,14 @@ void CFacettaView::OnSavePicture() {
     if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();
     QString strSuffix = ExtensionOfPath(m_strSavePath);
     if (strSuffix.isEmpty()) strSuffix = QStringLiteral("png");
+    // A bare name (the title, the time-stamped name) opens in the folder last saved to.
+    const QString strInitialPath = QFileInfo(m_strSavePath).isAbsolute()
+                                       ? m_strSavePath
+                                       : QDir(SaveStartFolder()).filePath(m_strSavePath);
 
     QString strChosen;
     if (s_fnSaveDialog) {
-        strChosen = s_fnSaveDialog(this, m_strSavePath, strSuffix, SaveNameFilters());
+        strChosen = s_fnSaveDialog(this, strInitialPath, strSuffix, SaveNameFilters());
     } else {
         QFileDialog dialog(this);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -508,7 +560,12 @@ void CFacettaView::OnSavePicture() {
         dialog.setNameFilters(SaveNameFilters());
         dialog.selectNameFilter(SaveNameFilters().constFirst());
         dialog.setDefaultSuffix(strSuffix);
-        dialog.selectFile(m_strSavePath);
+        // A name typed without an extension gets the one of the entry the user picked.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                [&dialog, strSuffix](const QString& strFilter) {
+                    dialog.setDefaultSuffix(SuffixOfSaveFilter(strFilter, strSuffix));
+                });
+        dialog.selectFile(strInitialPath);
         if (ExecDialog(dialog) == QDialog::Accepted) strChosen = dialog.selectedFiles().value(0);
     }
     if (strChosen.isEmpty()) return;
@@ -516,6 +573,7 @@ void CFacettaView::OnSavePicture() {
     const PictureFilePath target = ResolvePictureFilePath(strChosen);
     // Remembered before writing, so that a failed save offers the same path again.
     m_strSavePath = target.path;
+    s_strLastSaveFolder = QFileInfo(target.path).absolutePath();
 
     Status status = Status::UnknownImageFormat;
     int nOsError = 0;
@@ -528,7 +586,7 @@ void CFacettaView::OnSavePicture() {
         QGuiApplication::restoreOverrideCursor();
     }
     if (status != Status::Ok) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("保存图片错误，错误代码：%1/%2")
+        ShowMessage(QMessageBox::Critical, tr("保存图片错误，错误代码：%1/%2")
                                                .arg(static_cast<int>(status))
                                                .arg(nOsError));
     }

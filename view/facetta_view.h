@@ -116,7 +116,8 @@ public:
     // Prints to an already configured printer; false when the printer cannot be painted on.
     bool PrintTo(QPrinter& printer);
 
-    // Size of the scroll area, and where the picture lies in it.
+    // Size of the scroll area, and where the picture lies in it; like the display size and the
+    // scroll position, in device pixels (screen pixels times the device pixel ratio).
     QSize GetScrollAreaSize() const { return QSize(m_nScrollWidth, m_nScrollHeight); }
     QRect GetPictureRect() const;
     // Top-left of the scroll area's visible part.
@@ -138,6 +139,12 @@ public:
 
     // The save dialog's filters, in the order shown, the first selected.
     static QStringList SaveNameFilters();
+    // The extension a name typed without one gets under a filter of the save dialog.
+    static QString SuffixOfSaveFilter(const QString& strFilter, const QString& strDefault);
+    // The folder a save dialog opens in when the window has saved nothing yet.
+    static QString SaveStartFolder();
+    // The folder of the last save in this run (empty before the first).
+    static QString s_strLastSaveFolder;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -162,6 +169,7 @@ private:
     int m_nScrollWidth = 0;
     int m_nScrollHeight = 0;
     uint64_t m_nPictureGeneration = 0;  // bumped by every new picture
+    qreal m_dDevicePixelRatio = 1.0;  // of the screen the last layout was made for
     bool m_bInScrollUpdate = false;
     bool m_bScrollSizeStale = false;
 

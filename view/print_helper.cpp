@@ -1,5 +1,6 @@
 #include "print_helper.h"
 
+#include <QCoreApplication>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -8,7 +9,7 @@
 #include "facetta_view.h"
 
 void CPrintHelper::ReportFailure() {
-    m_view.ShowMessage(QMessageBox::Warning, QStringLiteral("命令失败。"));
+    m_view.ShowMessage(QMessageBox::Warning, QCoreApplication::translate("CPrintHelper", "命令失败。"));
 }
 
 QPrinter& CPrintHelper::SharedPrinter() {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QMainWindow>
 #include <QTemporaryDir>
 
@@ -333,6 +337,36 @@ TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
     frame.centralWidget()->setFocus();
     pane->setFocus();
     EXPECT_EQ(QApplication::focusWidget(), Grid().Tree());
+}
+
+TEST_F(PaneTest, BackgroundRowShowsItsWholePathAndItsDialogTheLabelsAsWritten) {
+    // A path far wider than its cell can still be read whole, by hovering.
+    const QString path = QStringLiteral("/srv/pictures/") + QString(120, u'p') + QStringLiteral("/sky.png");
+    ImageSettings s = viewA.m_settings;
+    s.SetBackImagePath(path.toStdU16String());
+    viewA.ApplySettings(&s);
+    Activate(&viewA);
+    QTreeWidgetItem* row = nullptr;
+    for (QTreeWidgetItemIterator it(Grid().Tree()); *it; ++it)
+        if ((*it)->text(0) == U("背景图")) row = *it;
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->toolTip(1), path);
+
+    // The browse dialog's entries read exactly as the filter gives them.
+    auto* editor = qobject_cast<CFileEditor*>(ClickValue(Grid(), pane->m_pPropBackImage));
+    ASSERT_NE(editor, nullptr);
+    QStringList shown;
+    bool seen = false;
+    OnModalDialog<QFileDialog>([&](QFileDialog* dialog) {
+        seen = true;
+        if (auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    QTest::mouseClick(editor->BrowseButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT_GTEST(seen);
+    EXPECT_EQ(shown, QStringList({U("图片文件"), U("JPG图片(*.jpg)"), U("BMP图片(*.bmp)"),
+                                  U("PNG图片(*.png)"), U("GIF图片(*.gif)")}));
 }
 
 }  // namespace

@@ -79,8 +79,8 @@ TEST(ConvertFileFilter, PairsBecomeNameFilters) {
     const QString filter = QString::fromUtf8(
         "图片文件|*.jpg;*.bmp;*.gif;*.png|JPG图片(*.jpg)|*.jpg|BMP图片(*.bmp)|*.bmp|");
     const QStringList expected = {QString::fromUtf8("图片文件 (*.jpg *.bmp *.gif *.png)"),
-                                  QString::fromUtf8("JPG图片(*.jpg)"),
-                                  QString::fromUtf8("BMP图片(*.bmp)")};
+                                  QString::fromUtf8("JPG图片(*.jpg) (*.jpg)"),
+                                  QString::fromUtf8("BMP图片(*.bmp) (*.bmp)")};
     EXPECT_EQ(ConvertFileFilter(filter), expected);
     EXPECT_TRUE(ConvertFileFilter("").isEmpty());
     EXPECT_EQ(ConvertFileFilter("All|*"), QStringList{"All (*)"});

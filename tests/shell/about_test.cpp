@@ -102,11 +102,11 @@ TEST_F(AboutBox, LinkClicksGoToTheOpener) {
     const struct {
         int id;
         const char* prefix;
-        const char* anchor;
+        QString anchor;
         const char* url;
     } links[] = {
-        {CAboutDlg::IDC_ABOUT_LINK1, "作者网站：", "quillmark.example/facetta", kMakerWebsite},
-        {CAboutDlg::IDC_ABOUT_LINK2, "本程序使用 ", "Qt", "https://www.qt.io/"},
+        {CAboutDlg::IDC_ABOUT_LINK1, "作者网站：", CAboutDlg::WebsiteLinkText(), kMakerWebsite},
+        {CAboutDlg::IDC_ABOUT_LINK2, "本程序使用 ", QStringLiteral("Qt"), "https://www.qt.io/"},
     };
     for (const auto& l : links) {
         SCOPED_TRACE(l.url);
@@ -114,7 +114,7 @@ TEST_F(AboutBox, LinkClicksGoToTheOpener) {
         QWidget* label = dlg->GetDlgItem(l.id);
         const QFontMetrics fm(label->font());
         const int x = fm.horizontalAdvance(QString::fromUtf8(l.prefix)) +
-                      fm.horizontalAdvance(QString::fromUtf8(l.anchor)) / 2;
+                      fm.horizontalAdvance(l.anchor) / 2;
         QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(x, label->height() / 2));
         ASSERT_EQ(m_opened.size(), 1);
         EXPECT_EQ(m_opened[0], QUrl(QString::fromUtf8(l.url)));

@@ -24,7 +24,10 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTest>
+#include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <memory>
 #include <ostream>
@@ -37,6 +40,7 @@
 #include "facetta_view.h"
 #include "main_frame.h"
 #include "print_helper.h"
+#include "tab_colors.h"
 #include "visual_looks.h"
 #include "windows_dialog.h"
 
@@ -397,6 +401,98 @@ TEST(ShellMainFrame, ZoomBoxActsOnTheActiveViewOnlyAndOnlyOnAChange) {
     // Switching windows leaves the box alone.
     ClickTab(frame, 1);
     EXPECT_EQ(pBox->currentIndex(), 0);
+}
+
+TEST(ShellMainFrame, WheelTurnsTheZoomOnlyWhenTheBoxHasFocus) {
+    ClearStore();
+    Program p;
+    CMainFrame& frame = *p.frame;
+    CFacettaView* view = frame.GetActivePreviewView();
+    ASSERT_NE(view, nullptr);
+    QComboBox* pBox = frame.GetZoomBox();
+    ASSERT_EQ(pBox->currentIndex(), 0);
+    auto wheel = [&] {
+        // One notch down, with the pointer over the box.
+        const QPointF at(pBox->width() / 2.0, pBox->height() / 2.0);
+        QWheelEvent e(at, pBox->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(pBox, &e);
+        Settle();
+    };
+    view->setFocus();
+    Settle();
+    ASSERT_FALSE(pBox->hasFocus());
+    wheel();
+    EXPECT_EQ(pBox->currentIndex(), 0);
+    EXPECT_EQ(view->m_fZoom, -1.0f);
+
+    QApplication::setActiveWindow(&frame);
+    pBox->setFocus(Qt::TabFocusReason);  // tabbed into
+    Settle();
+    ASSERT_TRUE(pBox->hasFocus());
+    wheel();
+    EXPECT_EQ(pBox->currentIndex(), 1);
+    EXPECT_EQ(view->m_fZoom, 0.5f);
+}
+
+TEST(ShellMainFrame, TabsGetTheirOwnColoursThatStayWithThem) {
+    ClearStore();
+    Program p;
+    CMainFrame& frame = *p.frame;
+    frame.OnFileNew();
+    frame.OnFileNew();
+    Settle();
+    auto* pBar = frame.GetMdiArea()->findChild<QTabBar*>();
+    ASSERT_NE(pBar, nullptr);
+    auto* pColors = pBar->findChild<CTabColors*>();
+    ASSERT_NE(pColors, nullptr);
+    ASSERT_EQ(pBar->count(), 3);
+    QMap<QString, QColor> byTitle;
+    for (int i = 0; i < pBar->count(); ++i) {
+        const QColor c = pColors->ColorOf(i);
+        ASSERT_TRUE(c.isValid());
+        EXPECT_FALSE(byTitle.values().contains(c)) << "tab " << i << " repeats a colour";
+        byTitle.insert(pBar->tabText(i), c);
+    }
+    // Moved by the user, each tab keeps its colour.
+    pBar->moveTab(0, 2);
+    Settle();
+    for (int i = 0; i < pBar->count(); ++i) EXPECT_EQ(pColors->ColorOf(i), byTitle.value(pBar->tabText(i)));
+
+    // And it shows: the band of the active tab is painted in its colour.
+    const int nCurrent = pBar->currentIndex();
+    const QImage shot = pBar->grab().toImage();
+    const QPoint at = pColors->BandRect(nCurrent).center();
+    EXPECT_EQ(QColor(shot.pixel(at)), pColors->ColorOf(nCurrent));
+}
+
+TEST(ShellLooks, EachLookHasItsOwnBarsAndCaptionAndAHoveredTabNeverOutshinesTheActiveOne) {
+    // The first colour a rule of the look's style sheet gives.
+    auto ruleColor = [](const QString& strRule) {
+        const QString sheet = qApp->styleSheet();
+        const qsizetype at = sheet.indexOf(strRule + QLatin1String(" {"));
+        EXPECT_GE(at, 0) << strRule.toStdString();
+        const QRegularExpression hex(QStringLiteral("#[0-9a-fA-F]{6}"));
+        return QColor(hex.match(sheet, at).captured());
+    };
+    QSet<QString> seen;
+    for (uint32_t nId = ID_LOOK_WIN2000; nId <= ID_LOOK_OFFICE_2007_AQUA; ++nId) {
+        SCOPED_TRACE(nId);
+        ApplyVisualLook(nId);
+        const QString strLook = ruleColor(QStringLiteral("QToolBar")).name() +
+                                ruleColor(QStringLiteral("QDockWidget::title")).name() +
+                                QColor(qApp->palette().color(QPalette::Window)).name();
+        EXPECT_FALSE(seen.contains(strLook)) << "looks like another look: " << strLook.toStdString();
+        seen.insert(strLook);
+        const QColor tab = ruleColor(QStringLiteral("QMdiArea QTabBar::tab"));
+        const QColor hovered = ruleColor(QStringLiteral("QMdiArea QTabBar::tab:hover:!selected"));
+        const QColor active = ruleColor(QStringLiteral("QMdiArea QTabBar::tab:selected"));
+        // The hovered tab lies between a plain tab and the active one, nearer the plain one.
+        const int nToActive = std::abs(active.lightness() - hovered.lightness());
+        const int nToPlain = std::abs(tab.lightness() - hovered.lightness());
+        EXPECT_LE(nToPlain, nToActive);
+    }
+    ApplyVisualLook(ID_LOOK_OFFICE_2007_BLACK);
 }
 
 TEST(ShellMainFrame, CloseAllClosesEveryWindowWithoutAsking) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QRegularExpression>
@@ -31,17 +32,20 @@ TEST_F(ViewTest, SaveBeforeTheFirstPictureDoesNothing) {
 }
 
 TEST_F(ViewTest, SaveOffersTitleThenRememberedPathPerWindow) {
-    QTemporaryDir dir;
+    QTemporaryDir dir, earlier;
+    CFacettaView::s_strLastSaveFolder = earlier.path();
     CFacettaView* first = MakeView(400, 300, QStringLiteral("图片1"));
     CFacettaView* second = MakeView(400, 300, QStringLiteral("图片2"));
     first->OnGeneratePreview();
     second->OnGeneratePreview();
 
-    // Cancelled: the title stays the name offered next time.
+    // Cancelled: the title stays the name offered next time, in the folder last saved to.
     nextChoice.clear();
     first->OnSavePicture();
     first->OnSavePicture();
-    EXPECT_EQ(offeredPaths, (std::vector<QString>{QStringLiteral("图片1"), QStringLiteral("图片1")}));
+    const QString title1 = QDir(earlier.path()).filePath(QStringLiteral("图片1"));
+    EXPECT_EQ(offeredPaths, (std::vector<QString>{title1, title1}));
+    EXPECT_EQ(first->m_strSavePath, QStringLiteral("图片1"));
     EXPECT_EQ(offeredSuffixes.back(), QStringLiteral("png"));
 
     const QString saved = dir.filePath(QStringLiteral("a.JPG"));
@@ -52,10 +56,22 @@ TEST_F(ViewTest, SaveOffersTitleThenRememberedPathPerWindow) {
     EXPECT_EQ(offeredPaths.back(), saved);
     EXPECT_EQ(offeredSuffixes.back(), QStringLiteral("jpg"));
 
+    // Another window's first save starts where this one saved.
     nextChoice.clear();
     second->OnSavePicture();
-    EXPECT_EQ(offeredPaths.back(), QStringLiteral("图片2"));
+    EXPECT_EQ(offeredPaths.back(), QDir(dir.path()).filePath(QStringLiteral("图片2")));
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ViewTest, FirstSaveOfTheRunStartsInThePicturesFolder) {
+    CFacettaView::s_strLastSaveFolder.clear();
+    CFacettaView* view = MakeView(400, 300, QStringLiteral("图片1"));
+    view->OnGeneratePreview();
+    view->OnSavePicture();
+    ASSERT_EQ(offeredPaths.size(), 1u);
+    const QString folder = QFileInfo(offeredPaths[0]).absolutePath();
+    EXPECT_NE(folder, QDir::currentPath());
+    EXPECT_EQ(folder, CFacettaView::SaveStartFolder());
 }
 
 TEST_F(ViewTest, SaveWithoutTitleOffersATimeStampedName) {
@@ -63,10 +79,10 @@ TEST_F(ViewTest, SaveWithoutTitleOffersATimeStampedName) {
     view->OnGeneratePreview();
     view->OnSavePicture();
     ASSERT_EQ(offeredPaths.size(), 1u);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Facetta_\\d{12}$")).match(offeredPaths[0]).hasMatch())
-        << offeredPaths[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Facetta_\\d{12}$")).match(view->m_strSavePath).hasMatch())
+        << view->m_strSavePath.toStdString();
     EXPECT_EQ(offeredSuffixes[0], QStringLiteral("png"));
-    EXPECT_EQ(view->m_strSavePath, offeredPaths[0]);
+    EXPECT_EQ(QFileInfo(offeredPaths[0]).fileName(), view->m_strSavePath);
 }
 
 TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
@@ -214,6 +230,43 @@ TEST_F(ViewTest, SaveDialogIsConfiguredAsExpected) {
                                          QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)")}));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("typed.png"))));
     EXPECT_EQ(view->m_strSavePath, dir.filePath(QStringLiteral("typed.png")));
+}
+
+// Picking an entry of one format in the real dialog, then typing a name without an
+// extension, saves in that format under that extension; the entry of all formats keeps the
+// window's default.
+TEST_F(ViewTest, SaveDialogGivesATypedNameThePickedEntrysExtension) {
+    QTemporaryDir dir;
+    CFacettaView::s_fnSaveDialog = nullptr;
+    int nPick = 0;
+    CFacettaView::s_fnExecDialog = [&](QDialog& d) {
+        auto* dialog = qobject_cast<QFileDialog*>(&d);
+        auto* combo = dialog ? dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")) : nullptr;
+        if (!combo) return int(QDialog::Rejected);
+        // As a user does: the list of types, arrow keys down to the entry.
+        combo->setFocus();
+        for (int i = combo->currentIndex(); i < nPick; ++i) QTest::keyClick(combo, Qt::Key_Down);
+        dialog->selectFile(dir.filePath(QStringLiteral("typed%1").arg(nPick)));
+        return int(QDialog::Accepted);
+    };
+    const struct {
+        int pick;
+        const char* file;
+        QByteArray format;
+    } cases[] = {
+        {2, "typed2.jpg", "jpeg"}, {3, "typed3.gif", "gif"}, {4, "typed4.bmp", "bmp"},
+        {1, "typed1.png", "png"},  {0, "typed0.png", "png"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        CFacettaView* view = MakeView(400, 300, QStringLiteral("图片1"));
+        view->OnGeneratePreview();
+        nPick = c.pick;
+        view->OnSavePicture();
+        const QString path = dir.filePath(QString::fromUtf8(c.file));
+        EXPECT_EQ(view->m_strSavePath, path);
+        EXPECT_EQ(FormatOf(path), c.format);
+    }
 }
 
 }  // namespace

@@ -345,14 +345,20 @@ TEST_F(ViewTest, BackgroundPictureFollowsThePath) {
     setPath(view, good);
     ASSERT_TRUE(view->m_pBackImage);
     EXPECT_EQ(view->m_pBackImage->Width(), 64);
-    const Picture* loaded = view->m_pBackImage.get();
     // Covered by the background picture: green shows through the faint triangles.
     EXPECT_GT(qGreen(view->m_pPicture->Pixel(5, 5)), 100);
 
-    // Only the case differs (no such file on a case-sensitive system): nothing is reloaded.
-    setPath(view, dir.filePath(QStringLiteral("BACK.PNG")));
-    EXPECT_EQ(view->m_pBackImage.get(), loaded);
-    EXPECT_EQ(view->m_settings.BackImagePath(), dir.filePath(QStringLiteral("BACK.PNG")).toStdU16String());
+    // Paths differing only in case are different files here: each switch shows its own.
+    const QString lower = dir.filePath(QStringLiteral("back.png"));
+    QImage blue(32, 24, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    ASSERT_TRUE(blue.save(lower));
+    setPath(view, lower);
+    ASSERT_TRUE(view->m_pBackImage);
+    EXPECT_EQ(view->m_pBackImage->Pixel(0, 0), 0xFF0000FFu);
+    setPath(view, good);
+    ASSERT_TRUE(view->m_pBackImage);
+    EXPECT_EQ(view->m_pBackImage->Pixel(0, 0), 0xFF00FF00u);
     // The same path keeps the picture even when the file changed on disk.
     img.fill(Qt::red);
     ASSERT_TRUE(img.save(good));
