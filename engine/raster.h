@@ -7,6 +7,20 @@
 // Blending is source-over with straight alpha. Everything is clipped to the picture: any
 // coordinates (far outside, huge, degenerate) are safe. A call that cannot get the working
 // memory it needs stops where it is and sets the picture's LastStatus() to OutOfMemory.
+//
+// Route map (which shape goes where, and why):
+//  - FillRectangle, FillRectangleGradient: raster_gradient.cpp, a row at a time through the
+//    span blenders of raster_pixels.cpp (a gradient from a table over one mirrored period).
+//  - DrawPicture: raster_scale.cpp, rows combined first, then columns.
+//  - FillPolygon of a triangle, anti-aliased, and DrawPolygon of a convex outline (the ring
+//    between two convex polygons, raster_stroke.cpp): raster_convex.cpp, the convex fill, which
+//    needs no edge list to sort; each row's edge pieces go into cells (raster_cells.h).
+//  - DrawMeshTriangle: raster_convex.cpp too, fill and outline ring as two layers in one pass.
+//    On an opaque picture the rows without a vertex are drawn in closed form, four pixels at a
+//    time (raster_rows_impl.h, built plain and for AVX2); the other rows through the cells.
+//  - Anything else (more corners, not convex, aliased, outlines that overlap themselves):
+//    raster_scan.cpp, the general scanline fill with an active edge list.
+// Every route blends with the helpers of raster_pixels.h, so that they round alike.
 #include <cstddef>
 #include <cstdint>
 
@@ -40,8 +54,7 @@ void FillRectangle(Picture& dst, const RectI& rect, ARGB color);
 // Linear gradient over a rectangle: c1 at p1, c2 at p2, each channel linear along p1->p2 and
 // constant across it, repeated beyond the segment with every second repeat mirrored. Points
 // that coincide give no direction and draw nothing.
-void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1,
-                           ARGB c2);
+void FillRectangleGradient(Picture& dst, const RectI& rect, PointF p1, PointF p2, ARGB c1, ARGB c2);
 
 // Polygon fill, alternate (even-odd) rule.
 void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias);
@@ -62,6 +75,17 @@ void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 // other. Only for a picture every pixel of which is opaque (what a background leaves), which
 // lets both be drawn in one pass.
 void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip);
+
+// Which build of the row code draws. The AVX2 build is taken where the processor has it,
+// unless FACETTA_NO_AVX2 is set in the environment; tests switch between the two in one
+// process to compare their bytes. Both builds give the same bytes.
+enum class RowCode { Plain, Avx2 };
+// Whether this build and processor have the AVX2 row code at all.
+bool HasAvx2RowCode();
+// Selects the row code for every thread; asking for AVX2 where there is none keeps to the plain
+// code.
+void SetRowCode(RowCode code);
+RowCode CurrentRowCode();
 
 // Draws srcRect of src scaled into dstRect, honouring src's alpha, with its alpha further
 // multiplied by opacity (0..1). Bilinear when enlarging, area-averaging when reducing.

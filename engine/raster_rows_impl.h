@@ -1,12 +1,12 @@
 #pragma once
 // The code behind raster_rows.h, built into each file that includes it for that file's
-// processor (internal linkage): raster.cpp for any, raster_avx2.cpp for those with AVX2.
+// processor (internal linkage): raster_rows_plain.cpp for any, raster_avx2.cpp for those with AVX2.
 // Both builds round alike (no FMA) and give the same bytes.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "raster_rows.h"
+#include "raster_pixels.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -15,12 +15,18 @@
 namespace {
 namespace rows {
 
+using raster_internal::CoverageAlpha;
+using raster_internal::FillRule;
 using raster_rows::LeanEdge;
 using raster_rows::Paint;
+#if defined(FACETTA_RASTER_SSE2)
+using raster_internal::CoverageAlpha4;
+using raster_internal::Lerp4;
+#endif
 
 // Blends colour s at alpha a (1..254) over n opaque pixels, byte by byte in 16-bit arithmetic.
 // The alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
-inline void SpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
+inline void LerpSpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
     const uint16_t ia = static_cast<uint16_t>(255 - a);
     uint8_t sb[4];
     const uint32_t opaque = 0xFF000000u | s;
@@ -37,14 +43,15 @@ inline void SpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
     }
 }
 
-// The same; with AVX2 eight pixels at a time, else as the compiler vectorises SpanScalar.
-inline void Span(uint32_t* p, int n, uint32_t s, uint32_t a) {
+// The same; with AVX2 eight pixels at a time, else as the compiler vectorises LerpSpanScalar.
+inline void LerpSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
 #if defined(__AVX2__)
     const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
     const __m256i ia = _mm256_set1_epi16(static_cast<short>(255 - a));
-    const __m256i s16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(0xFF000000u | s)), zero);
-    const __m256i terms = _mm256_add_epi16(_mm256_mullo_epi16(s16, _mm256_set1_epi16(static_cast<short>(a))),
-                                           _mm256_set1_epi16(128));
+    const __m256i s16 =
+        _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(0xFF000000u | s)), zero);
+    const __m256i terms = _mm256_add_epi16(
+        _mm256_mullo_epi16(s16, _mm256_set1_epi16(static_cast<short>(a))), _mm256_set1_epi16(128));
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         __m256i* q = reinterpret_cast<__m256i*>(p + i);
@@ -58,7 +65,8 @@ inline void Span(uint32_t* p, int n, uint32_t s, uint32_t a) {
     // The last one to seven four at a time, the very last through masks: for so few the plain
     // loop costs more than the whole span before them.
     auto four = [&](__m128i d) {
-        const __m256i v = _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_cvtepu8_epi16(d), ia), terms), k257);
+        const __m256i v = _mm256_mulhi_epu16(
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_cvtepu8_epi16(d), ia), terms), k257);
         return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     };
     if (i + 4 <= n) {
@@ -72,23 +80,19 @@ inline void Span(uint32_t* p, int n, uint32_t s, uint32_t a) {
         _mm_maskstore_epi32(q, mask, four(_mm_maskload_epi32(q, mask)));
     }
 #else
-    SpanScalar(p, n, s, a);
+    LerpSpanScalar(p, n, s, a);
 #endif
 }
 
-#if defined(__SSE2__)
-// The alpha to blend with where the coverage is `sum`, for a colour of alpha `alpha`.
-inline uint32_t CoverageAlpha(float sum, float alpha) {
-    const float v = std::min(std::fabs(sum), 1.0f);
-    return static_cast<uint32_t>(v * alpha + 0.5f);
-}
-
+#if defined(FACETTA_RASTER_SSE2)
 // Span at the coverage of a row's inside: nothing at alpha 0, a plain fill at 255.
-inline void SpanAt(uint32_t* p, int n, const Paint& paint, float sum) {
-    const uint32_t a = CoverageAlpha(sum, paint.alpha);
+inline void LerpSpanAtCoverage(uint32_t* p, int n, const Paint& paint, float sum) {
+    const uint32_t a = CoverageAlpha<FillRule::NonZero>(sum, paint.alpha);
     if (a == 0 || n <= 0) return;
-    if (a == 255) std::fill(p, p + n, 0xFF000000u | paint.rgb);
-    else Span(p, n, paint.rgb, a);
+    if (a == 255)
+        std::fill(p, p + n, 0xFF000000u | paint.rgb);
+    else
+        LerpSpan(p, n, paint.rgb, a);
 }
 
 // A piece of edge within a row, h high (signed, for its own layer, 0 for the other), from lo
@@ -108,7 +112,9 @@ struct Extent {
 
 #if defined(__AVX2__)
 // Four opaque pixels as 16-bit channels, pixels 0 and 1 in the low half, 2 and 3 in the high.
-inline __m256i Widen(__m128i p) { return _mm256_cvtepu8_epi16(p); }
+inline __m256i Widen(__m128i p) {
+    return _mm256_cvtepu8_epi16(p);
+}
 inline __m128i Narrow(__m256i p16) {
     return _mm_packus_epi16(_mm256_castsi256_si128(p16), _mm256_extracti128_si256(p16, 1));
 }
@@ -117,8 +123,9 @@ inline __m128i Narrow(__m256i p16) {
 // without narrowing in between.
 inline __m256i Lerp16(__m256i d16, __m256i s16, __m128i alphas) {
     // Each pixel's alpha (the low byte of its lane) into the four 16-bit channels of that pixel.
-    const __m256i spread = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 4, -1, 4, -1, 4, -1, 4, -1,  //
-                                            8, -1, 8, -1, 8, -1, 8, -1, 12, -1, 12, -1, 12, -1, 12, -1);
+    const __m256i spread =
+        _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 4, -1, 4, -1, 4, -1, 4, -1,  //
+                         8, -1, 8, -1, 8, -1, 8, -1, 12, -1, 12, -1, 12, -1, 12, -1);
     const __m256i a16 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(alphas), spread);
     const __m256i v = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_mullo_epi16(d16, _mm256_sub_epi16(_mm256_set1_epi16(255), a16)),
@@ -134,11 +141,13 @@ inline __m256i Lerp16(__m256i d16, __m256i s16, __m128i alphas) {
 struct GroupEnds {
     __m256 c;  // the four left ends, then the four right ends
     explicit GroupEnds(int b)
-        : c(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(b)), _mm256_setr_ps(0, 1, 2, 3, 1, 2, 3, 4))) {}
+        : c(_mm256_add_ps(_mm256_set1_ps(static_cast<float>(b)),
+                          _mm256_setr_ps(0, 1, 2, 3, 1, 2, 3, 4))) {}
 };
 inline __m128 Area4(const GroupEnds& at, float lo, float hi, float w, float inv2w) {
     const __m256 zero = _mm256_setzero_ps();
-    const __m256 u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(at.c, _mm256_set1_ps(lo)), zero), _mm256_set1_ps(w));
+    const __m256 u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(at.c, _mm256_set1_ps(lo)), zero),
+                                   _mm256_set1_ps(w));
     const __m256 g = _mm256_add_ps(_mm256_mul_ps(_mm256_mul_ps(u, u), _mm256_set1_ps(inv2w)),
                                    _mm256_max_ps(_mm256_sub_ps(at.c, _mm256_set1_ps(hi)), zero));
     return _mm_sub_ps(_mm256_extractf128_ps(g, 1), _mm256_castps256_ps128(g));
@@ -151,11 +160,12 @@ struct GroupEnds {
           c1(_mm_add_ps(c0, _mm_set1_ps(1))) {}
 };
 inline __m128 Area4(const GroupEnds& at, float lo, float hi, float w, float inv2w) {
-    const __m128 zero = _mm_setzero_ps(), vlo = _mm_set1_ps(lo), vhi = _mm_set1_ps(hi), vw = _mm_set1_ps(w),
-                 vinv2w = _mm_set1_ps(inv2w);
+    const __m128 zero = _mm_setzero_ps(), vlo = _mm_set1_ps(lo), vhi = _mm_set1_ps(hi),
+                 vw = _mm_set1_ps(w), vinv2w = _mm_set1_ps(inv2w);
     auto g = [&](__m128 c) {
         const __m128 u = _mm_min_ps(_mm_max_ps(_mm_sub_ps(c, vlo), zero), vw);
-        return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), vinv2w), _mm_max_ps(_mm_sub_ps(c, vhi), zero));
+        return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(u, u), vinv2w),
+                          _mm_max_ps(_mm_sub_ps(c, vhi), zero));
     };
     return _mm_sub_ps(g(at.c1), g(at.c0));
 }
@@ -195,7 +205,8 @@ struct GroupBlender {
 #else
         alignas(16) uint32_t px[4] = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
         for (int i = 0; i < count; ++i) px[i] = p[i];
-        _mm_store_si128(reinterpret_cast<__m128i*>(px), Blend(_mm_load_si128(reinterpret_cast<const __m128i*>(px)), cover));
+        _mm_store_si128(reinterpret_cast<__m128i*>(px),
+                        Blend(_mm_load_si128(reinterpret_cast<const __m128i*>(px)), cover));
         for (int i = 0; i < count; ++i) p[i] = px[i];
 #endif
     }
@@ -204,7 +215,8 @@ private:
     __m128i Blend(__m128i d, const __m128* cover) const {
 #if defined(__AVX2__)
         __m256i d16 = Widen(d);
-        for (int L = 0; L < layers; ++L) d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
+        for (int L = 0; L < layers; ++L)
+            d16 = Lerp16(d16, s16[L], CoverageAlpha4(cover[L], alpha[L]));
         return Narrow(d16);
 #else
         for (int L = 0; L < layers; ++L) d = Lerp4(d, s16[L], CoverageAlpha4(cover[L], alpha[L]));
@@ -218,8 +230,8 @@ private:
 // the pieces' areas, every piece taken whatever side of the group it lies on (left of it the
 // closed form gives whole pixels, right of it nothing).
 template <int layers>
-inline void Groups(uint32_t* row, int n, int limit, const Piece* pieces, size_t count, const float* sum,
-                   const Paint* paints) {
+inline void Groups(uint32_t* row, int n, int limit, const Piece* pieces, size_t count,
+                   const float* sum, const Paint* paints) {
     const GroupBlender<layers> blender(paints);
     for (int b = 0; b < n && b < limit; b += 4) {
         const GroupEnds at(b);
@@ -228,7 +240,8 @@ inline void Groups(uint32_t* row, int n, int limit, const Piece* pieces, size_t 
         for (size_t i = 0; i < count; ++i) {
             const Piece& r = pieces[i];
             const __m128 area = Area4(at, r.lo, r.hi, r.w, r.inv2w);
-            for (int L = 0; L < layers; ++L) cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
+            for (int L = 0; L < layers; ++L)
+                cover[L] = _mm_add_ps(cover[L], _mm_mul_ps(area, _mm_set1_ps(r.h[L])));
         }
         blender.Blend(row + b, cover, limit - b);
     }
@@ -236,7 +249,8 @@ inline void Groups(uint32_t* row, int n, int limit, const Piece* pieces, size_t 
 
 // One row from its pieces, sorted by first pixel.
 template <int layers>
-inline void DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, size_t np, const Paint* paints) {
+inline void DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, size_t np,
+                       const Paint* paints) {
     if (np == 0) return;
     // Runs of pieces whose groups of four pixels meet, and the groups' ends; the open run is
     // kept in registers (read back from memory, it would wait on the store).
@@ -273,10 +287,11 @@ inline void DrawPieces(uint32_t* row, int width, const Extent* ex, Piece* pc, si
         const Run& run = runs[k];
         const int spanEnd = std::min(run.first, width);
         if (k > 0)
-            for (int L = 0; L < layers; ++L) SpanAt(row + done, spanEnd - done, paints[L], sum[L]);
+            for (int L = 0; L < layers; ++L)
+                LerpSpanAtCoverage(row + done, spanEnd - done, paints[L], sum[L]);
         if (run.first >= width) break;  // the rest is past the row's end
-        Groups<layers>(row + run.first, run.end - run.first, width - run.first, pc + run.from, run.to - run.from, sum,
-                       paints);
+        Groups<layers>(row + run.first, run.end - run.first, width - run.first, pc + run.from,
+                       run.to - run.from, sum, paints);
         for (size_t i = run.from; i < run.to; ++i)
             for (int L = 0; L < layers; ++L) sum[L] += pc[i].h[L];
         done = run.end;
@@ -307,7 +322,8 @@ public:
             if (side == 0) m_inside[layer] += static_cast<float>(e.dir);
         }
         m_ok = m_ok && m_n[0] > 0 && m_n[1] > 0;
-        for (int L = 0; L < layers; ++L) m_insideAlpha[L] = CoverageAlpha(m_inside[L], job.paints[L].alpha);
+        for (int L = 0; L < layers; ++L)
+            m_insideAlpha[L] = CoverageAlpha<FillRule::NonZero>(m_inside[L], job.paints[L].alpha);
     }
 
     // Whether it takes these rows: one to four edges on each side.
@@ -321,7 +337,8 @@ public:
             int f = INT32_MAX, l = INT32_MIN;
             for (size_t i = 0; i < m_n[side]; ++i) {
                 const LeanEdge& e = *m_edges[side][i];
-                const double xa = e.x0 + (top - e.y0) * e.dxdy, xb = e.x0 + (top + 1.0 - e.y0) * e.dxdy;
+                const double xa = e.x0 + (top - e.y0) * e.dxdy,
+                             xb = e.x0 + (top + 1.0 - e.y0) * e.dxdy;
                 lo[side][i] = std::min(xa, xb);
                 hi[side][i] = std::max(xa, xb);
                 f = std::min(f, static_cast<int>(lo[side][i]));
@@ -356,19 +373,24 @@ public:
         for (int L = 0; L < layers && n > 0; ++L) {
             const uint32_t a = m_insideAlpha[L];
             uint32_t* p = row + end0;
-            if (a == 255) std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
-            else if (a != 0) Span(p, n, m_job.paints[L].rgb, a);
+            if (a == 255)
+                std::fill(p, p + n, 0xFF000000u | m_job.paints[L].rgb);
+            else if (a != 0)
+                LerpSpan(p, n, m_job.paints[L].rgb, a);
         }
-        Draw<1>(row + first[1], (last[1] - first[1] + 4) & ~3, m_job.width - first[1], &pieces[1], m_inside, 1);
+        Draw<1>(row + first[1], (last[1] - first[1] + 4) & ~3, m_job.width - first[1], &pieces[1],
+                m_inside, 1);
     }
 
 private:
     static constexpr size_t kMaxSide = 4;
 
     // Groups over the pieces of `sides` consecutive sides, the first being side `from` (a side's
-    // pieces of the first layer before the second's, h in h[0]); `sum` is the coverage left of them.
+    // pieces of the first layer before the second's, h in h[0]); `sum` is the coverage left of
+    // them.
     template <int sides>
-    void Draw(uint32_t* p, int n, int limit, const Piece (*pieces)[kMaxSide], const float* sum, int from = 0) const {
+    void Draw(uint32_t* p, int n, int limit, const Piece (*pieces)[kMaxSide], const float* sum,
+              int from = 0) const {
         for (int b = 0; b < n && b < limit; b += 4) {
             const GroupEnds at(b);
             __m128 cover[layers];
@@ -377,8 +399,9 @@ private:
                 const Piece* r = pieces[k];
                 for (int L = 0; L < layers; ++L)
                     for (const Piece* e = r + m_count[from + k][L]; r < e; ++r)
-                        cover[L] = _mm_add_ps(cover[L],
-                                              _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w), _mm_set1_ps(r->h[0])));
+                        cover[L] =
+                            _mm_add_ps(cover[L], _mm_mul_ps(Area4(at, r->lo, r->hi, r->w, r->inv2w),
+                                                            _mm_set1_ps(r->h[0])));
             }
             m_blender.Blend(p + b, cover, limit - b);
         }
@@ -395,7 +418,7 @@ private:
 };
 
 template <int layers>
-int DrawRows(const raster_rows::Rows& job) {
+int DrawClosedForm(const raster_rows::Rows& job) {
     constexpr size_t kMax = 16;
     if (job.count > kMax) return job.y;
     if (job.whole) {
@@ -412,13 +435,15 @@ int DrawRows(const raster_rows::Rows& job) {
         const double top = y, bottom = y + 1.0;
         for (size_t i = 0; i < job.count; ++i) {
             const LeanEdge& e = job.edges[i];
-            const double ya = job.whole ? top : std::max(e.y0, top), yb = job.whole ? bottom : std::min(e.y1, bottom);
+            const double ya = job.whole ? top : std::max(e.y0, top),
+                         yb = job.whole ? bottom : std::min(e.y1, bottom);
             if (!(ya < yb)) continue;
             const double xa = e.x0 + (ya - e.y0) * e.dxdy, xb = e.x0 + (yb - e.y0) * e.dxdy;
             const double lo = std::min(xa, xb), hi = std::max(xa, xb);
             // Across a whole row the edge is |dxdy| wide; a piece nearly vertical is taken as such.
-            const float inv2w = job.whole ? e.halfRowsPerColumn
-                                          : (hi - lo > 1e-6 ? static_cast<float>(0.5 / (hi - lo)) : 0.0f);
+            const float inv2w = job.whole
+                                    ? e.halfRowsPerColumn
+                                    : (hi - lo > 1e-6 ? static_cast<float>(0.5 / (hi - lo)) : 0.0f);
             const float h = static_cast<float>((yb - ya) * e.dir);
             const bool second = layers == 2 && e.layer == 1;
             const Extent x{lo, hi, static_cast<int>(lo), static_cast<int>(hi)};
@@ -432,11 +457,12 @@ int DrawRows(const raster_rows::Rows& job) {
             ex[j] = x;
             pc[j] = p;
         }
-        DrawPieces<layers>(job.pixels + static_cast<size_t>(y) * job.stride, job.width, ex, pc, np, job.paints);
+        DrawPieces<layers>(job.pixels + static_cast<size_t>(y) * job.stride, job.width, ex, pc, np,
+                           job.paints);
     }
     return job.yEnd;
 }
-#endif  // __SSE2__
+#endif  // FACETTA_RASTER_SSE2
 
 }  // namespace rows
 }  // namespace
