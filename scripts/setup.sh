@@ -9,7 +9,7 @@ packages=(
   libqt6svg6 libgl-dev
   libgif-dev libimagequant-dev libpng-dev zlib1g-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth x11-utils
   fonts-wqy-microhei
 )
