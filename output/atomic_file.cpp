@@ -185,9 +185,11 @@ Resolved Resolve(const QString& path) {
     }
 }
 
+// An unnamed file gets its name through /proc; without /proc it could never be put in place.
 bool NoTmpfile() {
     const char* v = std::getenv("FACETTA_NO_O_TMPFILE");
-    return v && *v && std::strcmp(v, "0") != 0;
+    if (v && *v && std::strcmp(v, "0") != 0) return true;
+    return access("/proc/self/fd", X_OK) != 0;
 }
 
 }  // namespace
