@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,7 +116,20 @@ int main(int argc, char* argv[]) {
 
     std::optional<Picture> back;
     if (!o.backImage.isEmpty()) {
-        if (!QFileInfo(o.backImage).isFile()) return Fail(QStringLiteral("background picture \"%1\" does not exist").arg(o.backImage));
+        const QFileInfo backInfo(o.backImage);
+        if (!backInfo.exists())
+            return Fail(
+                QStringLiteral("background picture \"%1\" does not exist").arg(o.backImage));
+        if (backInfo.isDir())
+            return Fail(QStringLiteral("background picture \"%1\" is a folder").arg(o.backImage));
+        if (!backInfo.isFile()) {
+            struct stat st {};
+            const bool device = stat(QFile::encodeName(o.backImage).constData(), &st) == 0 &&
+                                (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode));
+            return Fail(QStringLiteral("background picture \"%1\" is %2, not a file")
+                            .arg(o.backImage, device ? QStringLiteral("a device")
+                                                     : QStringLiteral("a pipe or socket")));
+        }
         back = DecodePictureFile(o.backImage);
         if (!back) return Fail(QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));
     }
@@ -139,6 +154,13 @@ int main(int argc, char* argv[]) {
     const bool writeOutput = !o.setWallpaper || o.outputGiven;
     const QFileInfo folder(QFileInfo(target.path).absolutePath());
     if (writeOutput && !folder.isDir()) return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist").arg(target.path, folder.filePath()));
+
+    // The format's own size limit, before any work.
+    if (!FitsFormat(encoder, s.nWidth, s.nHeight))
+        return Fail(
+            QStringLiteral("cannot write \"%1\": %2 (error %3/0)")
+                .arg(target.path, WriteFailureText(target.path, Status::ValueOverflow, 0, encoder))
+                .arg(static_cast<int>(Status::ValueOverflow)));
 
     // Refuse a picture that cannot be held before building its mesh: for such sizes the mesh
     // alone can take seconds and gigabytes, all for nothing.
@@ -180,7 +202,7 @@ int main(int argc, char* argv[]) {
         const Status status = WritePicture(picture, path, encoder, s.nQuality, &osError);
         if (status != Status::Ok) {
             return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
-                            .arg(path, status == Status::Win32Error ? ErrnoText(osError) : QStringLiteral("encoder failed"))
+                            .arg(path, WriteFailureText(path, status, osError, encoder))
                             .arg(static_cast<int>(status))
                             .arg(osError));
         }

@@ -26,8 +26,10 @@ bool ParseColor(QString text, COLORREF& out) {
     text = text.trimmed();
     if (text.startsWith(QLatin1Char('#'))) text.remove(0, 1);
     if (text.size() != 6) return false;
+    // ASCII only: Unicode digits of other scripts (full-width ones, say) would read as zero.
     for (QChar c : text)
-        if (!c.isDigit() && !(c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))) return false;
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')))
+            return false;
     const uint v = text.toUInt(nullptr, 16);
     out = RGBColor(static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF),
                    static_cast<int>(v & 0xFF));

@@ -13,7 +13,13 @@
 #include <climits>
 
 #if !defined(Q_OS_WIN)
+#include <fcntl.h>
 #include <langinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #endif
 
 #include "picture_image.h"
@@ -191,34 +197,108 @@ void ClipboardExport::EncodePngToMemory(const Picture& picture) {
     if (::EncodePngToMemory(picture, hPng) != Status::Ok) hPng.clear();
 }
 
-void ClipboardExport::WriteTempPng() {
-    const QString folder = strTempFolder.isEmpty() ? QDir::tempPath() : strTempFolder;
-    const qint64 pid = nProcessId != 0 ? nProcessId : QCoreApplication::applicationPid();
-    while (nTempCounter < INT_MAX) {
-        szTempPath = TempPngPath(folder, pid, ++nTempCounter);
-        const QFileInfo info(szTempPath);
-        if (info.exists() || info.isSymLink()) continue;
-        if (hPng.isEmpty()) return;  // nothing to write; the text formats still name it
-        // Created exclusively: in a shared temporary folder a name that appeared since the
-        // check (or a planted link) is skipped, never written through.
-        QFile file(szTempPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            const QFileInfo again(szTempPath);
-            if (again.exists() || again.isSymLink()) continue;
-            return;  // the folder refuses; the path is still what the text formats name
-        }
-        if (file.write(hPng) != hPng.size() || !file.flush()) {
-            file.close();
-            file.remove();
-        }
-        return;
+namespace {
+
+#if !defined(Q_OS_WIN)
+// A folder only we may enter: a real folder (not a link), ours, closed to group and others.
+bool IsPrivateFolder(const QByteArray& path) {
+    struct stat st {};
+    return lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+#endif
+
+}  // namespace
+
+QString MakePrivateTempFolder() {
+#if defined(Q_OS_WIN)
+    return QDir::tempPath();
+#else
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && runtime.startsWith('/') && IsPrivateFolder(runtime))
+        return QFile::decodeName(runtime);
+    // The shared temporary folder: a folder of our own in it. Another user may have taken the
+    // usual name first (or put a link there); then a fresh one with a random name.
+    const QByteArray usual =
+        QFile::encodeName(QDir::tempPath()) + "/facetta-" + QByteArray::number(geteuid());
+    if (mkdir(usual.constData(), 0700) == 0 || errno == EEXIST) {
+        if (IsPrivateFolder(usual)) return QFile::decodeName(usual);
     }
-    szTempPath.clear();
+    QByteArray fresh = usual + "-XXXXXX";
+    if (mkdtemp(fresh.data()) && IsPrivateFolder(fresh)) return QFile::decodeName(fresh);
+    return QString();
+#endif
 }
 
-void ClipboardExport::BuildHtmlFormat() { hHtml = BuildHtmlPayload(szTempPath); }
+namespace {
+
+// Exclusively, 0600, never through a link. 0, or the errno.
+int WriteNewFile(const QString& path, const QByteArray& bytes) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd =
+        open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            close(fd);
+            unlink(name.constData());
+            return err;
+        }
+        p += n;
+        left -= n;
+    }
+    if (close(fd) != 0) {
+        const int err = errno;
+        unlink(name.constData());
+        return err;
+    }
+    return 0;
+}
+
+}  // namespace
+
+QString ClipboardTempFolder() {
+    // Made once: the process keeps one folder.
+    static const QString folder = MakePrivateTempFolder();
+    return folder;
+}
+
+void ClipboardExport::WriteTempPng() {
+    szTempPath.clear();
+    if (hPng.isEmpty()) return;  // nothing to write, so nothing to name
+    const QString folder = strTempFolder.isEmpty() ? ClipboardTempFolder() : strTempFolder;
+    if (folder.isEmpty()) return;
+    const qint64 pid = nProcessId != 0 ? nProcessId : QCoreApplication::applicationPid();
+    while (nTempCounter < INT_MAX) {
+        const QString path = TempPngPath(folder, pid, ++nTempCounter);
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink()) continue;
+        // Created exclusively: a name that appeared since the check is skipped, never written
+        // through.
+        const int err = WriteNewFile(path, hPng);
+        if (err == EEXIST) continue;
+        if (err == 0) szTempPath = path;
+        return;
+    }
+}
+
+// The text formats name the file: without it they would send a paste to a missing file, or to
+// whatever someone else puts under that name.
+void ClipboardExport::BuildHtmlFormat() {
+    hHtml = szTempPath.isEmpty() ? QByteArray() : BuildHtmlPayload(szTempPath);
+}
 
 void ClipboardExport::BuildQQFormats() {
+    if (szTempPath.isEmpty()) {
+        hQQ.clear();
+        hQQUnicode.clear();
+        return;
+    }
     hQQ = BuildQQPayload(szTempPath, fnAnsi ? fnAnsi : SystemAnsiEncoder());
     hQQUnicode = BuildQQUnicodePayload(szTempPath);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Copying a picture to the clipboard for image editors, office and web programs and the QQ
 // chat program: PNG bytes, an HTML fragment and two QQ rich-edit fragments, all three text
-// formats pointing at a PNG file written to the temporary folder, and the picture over white
-// as a bitmap. Linux programs also get image/png and a plain text/html document.
+// formats pointing at a PNG file written to a folder only the user may enter, and the picture over
+// white as a bitmap. Linux programs also get image/png and a plain text/html document.
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -46,6 +46,13 @@ QByteArray BuildQQUnicodePayload(const QString& path);
 // The picture painted over white, the same size; null for a picture without pixels.
 QImage BuildClipboardBitmap(const Picture& picture);
 
+// A folder only this user may enter: $XDG_RUNTIME_DIR when it is one, otherwise
+// <temp>/facetta-<uid> made with mode 0700 (or, when another user holds that name, a fresh
+// one beside it); never a link. Empty when none can be had.
+QString MakePrivateTempFolder();
+// Where the temporary PNGs go: MakePrivateTempFolder(), made once per process.
+QString ClipboardTempFolder();
+
 // The application's one clipboard record. Payloads stay here until handed to the clipboard;
 // what was not handed over is dropped when the next copy starts.
 struct ClipboardExport {
@@ -54,18 +61,20 @@ struct ClipboardExport {
     QByteArray hHtml;
     QByteArray hQQ;
     QByteArray hQQUnicode;
-    QString szTempPath;    // temporary PNG of the last copy, empty when none
+    QString szTempPath;    // temporary PNG of the last copy, empty when none was written
     int nTempCounter = 0;  // never reset, so names keep counting up through a run
 
-    // Seams, left empty in the program: QDir::tempPath(), the process id, the locale.
+    // Seams, left empty in the program: ClipboardTempFolder(), the process id, the locale.
     QString strTempFolder;
     qint64 nProcessId = 0;
     AnsiEncoder fnAnsi;
 
     void ReleaseClipboardPayloads();
     void CreateClipboardBitmap(const Picture& picture);
-    // Encodes hPng; the same bytes go to the temporary file.
+    // Encodes hPng; the same bytes go to the temporary file (mode 0600).
     void EncodePngToMemory(const Picture& picture);
+    // szTempPath stays empty when the file cannot be written; the text formats, which would
+    // name it, are then left out.
     void WriteTempPng();
     void BuildHtmlFormat();
     void BuildQQFormats();

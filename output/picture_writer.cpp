@@ -1,12 +1,15 @@
 #include "picture_writer.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QImageWriter>
-#include <QSaveFile>
+
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
+#include "atomic_file.h"
 #include "encoders.h"
 #include "picture_image.h"
 
@@ -26,21 +29,47 @@ bool IsOpaque(const Picture& picture) {
 
 namespace {
 
-class DeviceSink : public ByteSink {
+// Straight to the file descriptor, in large blocks.
+class FdSink : public ByteSink {
 public:
-    explicit DeviceSink(QIODevice& device) : m_device(device) {}
+    explicit FdSink(int fd) : m_fd(fd) {}
     bool Write(const void* data, size_t size) override {
-        errno = 0;
-        const qint64 n = m_device.write(static_cast<const char*>(data), static_cast<qint64>(size));
-        if (n == static_cast<qint64>(size)) return true;
-        m_errno = errno;
-        return false;
+        if (m_errno) return false;
+        const char* p = static_cast<const char*>(data);
+        if (m_used + size > sizeof m_buffer) {
+            if (!Flush()) return false;
+            if (size >= sizeof m_buffer) return WriteAll(p, size);
+        }
+        std::memcpy(m_buffer + m_used, p, size);
+        m_used += size;
+        return true;
+    }
+    bool Flush() {
+        const bool ok = WriteAll(m_buffer, m_used);
+        m_used = 0;
+        return ok;
     }
     int Errno() const { return m_errno; }
 
 private:
-    QIODevice& m_device;
+    bool WriteAll(const char* p, size_t size) {
+        while (size > 0 && !m_errno) {
+            const ssize_t n = ::write(m_fd, p, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                m_errno = n < 0 ? errno : EIO;
+                break;
+            }
+            p += n;
+            size -= static_cast<size_t>(n);
+        }
+        return m_errno == 0;
+    }
+
+    int m_fd;
     int m_errno = 0;
+    size_t m_used = 0;
+    char m_buffer[64 * 1024];
 };
 
 class ByteArraySink : public ByteSink {
@@ -59,19 +88,6 @@ public:
 private:
     QByteArray& m_out;
 };
-
-// Qt reports file errors as its own enum; when errno no longer says what went wrong, give
-// the closest errno.
-int ErrnoFor(const QFileDevice& file, int observed) {
-    if (observed != 0) return observed;
-    switch (file.error()) {
-        case QFileDevice::ResourceError: return ENOSPC;
-        case QFileDevice::PermissionsError: return EPERM;
-        case QFileDevice::OpenError:
-        case QFileDevice::RenameError: return EACCES;
-        default: return EIO;
-    }
-}
 
 bool EncoderAvailable(ImageEncoderId id) {
     ImageEncoderId found{};
@@ -116,47 +132,93 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
 
 }  // namespace
 
+int MaxSideOfFormat(ImageEncoderId encoder) {
+    switch (encoder) {
+        case ImageEncoderId::Gif:
+        case ImageEncoderId::Jpeg:
+            return 65535;  // 16-bit sizes in the file
+        case ImageEncoderId::Webp:
+            return 16383;  // 14-bit sizes
+        case ImageEncoderId::Png:
+        case ImageEncoderId::Bmp:
+            break;  // 31 bits: no picture we can hold is larger
+    }
+    return 0;
+}
+
+bool FitsFormat(ImageEncoderId encoder, int width, int height) {
+    const int max = MaxSideOfFormat(encoder);
+    return max == 0 || (width <= max && height <= max);
+}
+
 Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
                     int quality, int* osError) {
     if (osError) *osError = 0;
     if (picture.IsNull()) return Status::InvalidParameter;
     if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
+    if (!FitsFormat(encoder, picture.Width(), picture.Height())) return Status::ValueOverflow;
     auto fail = [osError](int err) {
         if (osError) *osError = err;
         return Status::Win32Error;
     };
     if (path.isEmpty()) return fail(ENOENT);
-    // QSaveFile says why in words only for these two.
-    const QFileInfo existing(path);
-    if (existing.isDir()) return fail(EISDIR);
-    // A device, pipe or socket in the file's place would be swapped for a regular file by the
-    // atomic replace (or, written directly, could block for ever): refuse it.
-    if (existing.exists() && !existing.isFile()) return fail(EINVAL);
-    if (existing.exists() && !existing.isWritable()) return fail(EACCES);
 
-    QSaveFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly)) return fail(ErrnoFor(file, errno));
+    AtomicFile file;
+    if (const int err = file.Open(path)) return fail(err);
 
-    DeviceSink sink(file);
+    FdSink sink(file.Descriptor());
     int qtWriteErrno = 0;
     Status status = Status::GenericError;
+    QFile qtFile;
     switch (encoder) {
         case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
         case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
         case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
-        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno); break;
-        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno); break;
+        case ImageEncoderId::Jpeg:
+        case ImageEncoderId::Webp:
+            if (!qtFile.open(file.Descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                             QFileDevice::DontCloseHandle))
+                return fail(EIO);
+            status =
+                EncodeWithQt(picture, qtFile, encoder == ImageEncoderId::Jpeg ? "jpeg" : "webp",
+                             quality, &qtWriteErrno);
+            qtFile.close();
+            break;
     }
+    if (status == Status::Ok && !sink.Flush()) status = Status::Win32Error;
     if (status != Status::Ok) {
-        const int err = ErrnoFor(file, sink.Errno() ? sink.Errno() : qtWriteErrno);
-        file.cancelWriting();
+        const int err = sink.Errno() ? sink.Errno() : qtWriteErrno ? qtWriteErrno : EIO;
+        file.Cancel();
         if (status == Status::Win32Error) return fail(err);
         return status;
     }
-    errno = 0;
-    if (!file.commit()) return fail(ErrnoFor(file, errno));
+    if (const int err = file.Commit()) return fail(err);
     return Status::Ok;
+}
+
+QString WriteFailureText(const QString& path, Status status, int osError, ImageEncoderId encoder) {
+    if (status == Status::ValueOverflow)
+        return QStringLiteral("%1 pictures can be at most %2 pixels wide and high")
+            .arg(encoder == ImageEncoderId::Gif    ? QStringLiteral("GIF")
+                 : encoder == ImageEncoderId::Jpeg ? QStringLiteral("JPEG")
+                                                   : QStringLiteral("WebP"))
+            .arg(MaxSideOfFormat(encoder));
+    if (status != Status::Win32Error) return QStringLiteral("encoder failed");
+    switch (AtomicFile::Examine(path)) {
+        case WriteRefusal::ProtectedLink:
+            return QStringLiteral("it is another user's link in a shared folder, not followed");
+        case WriteRefusal::Device:
+            return QStringLiteral("a device is in the file's place");
+        case WriteRefusal::Pipe:
+            return QStringLiteral("a named pipe is in the file's place");
+        case WriteRefusal::Socket:
+            return QStringLiteral("a socket is in the file's place");
+        case WriteRefusal::Folder:
+        case WriteRefusal::None:
+            break;
+    }
+    return osError ? QString::fromLocal8Bit(std::strerror(osError))
+                   : QStringLiteral("unknown error");
 }
 
 Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {

@@ -10,7 +10,7 @@ packages=(
   qt6-translations-l10n qt6-l10n-tools qt6-tools-dev
   libgif-dev libimagequant-dev libpng-dev zlib1g-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth x11-utils
   fonts-wqy-microhei
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas dbus-daemon xfconf libxfconf-0-3

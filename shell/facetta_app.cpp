@@ -1,8 +1,19 @@
 #include "facetta_app.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLockFile>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "clipboard_export.h"
 
 #include "commands.h"
 #include "main_frame.h"
@@ -31,7 +42,85 @@ CFacettaApp::~CFacettaApp() {
 CFacettaApp* CFacettaApp::Instance() { return s_pTheApp; }
 
 std::unique_ptr<QSettings> CFacettaApp::OpenSettings() const {
+    if (!m_strSettingsFallback.isEmpty())
+        return std::make_unique<QSettings>(m_strSettingsFallback, QSettings::NativeFormat);
     return std::make_unique<QSettings>(m_strCompanyKey, QString::fromUtf8(kAppTitle));
+}
+
+QString CFacettaApp::SettingsFilePath() const {
+    // A store of another name in the same place: opening it reads nothing that exists.
+    const QSettings probe(m_strCompanyKey, QStringLiteral(".facetta-path-probe"));
+    return QFileInfo(probe.fileName()).absolutePath() + QLatin1Char('/') +
+           QString::fromUtf8(kAppTitle) + QStringLiteral(".conf");
+}
+
+namespace {
+
+void Warn(const QString& text) {
+    std::fprintf(stderr, "facetta: %s\n", text.toLocal8Bit().constData());
+}
+
+// What is wrong with the thing at `path`, or nothing when it is absent or a fitting file.
+QString Oddity(const QString& path, qint64 maxBytes) {
+    struct stat st {};
+    if (stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT) {
+            struct stat link {};
+            if (lstat(QFile::encodeName(path).constData(), &link) == 0)
+                return QStringLiteral("a dangling link");
+            return QString();
+        }
+        return QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) return QStringLiteral("a folder");
+    if (S_ISFIFO(st.st_mode)) return QStringLiteral("a named pipe");
+    if (!S_ISREG(st.st_mode)) return QStringLiteral("not a regular file");
+    if (maxBytes > 0 && st.st_size > maxBytes)
+        return QStringLiteral("%1 bytes, larger than any real settings file").arg(st.st_size);
+    return QString();
+}
+
+// Renamed out of the way, kept for a look; false when it stays where it is.
+bool SetAside(const QString& path, const QString& why) {
+    const QString aside = path + QStringLiteral(".bad-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) ==
+        0) {
+        Warn(QStringLiteral("\"%1\" is %2; set aside as \"%3\", default settings used")
+                 .arg(path, why, aside));
+        return true;
+    }
+    Warn(QStringLiteral(
+             "\"%1\" is %2 and cannot be set aside (%3); default settings used for this run")
+             .arg(path, why, QString::fromLocal8Bit(std::strerror(errno))));
+    return false;
+}
+
+}  // namespace
+
+void CFacettaApp::PrepareSettingsStore() {
+    m_strSettingsFallback.clear();
+    const QString strFile = SettingsFilePath();
+    const QString strLock = strFile + QStringLiteral(".lock");
+    bool bUsable = true;
+    for (const QString& path : {strFile, strLock}) {
+        const QString why = Oddity(path, path == strFile ? kMaxSettingsBytes : 0);
+        if (!why.isEmpty() && !SetAside(path, why)) bUsable = false;
+    }
+    if (bUsable) {
+        // QSettings waits for its lock until the lock is 30 s old when it cannot see who holds
+        // it (an empty lock file, say). A writer holds it for milliseconds: one held for a
+        // second is taken over here, and the lock is then free for QSettings.
+        QLockFile lock(strLock);
+        lock.setStaleLockTime(1000);
+        if (lock.tryLock(1000)) lock.unlock();
+    }
+    if (!bUsable) {
+        const QString folder = MakePrivateTempFolder();
+        m_strSettingsFallback =
+            folder.isEmpty() ? QString() : folder + QStringLiteral("/Facetta.conf");
+        if (!m_strSettingsFallback.isEmpty()) QFile::remove(m_strSettingsFallback);
+    }
 }
 
 void CFacettaApp::CheckSettingsVersion() {
@@ -53,6 +142,7 @@ void CFacettaApp::CheckSettingsVersion() {
 }
 
 bool CFacettaApp::InitInstance(const QStringList& arguments) {
+    PrepareSettingsStore();
     CheckSettingsVersion();
     ConfigurePictureMemoryLimit();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/facetta.svg")));

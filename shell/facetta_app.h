@@ -39,6 +39,16 @@ public:
     // The application's settings store (the "Quillmark"/"Facetta" key).
     std::unique_ptr<QSettings> OpenSettings() const;
 
+    // Makes the store safe to open before anything reads it: a settings file or lock that is
+    // not a regular file (a folder, a pipe), or a settings file larger than any real one, is
+    // set aside (renamed "<name>.bad-<time>") with a warning on stderr, and a lock nobody
+    // holds is cleared within a second. When something cannot be set aside, this run keeps
+    // its settings in a private file instead and starts from the defaults.
+    void PrepareSettingsStore();
+    // Where QSettings keeps the store, found without reading it.
+    QString SettingsFilePath() const;
+    static constexpr qint64 kMaxSettingsBytes = 1 << 20;
+
     CMainFrame* GetMainFrame() const { return m_pMainFrame.get(); }
 
     uint32_t m_nLook = 216;
@@ -52,4 +62,5 @@ public:
 
 private:
     std::unique_ptr<CMainFrame> m_pMainFrame;
+    QString m_strSettingsFallback;  // set when the real store cannot be used this run
 };

@@ -417,10 +417,23 @@ void CMainFrame::PlaceDocumentListButton() {
 // ---------------------------------------------------------------------------------------------
 // Workspace
 
+// Enough of the window on some screen to grab it, its top edge included: a saved place that
+// lies off every screen (a corrupt store, a monitor since removed) is not restored.
+bool CMainFrame::IsReachable(const QRect& rect) {
+    for (const QScreen* pScreen : QGuiApplication::screens()) {
+        const QRect work = pScreen->availableGeometry();
+        const QRect shown = work.intersected(rect);
+        if (shown.width() >= qMin(100, rect.width()) && shown.height() >= qMin(30, rect.height()) &&
+            rect.top() >= work.top() && rect.top() < work.bottom())
+            return true;
+    }
+    return false;
+}
+
 void CMainFrame::RestoreWorkspace() {
     auto settings = m_app.OpenSettings();
-    const QByteArray geometry = settings->value(kGeometryKey).toByteArray();
-    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+    const QByteArray saved = settings->value(kGeometryKey).toByteArray();
+    if (saved.isEmpty() || !restoreGeometry(saved) || !IsReachable(frameGeometry())) {
         // Nothing saved: 800 x 600 in the middle of the work area.
         resize(kDefaultWidth, kDefaultHeight);
         if (const QScreen* pScreen = QGuiApplication::primaryScreen())

@@ -77,6 +77,7 @@ private:
     void CreateStatusBar();
     void CreateTabs();
     void RestoreWorkspace();
+    static bool IsReachable(const QRect& rect);
     void SaveWorkspace();
     void FillToolbarsMenu(QMenu* pMenu);
     void FillWindowMenu(QMenu* pMenu);

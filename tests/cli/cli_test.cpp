@@ -68,6 +68,11 @@ TEST(FacettaCli, BadInputFailsWithOneLineAndNoFile) {
         {"--mode", "-1"},
         {"--mode", "nonsense"},
         {"--back-color", "zzzzzz"},
+        {"--back-color", "１２３４５６"},  // full-width digits read as zero
+        {"--grad-color1", "٠١٢٣٤٥"},
+        {"--back-image", "/dev/zero"},
+        {"--width", "65536", "-o", "wide.gif"},
+        {"--height", "70000", "-o", "tall.jpg"},
         {"--line-color", "#12345"},
         {"--poly-color", "1234567"},
         {"--back-image", "/missing.png"},

@@ -10,23 +10,33 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "picture_writer.h"
 #include "process_runner.h"
 #include "scratch_mount.h"
+
+extern char** environ;
 
 namespace {
 
@@ -143,8 +153,8 @@ TEST_F(RefusingTarget, ReadOnlyFileSystem) {
     if (!m_mount.Mount(m_folder, "1m")) GTEST_SKIP() << m_mount.Why();
     PutExistingFile();
     if (!m_mount.RemountReadOnly()) GTEST_SKIP() << m_mount.Why();
-    // Replacing the existing file is refused up front as not writable.
-    ExpectEveryWriteRefused(EROFS, EACCES);
+    // Said as it is: the file system is read-only (not "permission denied").
+    ExpectEveryWriteRefused(EROFS);
 }
 
 // The immutable attribute holds even against root; permission bits alone would not.
@@ -226,13 +236,219 @@ TEST_F(RefusingTarget, SpecialFileIsRefusedAndKept) {
                                             "-o", QFile::encodeName(path).toStdString()});
         EXPECT_EQ(r.exitCode, 2) << r.out;
         EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(path == node ? "a device is in the file's place"
+                                          : "a named pipe is in the file's place"),
+                  std::string::npos)
+            << r.out;
         ExpectUntouched();
     }
+    // The same node as a background picture is named for what it is.
+    const ProcessResult back =
+        RunProcess({FACETTA_CLI, "--back-image", QFile::encodeName(node).toStdString(), "-o",
+                    QFile::encodeName(QDir(m_folder).filePath("b.png")).toStdString()});
+    EXPECT_EQ(back.exitCode, 2) << back.out;
+    EXPECT_NE(back.out.find("is a device, not a file"), std::string::npos) << back.out;
     struct stat st {};
     ASSERT_EQ(stat(QFile::encodeName(node).constData(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     ASSERT_EQ(stat(QFile::encodeName(fifo).constData(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// GIF and JPEG record sizes in 16 bits: a larger picture is refused before any rendering,
+// so the refusal is quick and small, and says why.
+TEST(FormatSizeLimit, RefusedBeforeRenderingWithTheReason) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        const char* width;
+        const char* height;
+        const char* name;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"65536", "4000", "wide.gif", "GIF pictures can be at most 65535 pixels"},
+        {"300", "65536", "tall.jpg", "JPEG pictures can be at most 65535 pixels"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r =
+            RunProcess({FACETTA_CLI, "--width", c.width, "--height", c.height, "-o",
+                        QFile::encodeName(dir.filePath(c.name)).toStdString()});
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_NE(r.out.find(c.reason), std::string::npos) << r.out;
+        EXPECT_LT(r.maxRssKiB, 200 * 1024) << "the picture was made before the refusal";
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(c.name)));
+    }
+    // The writer itself (the program's Save) refuses before encoding, whatever the caller.
+    const Picture wide = Picture::Create(65536, 2);
+    ASSERT_FALSE(wide.IsNull());
+    int err = -1;
+    EXPECT_EQ(WritePicture(wide, dir.filePath("w.gif"), ImageEncoderId::Gif, 90, &err),
+              Status::ValueOverflow);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(WritePicture(wide, dir.filePath("w.png"), ImageEncoderId::Png, 90, &err), Status::Ok);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("w.gif")));
+}
+
+// Links in a shared folder (sticky, world-writable, like /tmp). The kernel follows such a link
+// only for its owner or the folder's owner; the writer keeps the same rule although it
+// resolves links itself. Crafted as root: a link owned by "nobody" stands for another user's.
+class SharedFolderLinks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to make another user's link";
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody) GTEST_SKIP() << "no user \"nobody\"";
+        m_other = nobody->pw_uid;
+        ASSERT_TRUE(m_dir.isValid());
+        m_shared = m_dir.filePath("shared");
+        ASSERT_TRUE(QDir().mkdir(m_shared));
+        ASSERT_EQ(chmod(QFile::encodeName(m_shared).constData(), 01777), 0);
+        m_victim = m_dir.filePath("victim.png");
+        QFile f(m_victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the other user's file");
+    }
+    QString Link(const char* name, const QString& target, uid_t owner) {
+        const QString link = QDir(m_shared).filePath(name);
+        EXPECT_EQ(
+            symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+        EXPECT_EQ(lchown(QFile::encodeName(link).constData(), owner, static_cast<gid_t>(-1)), 0);
+        return link;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_shared;
+    QString m_victim;
+    uid_t m_other = 0;
+};
+
+TEST_F(SharedFolderLinks, AnotherUsersLinkIsRefusedDanglingOrNot) {
+    const QString dangling = m_dir.filePath("planted.png");
+    const QString toVictim = Link("out.png", m_victim, m_other);
+    const QString toNowhere = Link("new.png", dangling, m_other);
+    const Picture picture = NoisePicture();
+    for (const QString& link : {toVictim, toNowhere}) {
+        for (ImageEncoderId id : kAllFormats) {
+            int err = 0;
+            EXPECT_EQ(WritePicture(picture, link, id, 90, &err), Status::Win32Error) << Name(id);
+            EXPECT_EQ(err, EACCES) << Name(id);
+        }
+        const ProcessResult r =
+            RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3", "-o",
+                        QFile::encodeName(link).toStdString()});
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_NE(r.out.find("another user's link in a shared folder"), std::string::npos) << r.out;
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+    }
+    EXPECT_EQ(ReadAll(m_victim), "the other user's file");
+    EXPECT_FALSE(QFileInfo::exists(dangling));
+    EXPECT_EQ(QDir(m_shared)
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                  .size(),
+              2);
+}
+
+// Our own links, the folder owner's links and links outside shared folders are written through.
+TEST_F(SharedFolderLinks, OtherLinksAreWrittenThrough) {
+    const QString ours = Link("ours.png", m_victim, 0);
+    const Picture picture = NoisePicture();
+    ASSERT_EQ(WritePicture(picture, ours, ImageEncoderId::Png, 90, nullptr), Status::Ok);
+    EXPECT_TRUE(QFileInfo(ours).isSymLink());
+    EXPECT_TRUE(ReadAll(m_victim).startsWith("\x89PNG"));
+
+    // Another user's link in a folder that is not shared: followed as the kernel would.
+    const QString plain = m_dir.filePath("plain");
+    ASSERT_TRUE(QDir().mkdir(plain));
+    const QString target = m_dir.filePath("target.bmp");
+    const QString link = QDir(plain).filePath("theirs.bmp");
+    ASSERT_EQ(symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()),
+              0);
+    ASSERT_EQ(lchown(QFile::encodeName(link).constData(), m_other, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(WritePicture(picture, link, ImageEncoderId::Bmp, 90, nullptr), Status::Ok);
+    EXPECT_TRUE(ReadAll(target).startsWith("BM"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
+
+// Names up to the folder's limit (255 bytes here) can be replaced: the temporary name does not
+// grow with the target's. With and without unnamed temporary files.
+TEST(LongFileNames, ReplaceableUpToTheNameLimit) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const long nameMax = pathconf(QFile::encodeName(dir.path()).constData(), _PC_NAME_MAX);
+    ASSERT_GE(nameMax, 255);
+    for (const char* noTmpfile : {"0", "1"}) {
+        for (int length : {249, 252, 255}) {
+            const std::string name = std::string(static_cast<size_t>(length) - 4, 'n') + ".png";
+            const std::string path = QFile::encodeName(dir.path()).toStdString() + "/" + name;
+            for (const char* seed : {"1", "2"}) {
+                const ProcessResult r = RunProcess(
+                    {FACETTA_CLI, "--width", "300", "--height", "200", "--seed", seed, "-o", path},
+                    {std::string("FACETTA_NO_O_TMPFILE=") + noTmpfile});
+                EXPECT_EQ(r.exitCode, 0) << length << " bytes: " << r.out;
+            }
+            EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << length;
+            QFile::remove(QFile::decodeName(path.c_str()));
+        }
+    }
+}
+
+// SIGTERM, SIGINT or SIGHUP in the middle of a write leave no partial temporary file, on file
+// systems without unnamed temporary files too (forced here), and end the program by that signal.
+TEST(SignalsDuringAWrite, LeaveNoTemporaryFile) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const std::string out = QFile::encodeName(dir.filePath("big.gif")).toStdString();
+        std::vector<std::string> argStore = {FACETTA_CLI, "--width", "3840", "--height",
+                                             "2160",      "--seed",  "9",    "--count",
+                                             "20",        "-o",      out};
+        std::vector<char*> args;
+        for (std::string& a : argStore) args.push_back(a.data());
+        args.push_back(nullptr);
+        std::vector<std::string> envStore;
+        for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+        envStore.emplace_back("FACETTA_NO_O_TMPFILE=1");
+        std::vector<char*> envp;
+        for (std::string& e : envStore) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        // Default actions in the child, whatever this process inherited (a background job
+        // ignores SIGINT).
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&defaults, s);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+
+        // Wait for a temporary file to appear, then signal the writer while it is there.
+        bool seen = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!seen && std::chrono::steady_clock::now() < deadline) {
+            for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+                if (name.endsWith(QStringLiteral(".tmp"))) seen = true;
+            if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(seen) << "no temporary file was ever seen";
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            EXPECT_FALSE(name.endsWith(QStringLiteral(".tmp"))) << name.toStdString();
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #if !defined(Q_OS_WIN)
 #include <langinfo.h>
+#include <sys/stat.h>
 #endif
 
 #include "clipboard_export.h"
@@ -257,17 +258,70 @@ TEST_F(ClipboardCopy, NoPictureEmptiesTheClipboard) {
     EXPECT_EQ(m_record.nTempCounter, 1);
 }
 
-TEST_F(ClipboardCopy, AnUnwritableFolderStillOffersTheRest) {
+// Without the file, the formats that name it are left out: a paste would find nothing there,
+// or whatever someone else put under that name.
+TEST_F(ClipboardCopy, AnUnwritableFolderLeavesOutTheFormatsNamingTheFile) {
     m_record.strTempFolder = m_dir.filePath(QStringLiteral("missing"));
     const Picture a = MakeTestPicture(40, 30);
     CopyPictureToClipboard(m_record, &a);
-    const QString path = QDir::toNativeSeparators(m_record.strTempFolder) +
-                         QStringLiteral("/Temp_4321_1.png");
-    EXPECT_EQ(m_record.szTempPath, path);
+    EXPECT_TRUE(m_record.szTempPath.isEmpty());
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    EXPECT_EQ(data->data("HTML Format"), BuildHtmlPayload(path));
-    EXPECT_FALSE(data->data("PNG").isEmpty());
+    const QStringList expected = {"PNG", "application/x-qt-image", "image/png"};
+    EXPECT_EQ(data->formats(), expected);
     EXPECT_TRUE(data->hasImage());
+}
+
+// The file of a copy is the user's alone: in a folder nobody else may enter, mode 0600.
+TEST_F(ClipboardCopy, TheFileIsPrivate) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QByteArray runtimePath = QFile::encodeName(runtime.path());
+    ASSERT_EQ(chmod(runtimePath.constData(), 0700), 0);
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("XDG_RUNTIME_DIR", runtimePath);
+    EXPECT_EQ(MakePrivateTempFolder(), runtime.path());
+
+    // A runtime folder others may enter is not used; the temporary folder gets one of ours.
+    ASSERT_EQ(chmod(runtimePath.constData(), 0755), 0);
+    qputenv("TMPDIR", QFile::encodeName(m_dir.path()));
+    const QString own = MakePrivateTempFolder();
+    EXPECT_TRUE(own.startsWith(m_dir.path()));
+    struct stat st {};
+    ASSERT_EQ(lstat(QFile::encodeName(own).constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A link planted under the usual name, or the name held by a folder others may enter,
+    // is passed over for a fresh folder.
+    ASSERT_TRUE(QDir(own).removeRecursively());
+    const QString decoy = m_dir.filePath(QStringLiteral("decoy"));
+    ASSERT_TRUE(QDir().mkdir(decoy));
+    ASSERT_EQ(chmod(QFile::encodeName(decoy).constData(), 0700), 0);
+    ASSERT_TRUE(QFile::link(decoy, own));
+    const QString fresh = MakePrivateTempFolder();
+    EXPECT_FALSE(fresh.isEmpty());
+    EXPECT_NE(fresh, own);
+    ASSERT_EQ(lstat(QFile::encodeName(fresh).constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_TRUE(QFile::remove(own));
+    ASSERT_TRUE(QDir().mkdir(own));
+    ASSERT_EQ(chmod(QFile::encodeName(own).constData(), 0755), 0);
+    EXPECT_NE(MakePrivateTempFolder(), own);
+
+    // And the file itself.
+    m_record.strTempFolder = fresh;
+    const Picture a = MakeTestPicture(40, 30);
+    CopyPictureToClipboard(m_record, &a);
+    ASSERT_EQ(stat(QFile::encodeName(m_record.szTempPath).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    if (savedTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmp);
 }
 
 }  // namespace

@@ -200,6 +200,27 @@ TEST_F(ViewTest, FailedSaveLeavesAnExistingFileIntact) {
     }
 }
 
+// A GIF wider than the format records is refused with its own status before any encoding;
+// the same picture saves as PNG.
+TEST_F(ViewTest, SaveBeyondTheFormatsSizeSaysSo) {
+    QTemporaryDir dir;
+    CFacettaView* view = MakeView(400, 300);
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 65536;
+        s.nHeight = 200;
+    });
+    view->OnGeneratePreview();
+    nextChoice = dir.filePath(QStringLiteral("wide.gif"));
+    view->OnSavePicture();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("保存图片错误，错误代码：11/0"));
+    EXPECT_FALSE(QFileInfo::exists(nextChoice));
+    nextChoice = dir.filePath(QStringLiteral("wide.png"));
+    view->OnSavePicture();
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(QFileInfo::exists(nextChoice));
+}
+
 // The real dialog: save mode, overwrite prompt, the five filters shown as written, the
 // default suffix added to a name typed without one.
 TEST_F(ViewTest, SaveDialogIsConfiguredAsExpected) {
