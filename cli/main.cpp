@@ -78,7 +78,36 @@ void PrintMeshJson(const PolygonMesh& mesh) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-QString ErrnoText(int err) { return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error"); }
+// The picture rendered band by band as the encoder asks for rows: memory stays a few bands
+// whatever the picture's size.
+class RenderedBands : public PictureBands {
+public:
+    RenderedBands(const ImageSettings& s, const PolygonMesh& mesh, const Picture* back)
+        : m_renderer(s, mesh, back),
+          m_width(s.nWidth),
+          m_height(s.nHeight),
+          m_dpi(static_cast<float>(s.nResolution)) {}
+    int Width() const override { return m_width; }
+    int Height() const override { return m_height; }
+    float DpiX() const override { return m_dpi; }
+    float DpiY() const override { return m_dpi; }
+    bool Opaque() const override { return true; }  // the first layer is an opaque fill
+    const uint32_t* Rows(int first, int count, Picture& scratch) const override {
+        if (scratch.IsNull() || scratch.Width() != m_width || scratch.Height() < count)
+            scratch = Picture::Create(m_width, count);
+        if (scratch.IsNull() || !m_renderer.Render(first, count, scratch)) return nullptr;
+        return scratch.Pixels();
+    }
+
+private:
+    BandRenderer m_renderer;
+    int m_width, m_height;
+    float m_dpi;
+};
+
+QString ErrnoText(int err) {
+    return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error");
+}
 
 }  // namespace
 
@@ -140,16 +169,28 @@ int main(int argc, char* argv[]) {
         PolygonMesh mesh;
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
-        Picture picture = RenderPicture(s, mesh, back ? &*back : nullptr);
-        if (picture.IsNull())
+        const QString path = NumberedPath(target.path, i, o.count);
+        int osError = 0;
+        Status status;
+        if (EncoderTakesBands(encoder)) {
+            status = WritePictureBands(RenderedBands(s, mesh, back ? &*back : nullptr), path,
+                                       encoder, &osError);
+        } else {
+            Picture picture = RenderPicture(s, mesh, back ? &*back : nullptr);
+            if (picture.IsNull())
+                return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
+                                .arg(s.nWidth)
+                                .arg(s.nHeight)
+                                .arg(static_cast<int>(picture.LastStatus())));
+            picture.SetResolution(static_cast<float>(s.nResolution),
+                                  static_cast<float>(s.nResolution));
+            status = WritePicture(picture, path, encoder, s.nQuality, &osError);
+        }
+        if (status == Status::OutOfMemory)
             return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
                             .arg(s.nWidth)
                             .arg(s.nHeight)
-                            .arg(static_cast<int>(picture.LastStatus())));
-        picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
-        const QString path = NumberedPath(target.path, i, o.count);
-        int osError = 0;
-        const Status status = WritePicture(picture, path, encoder, s.nQuality, &osError);
+                            .arg(static_cast<int>(status)));
         if (status != Status::Ok) {
             return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
                             .arg(path, status == Status::Win32Error ? ErrnoText(osError) : QStringLiteral("encoder failed"))

@@ -4,8 +4,11 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "encoders.h"
 #include "picture_image.h"
@@ -22,6 +25,22 @@ bool IsOpaque(const Picture& picture) {
         if ((all & 0xFF000000u) != 0xFF000000u) return false;
     }
     return true;
+}
+
+WholePictureBands::WholePictureBands(const Picture& picture)
+    : m_picture(picture), m_opaque(IsOpaque(picture)) {}
+
+int EncoderThreadCount() {
+    if (const char* env = std::getenv("FACETTA_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && n > 0) return static_cast<int>(std::min(n, 256L));
+    }
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+}
+
+bool EncoderTakesBands(ImageEncoderId encoder) {
+    return encoder == ImageEncoderId::Png || encoder == ImageEncoderId::Bmp;
 }
 
 namespace {
@@ -114,13 +133,10 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
                                                                      : Status::GenericError;
 }
 
-}  // namespace
-
-Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
-                    int quality, int* osError) {
-    if (osError) *osError = 0;
-    if (picture.IsNull()) return Status::InvalidParameter;
-    if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
+// The atomic write around an encoder: `encode` fills the file through the sink (or, for
+// Qt's writers, the file itself, reporting a failed write's errno in its last argument).
+template <typename Encode>
+Status WriteAtomically(const QString& path, int* osError, Encode&& encode) {
     auto fail = [osError](int err) {
         if (osError) *osError = err;
         return Status::Win32Error;
@@ -140,14 +156,7 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
 
     DeviceSink sink(file);
     int qtWriteErrno = 0;
-    Status status = Status::GenericError;
-    switch (encoder) {
-        case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
-        case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
-        case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
-        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno); break;
-        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno); break;
-    }
+    const Status status = encode(file, sink, qtWriteErrno);
     if (status != Status::Ok) {
         const int err = ErrnoFor(file, sink.Errno() ? sink.Errno() : qtWriteErrno);
         file.cancelWriting();
@@ -157,6 +166,42 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     errno = 0;
     if (!file.commit()) return fail(ErrnoFor(file, errno));
     return Status::Ok;
+}
+
+}  // namespace
+
+Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
+                    int quality, int* osError) {
+    if (osError) *osError = 0;
+    if (picture.IsNull()) return Status::InvalidParameter;
+    if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
+    return WriteAtomically(
+        path, osError, [&](QSaveFile& file, DeviceSink& sink, int& qtWriteErrno) {
+            switch (encoder) {
+                case ImageEncoderId::Png:
+                    return EncodePng(picture, sink, DefaultPngTuning());
+                case ImageEncoderId::Gif:
+                    return EncodeGif(picture, sink);
+                case ImageEncoderId::Bmp:
+                    return EncodeBmp(picture, sink);
+                case ImageEncoderId::Jpeg:
+                    return EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno);
+                case ImageEncoderId::Webp:
+                    return EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno);
+            }
+            return Status::GenericError;
+        });
+}
+
+Status WritePictureBands(const PictureBands& picture, const QString& path, ImageEncoderId encoder,
+                         int* osError) {
+    if (osError) *osError = 0;
+    if (picture.Width() <= 0 || picture.Height() <= 0) return Status::InvalidParameter;
+    if (!EncoderTakesBands(encoder)) return Status::UnknownImageFormat;
+    return WriteAtomically(path, osError, [&](QSaveFile&, DeviceSink& sink, int&) {
+        return encoder == ImageEncoderId::Png ? EncodePng(picture, sink, DefaultPngTuning())
+                                              : EncodeBmp(picture, sink);
+    });
 }
 
 Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {
