@@ -56,7 +56,8 @@ BENCHMARK(BM_PngOurs)->Apply(Sizes);
 // The default PNG writer on 1, 2 and 4 threads. Where cores are shared, wall time says little:
 // busiest_ms is the CPU time of the busiest thread, what wall time would be on free cores.
 void BM_PngThreads(benchmark::State& state) {
-    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0);
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0);
     PngTuning tuning = DefaultPngTuning();
     tuning.threads = static_cast<int>(state.range(2));
     double busiest = 0, total = 0;
@@ -67,7 +68,8 @@ void BM_PngThreads(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
         total += busiest;
     }
-    state.counters["busiest_ms"] = benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
+    state.counters["busiest_ms"] =
+        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
     SetBytes(state, out.size());
 }
 BENCHMARK(BM_PngThreads)
