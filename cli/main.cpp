@@ -93,8 +93,9 @@ public:
     float DpiY() const override { return m_dpi; }
     bool Opaque() const override { return true; }  // the first layer is an opaque fill
     const uint32_t* Rows(int first, int count, Picture& scratch) const override {
+        // A row to spare: after the first band the PNG writer asks for the row above as well.
         if (scratch.IsNull() || scratch.Width() != m_width || scratch.Height() < count)
-            scratch = Picture::Create(m_width, count);
+            scratch = Picture::Create(m_width, count + 1);
         if (scratch.IsNull() || !m_renderer.Render(first, count, scratch)) return nullptr;
         return scratch.Pixels();
     }
