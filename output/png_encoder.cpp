@@ -250,11 +250,13 @@ private:
 // The rows are filtered and deflated in bands, each its own deflate run ended on a byte
 // boundary (a sync flush), so that bands can be compressed on several threads and simply
 // joined; the Adler-32 of the whole is combined from the bands'. A band's height depends on
-// the width alone (about 1 MiB of filtered bytes, at least 64 rows), so the file is the same
+// the width alone (about 1 MiB of filtered bytes, at least 64 rows unless they would pass
+// 256 MiB), so the file is the same
 // whatever the number of threads. Z_RLE looks back one byte only, so starting each band afresh
 // costs next to nothing in size.
 int BandRowsFor(size_t rowBytes) {
-    const size_t rows = std::max<size_t>(64, (size_t{1} << 20) / (rowBytes + 1));
+    size_t rows = std::max<size_t>(64, (size_t{1} << 20) / (rowBytes + 1));
+    rows = std::min(rows, std::max<size_t>(1, (size_t{1} << 28) / (rowBytes + 1)));  // very wide rows
     return static_cast<int>(std::min<size_t>(rows, size_t{1} << 16));
 }
 
@@ -336,16 +338,33 @@ public:
             out.capacity = out.data ? bound : 0;
             if (!out.data) return false;
         }
-        wk.z.next_in = wk.filtered.get();
-        wk.z.avail_in = static_cast<uInt>(n);
-        wk.z.next_out = out.data.get();
-        wk.z.avail_out = static_cast<uInt>(out.capacity);
+        // zlib counts in 32 bits: very wide bands go through in pieces. The bound leaves room
+        // for everything, so running out of output is a fault.
+        constexpr size_t kPiece = size_t{1} << 30;
         const bool last = end == h;
-        const int rc = deflate(&wk.z, last ? Z_FINISH : Z_SYNC_FLUSH);
-        // The bound leaves room for everything: anything short of done is a fault.
-        if (wk.z.avail_in != 0 || (last ? rc != Z_STREAM_END : rc != Z_OK) || wk.z.avail_out == 0)
-            return false;
-        out.size = out.capacity - wk.z.avail_out;
+        size_t in = 0;
+        for (;;) {
+            const size_t piece = std::min(n - in, kPiece);
+            const bool final = in + piece == n;
+            const int flush = !final ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
+            wk.z.next_in = wk.filtered.get() + in;
+            wk.z.avail_in = static_cast<uInt>(piece);
+            for (;;) {
+                const size_t room = std::min(out.capacity - out.size, kPiece);
+                if (room == 0) return false;
+                wk.z.next_out = out.data.get() + out.size;
+                wk.z.avail_out = static_cast<uInt>(room);
+                const int rc = deflate(&wk.z, flush);
+                out.size += room - wk.z.avail_out;
+                if (rc == Z_STREAM_END) break;
+                if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
+                // Done with this piece once zlib took all of it and, for a flush, had room to spare.
+                if (wk.z.avail_in == 0 && (flush == Z_NO_FLUSH || wk.z.avail_out != 0)) break;
+            }
+            if (wk.z.avail_in != 0) return false;
+            in += piece;
+            if (final) break;
+        }
         return true;
     }
 
