@@ -256,7 +256,8 @@ private:
 // costs next to nothing in size.
 int BandRowsFor(size_t rowBytes) {
     size_t rows = std::max<size_t>(64, (size_t{1} << 20) / (rowBytes + 1));
-    rows = std::min(rows, std::max<size_t>(1, (size_t{1} << 28) / (rowBytes + 1)));  // very wide rows
+    rows =
+        std::min(rows, std::max<size_t>(1, (size_t{1} << 28) / (rowBytes + 1)));  // very wide rows
     return static_cast<int>(std::min<size_t>(rows, size_t{1} << 16));
 }
 
@@ -358,7 +359,8 @@ public:
                 out.size += room - wk.z.avail_out;
                 if (rc == Z_STREAM_END) break;
                 if (rc != Z_OK && rc != Z_BUF_ERROR) return false;
-                // Done with this piece once zlib took all of it and, for a flush, had room to spare.
+                // Done with this piece once zlib took all of it and, for a flush, had room to
+                // spare.
                 if (wk.z.avail_in == 0 && (flush == Z_NO_FLUSH || wk.z.avail_out != 0)) break;
             }
             if (wk.z.avail_in != 0) return false;
