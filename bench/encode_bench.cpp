@@ -3,6 +3,8 @@
 //
 //   encode_bench --benchmark_repetitions=5        the comparison and the other formats
 //   encode_bench --benchmark_filter=PngTuning     the filter / zlib sweep
+//   encode_bench --benchmark_filter=PngThreads    one thread against several: wall time and the
+//                                                 CPU time of the busiest thread
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -42,14 +44,43 @@ void Sizes(benchmark::internal::Benchmark* b) {
 void BM_PngOurs(benchmark::State& state) {
     const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
                                        static_cast<int>(state.range(2)));
+    // One thread, like Qt's writer, so that the CPU times compare (PngThreads shows the rest).
+    PngTuning tuning = DefaultPngTuning();
+    tuning.threads = 1;
     QByteArray out;
     for (auto _ : state) {
-        EncodePngToMemory(p, out);
+        EncodePngToMemory(p, out, tuning);
         benchmark::DoNotOptimize(out.data());
     }
     SetBytes(state, out.size());
 }
 BENCHMARK(BM_PngOurs)->Apply(Sizes);
+
+// The default PNG writer on 1, 2 and 4 threads. Where cores are shared, wall time says little:
+// busiest_ms is the CPU time of the busiest thread, what wall time would be on free cores.
+void BM_PngThreads(benchmark::State& state) {
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0);
+    PngTuning tuning = DefaultPngTuning();
+    tuning.threads = static_cast<int>(state.range(2));
+    double busiest = 0, total = 0;
+    tuning.busiestThreadCpu = &busiest;
+    QByteArray out;
+    for (auto _ : state) {
+        EncodePngToMemory(p, out, tuning);
+        benchmark::DoNotOptimize(out.data());
+        total += busiest;
+    }
+    state.counters["busiest_ms"] =
+        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_PngThreads)
+    ->ArgsProduct({{7680}, {4320}, {1, 2, 4}})
+    ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Times Qt's PNG writer on one image, into memory, and records the file size.
 void TimeQtPng(benchmark::State& state, const QImage& image) {

@@ -69,7 +69,51 @@ void PrintMeshJson(const PolygonMesh& mesh) {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-QString ErrnoText(int err) { return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error"); }
+// The picture rendered band by band as the encoder asks for rows: memory stays a few bands
+// whatever the picture's size.
+class RenderedBands : public PictureBands {
+public:
+    RenderedBands(const ImageSettings& s, const PolygonMesh& mesh, const Picture* back)
+        : m_renderer(s, mesh, back),
+          m_width(s.nWidth),
+          m_height(s.nHeight),
+          m_dpi(static_cast<float>(s.nResolution)) {}
+    int Width() const override { return m_width; }
+    int Height() const override { return m_height; }
+    float DpiX() const override { return m_dpi; }
+    float DpiY() const override { return m_dpi; }
+    bool Opaque() const override { return true; }  // the first layer is an opaque fill
+    const uint32_t* Rows(int first, int count, Picture& scratch) const override {
+        // A row to spare: after the first band the PNG writer asks for the row above as well.
+        if (scratch.IsNull() || scratch.Width() != m_width || scratch.Height() < count)
+            scratch = Picture::Create(m_width, count + 1);
+        if (scratch.IsNull() || !m_renderer.Render(first, count, scratch)) return nullptr;
+        return scratch.Pixels();
+    }
+
+private:
+    BandRenderer m_renderer;
+    int m_width, m_height;
+    float m_dpi;
+};
+
+QString ErrnoText(int err) {
+    return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error");
+}
+
+int TooLarge(const ImageSettings& s, Status status) {
+    return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
+                    .arg(s.nWidth)
+                    .arg(s.nHeight)
+                    .arg(static_cast<int>(status)));
+}
+
+int CannotWrite(const QString& path, Status status, int osError, ImageEncoderId encoder) {
+    return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
+                    .arg(path, WriteFailureText(path, status, osError, encoder))
+                    .arg(static_cast<int>(status))
+                    .arg(osError));
+}
 
 // Exit status 2 when the picture cannot be written or the desktop cannot be told; in the
 // second case the picture stays and its path is shown.
@@ -164,11 +208,7 @@ int main(int argc, char* argv[]) {
 
     // Refuse a picture that cannot be held before building its mesh: for such sizes the mesh
     // alone can take seconds and gigabytes, all for nothing.
-    if (!Picture::Fits(s.nWidth, s.nHeight))
-        return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
-                        .arg(s.nWidth)
-                        .arg(s.nHeight)
-                        .arg(static_cast<int>(Status::OutOfMemory)));
+    if (!Picture::Fits(s.nWidth, s.nHeight)) return TooLarge(s, Status::OutOfMemory);
 
     for (int i = 0; i < o.count; ++i) {
         const uint32_t seed = o.seed ? *o.seed + static_cast<uint32_t>(i) : FreshSeed();
@@ -176,22 +216,16 @@ int main(int argc, char* argv[]) {
         PolygonMesh mesh;
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
-        Picture picture = RenderPicture(s, mesh, back ? &*back : nullptr);
-        if (picture.IsNull())
-            return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
-                            .arg(s.nWidth)
-                            .arg(s.nHeight)
-                            .arg(static_cast<int>(picture.LastStatus())));
-        picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+        const Picture* background = back ? &*back : nullptr;
         if (o.setWallpaper) {
+            // The desktop gets a file of its own, so the picture is rendered whole.
+            Picture picture = RenderPicture(s, mesh, background);
+            if (picture.IsNull()) return TooLarge(s, picture.LastStatus());
+            picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
             if (writeOutput) {
                 int osError = 0;
                 const Status status = WritePicture(picture, target.path, encoder, s.nQuality, &osError);
-                if (status != Status::Ok)
-                    return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
-                                    .arg(target.path, status == Status::Win32Error ? ErrnoText(osError) : QStringLiteral("encoder failed"))
-                                    .arg(static_cast<int>(status))
-                                    .arg(osError));
+                if (status != Status::Ok) return CannotWrite(target.path, status, osError, encoder);
                 std::printf("Wrote %s (%d x %d, seed %u)\n", QDir::toNativeSeparators(target.path).toUtf8().constData(),
                             s.nWidth, s.nHeight, seed);
             }
@@ -199,13 +233,17 @@ int main(int argc, char* argv[]) {
         }
         const QString path = NumberedPath(target.path, i, o.count);
         int osError = 0;
-        const Status status = WritePicture(picture, path, encoder, s.nQuality, &osError);
-        if (status != Status::Ok) {
-            return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
-                            .arg(path, WriteFailureText(path, status, osError, encoder))
-                            .arg(static_cast<int>(status))
-                            .arg(osError));
+        Status status;
+        if (EncoderTakesBands(encoder)) {
+            status = WritePictureBands(RenderedBands(s, mesh, background), path, encoder, &osError);
+        } else {
+            Picture picture = RenderPicture(s, mesh, background);
+            if (picture.IsNull()) return TooLarge(s, picture.LastStatus());
+            picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+            status = WritePicture(picture, path, encoder, s.nQuality, &osError);
         }
+        if (status == Status::OutOfMemory) return TooLarge(s, status);
+        if (status != Status::Ok) return CannotWrite(path, status, osError, encoder);
         const QString progress = o.count > 1 ? QStringLiteral(" [%1/%2]").arg(i + 1).arg(o.count) : QString();
         std::printf("Wrote %s (%d x %d, seed %u)%s\n", QDir::toNativeSeparators(path).toUtf8().constData(), s.nWidth,
                     s.nHeight, seed, progress.toUtf8().constData());

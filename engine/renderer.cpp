@@ -49,7 +49,8 @@ public:
         }
     }
 
-    void Draw(Picture& pic, int y0, int y1) const {
+    // Rows [y0, y1) of `pic`, which holds the picture's rows from `firstRow` on.
+    void Draw(Picture& pic, int y0, int y1, int firstRow = 0) const {
         const int w = pic.Width();
         const RectI band{0, y0, w, y1 - y0};
         if (!m_row.IsNull()) {
@@ -58,7 +59,12 @@ public:
         }
         // An opaque gradient hides the solid layer: no need to draw it.
         if (!m_opaque) FillRectangle(pic, band, m_solid);
-        if (!m_none) FillRectangleGradient(pic, band, m_g.p1, m_g.p2, m_g.c1, m_g.c2);
+        if (!m_none) {
+            // Moving both ends by whole rows gives every pixel the same position along the
+            // gradient.
+            const PointF p1{m_g.p1.x, m_g.p1.y - firstRow}, p2{m_g.p2.x, m_g.p2.y - firstRow};
+            FillRectangleGradient(pic, band, p1, p2, m_g.c1, m_g.c2);
+        }
     }
 
 private:
@@ -68,18 +74,25 @@ private:
     Picture m_row;
 };
 
-void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh, const Picture* backImage) {
+// Where the background picture goes: covering the frame, centred.
+RectF BackPictureRect(int w, int h, const Picture& backImage) {
+    const int iw = backImage.Width(), ih = backImage.Height();
+    const double s = std::max(static_cast<double>(w) / iw, static_cast<double>(h) / ih);
+    // Integer steps done on whole doubles: exact, and no overflow for any frame size.
+    const double dw = std::trunc(iw * s), dh = std::trunc(ih * s);
+    const double x = std::trunc((w - dw) / 2), y = std::trunc((h - dh) / 2);
+    return {x, y, dw, dh};
+}
+
+void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh,
+            const Picture* backImage) {
     const int w = settings.nWidth, h = settings.nHeight;
     const Background background(settings);
     const bool backPicture = backImage && !backImage->IsNull();
     if (backPicture) {
         background.Draw(pic, 0, h);
-        const int iw = backImage->Width(), ih = backImage->Height();
-        const double s = std::max(static_cast<double>(w) / iw, static_cast<double>(h) / ih);
-        // Integer steps done on whole doubles: exact, and no overflow for any frame size.
-        const double dw = std::trunc(iw * s), dh = std::trunc(ih * s);
-        const double x = std::trunc((w - dw) / 2), y = std::trunc((h - dh) / 2);
-        DrawPicture(pic, *backImage, RectI{0, 0, iw, ih}, RectF{x, y, dw, dh});
+        DrawPicture(pic, *backImage, RectI{0, 0, backImage->Width(), backImage->Height()},
+                    BackPictureRect(w, h, *backImage));
     }
 
     // No outlines: a pen that draws nothing.
@@ -114,6 +127,100 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
 }
 
 }  // namespace
+
+struct BandRenderer::Parts {
+    Background background;
+    explicit Parts(const ImageSettings& s) : background(s) {}
+};
+
+BandRenderer::BandRenderer(const ImageSettings& settings, const PolygonMesh& mesh,
+                           const Picture* backImage)
+    : m_settings(settings),
+      m_mesh(mesh),
+      m_backImage(backImage && !backImage->IsNull() ? backImage : nullptr),
+      m_parts(std::make_unique<Parts>(settings)) {
+    // Each bucket lists, in mesh order, the triangles that may touch its rows, so that a band
+    // visits only its own triangles. Counted first, then filled, to hold just what it needs.
+    const int w = settings.nWidth, h = settings.nHeight;
+    const int buckets = h > 0 ? (h + kBucketRows - 1) / kBucketRows : 0;
+    m_bucketStart.assign(static_cast<size_t>(buckets) + 1, 0);
+    const auto& v = mesh.pVertices;
+    const size_t nv = v.size();
+    auto span = [&](const MeshTriangle& t, int& b0, int& b1) {
+        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv ||
+            size_t(t.c) >= nv)
+            return false;
+        const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+        if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) return false;
+        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
+        const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
+        if (bottom < 0 || top >= h) return false;
+        b0 = static_cast<int>(std::max<int64_t>(top, 0) / kBucketRows);
+        b1 = static_cast<int>(std::min<int64_t>(bottom, h - 1) / kBucketRows);
+        return true;
+    };
+    int b0 = 0, b1 = 0;
+    for (const MeshTriangle& t : mesh.pTriangles)
+        if (span(t, b0, b1))
+            for (int b = b0; b <= b1; ++b) ++m_bucketStart[static_cast<size_t>(b) + 1];
+    for (size_t b = 1; b < m_bucketStart.size(); ++b) m_bucketStart[b] += m_bucketStart[b - 1];
+    m_bucketTriangles.resize(m_bucketStart.back());
+    std::vector<size_t> fill(m_bucketStart.begin(), m_bucketStart.end() - 1);
+    for (size_t i = 0; i < mesh.pTriangles.size(); ++i)
+        if (span(mesh.pTriangles[i], b0, b1))
+            for (int b = b0; b <= b1; ++b)
+                m_bucketTriangles[fill[static_cast<size_t>(b)]++] = static_cast<uint32_t>(i);
+}
+
+BandRenderer::~BandRenderer() = default;
+
+bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
+    const int w = m_settings.nWidth, h = m_settings.nHeight;
+    if (band.IsNull() || band.Width() != w || rows <= 0 || rows > band.Height() || firstRow < 0 ||
+        firstRow > h - rows)
+        return false;
+    try {
+        band.SetStatus(Status::Ok);
+        m_parts->background.Draw(band, 0, rows, firstRow);
+        if (m_backImage) {
+            RectF r = BackPictureRect(w, h, *m_backImage);
+            r.y -= firstRow;
+            DrawPicture(band, *m_backImage,
+                        RectI{0, 0, m_backImage->Width(), m_backImage->Height()}, r);
+        }
+        const ARGB penColor =
+            m_settings.nLineOpacity > 0
+                ? MakeArgb(m_settings.crLineColor, OpacityToAlpha(m_settings.nLineOpacity))
+                : 0;
+        // The triangles of the buckets the band overlaps, each once, in mesh order.
+        const size_t b0 = static_cast<size_t>(firstRow / kBucketRows);
+        const size_t b1 = static_cast<size_t>((firstRow + rows - 1) / kBucketRows);
+        std::vector<uint32_t> ids(
+            m_bucketTriangles.begin() + static_cast<ptrdiff_t>(m_bucketStart[b0]),
+            m_bucketTriangles.begin() + static_cast<ptrdiff_t>(m_bucketStart[b1 + 1]));
+        if (b1 > b0) {
+            std::sort(ids.begin(), ids.end());
+            ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        }
+        const auto& v = m_mesh.pVertices;
+        const RectI clip{0, 0, w, rows};
+        for (const uint32_t id : ids) {
+            const MeshTriangle& t = m_mesh.pTriangles[id];
+            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+            const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
+            const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
+            if (bottom < firstRow || top >= firstRow + rows) continue;
+            // Moved up by whole rows, the triangle covers the band's pixels as it covers the
+            // picture's.
+            const PointI pts[3] = {
+                {a.x, a.y - firstRow}, {b.x, b.y - firstRow}, {c.x, c.y - firstRow}};
+            DrawMeshTriangle(band, pts, MakeArgb(m_settings.crPolyColor, t.alpha), penColor, clip);
+        }
+    } catch (const std::bad_alloc&) {
+        band.SetStatus(Status::OutOfMemory);
+    }
+    return band.LastStatus() == Status::Ok;
+}
 
 Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
                       const Picture* backImage) {

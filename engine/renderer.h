@@ -1,4 +1,8 @@
 #pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 #include "image_settings.h"
 #include "picture.h"
 #include "polygon_mesh.h"
@@ -8,3 +12,29 @@
 // whose LastStatus() says why.
 Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
                       const Picture* backImage);
+
+// Renders the same picture a band of rows at a time, each band's pixels exactly those rows of
+// RenderPicture's picture, so that a picture can be written without ever being held whole.
+// Keeps references to its arguments. Render may run on several threads at once.
+class BandRenderer {
+public:
+    BandRenderer(const ImageSettings& settings, const PolygonMesh& mesh, const Picture* backImage);
+    ~BandRenderer();
+    BandRenderer(const BandRenderer&) = delete;
+    BandRenderer& operator=(const BandRenderer&) = delete;
+
+    // Rows [firstRow, firstRow + rows) of the picture into the top `rows` rows of `band`, which
+    // is nWidth wide. False for rows outside the picture, or when working memory ran out
+    // (band.LastStatus() then says so).
+    bool Render(int firstRow, int rows, Picture& band) const;
+
+private:
+    static constexpr int kBucketRows = 32;
+    struct Parts;
+    const ImageSettings m_settings;
+    const PolygonMesh& m_mesh;
+    const Picture* m_backImage;
+    std::unique_ptr<Parts> m_parts;
+    std::vector<size_t> m_bucketStart;  // per bucket of kBucketRows rows, into m_bucketTriangles
+    std::vector<uint32_t> m_bucketTriangles;  // triangle indices
+};

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -26,7 +27,12 @@ int32_t PixelsPerMeter(float dpi) {
 
 Status EncodeBmp(const Picture& picture, ByteSink& sink) {
     if (picture.IsNull()) return Status::InvalidParameter;
-    const bool opaque = IsOpaque(picture);
+    return EncodeBmp(WholePictureBands(picture), sink);
+}
+
+Status EncodeBmp(const PictureBands& picture, ByteSink& sink) {
+    if (picture.Width() <= 0 || picture.Height() <= 0) return Status::InvalidParameter;
+    const bool opaque = picture.Opaque();
     const uint64_t w = static_cast<uint64_t>(picture.Width());
     const uint64_t h = static_cast<uint64_t>(picture.Height());
     const uint32_t bits = opaque ? 24 : 32;
@@ -64,26 +70,37 @@ Status EncodeBmp(const Picture& picture, ByteSink& sink) {
     }
     if (!sink.Write(header, offset)) return Status::Win32Error;
 
-    if (!opaque) {
-        // The pixels' memory order B, G, R, A is the file's: rows go out as they are.
-        for (uint64_t y = h; y-- > 0;)
-            if (!sink.Write(picture.Row(static_cast<int>(y)), stride)) return Status::Win32Error;
-        return Status::Ok;
+    // Rows go out bottom-up, taken a band at a time from the bottom.
+    const int bandRows = static_cast<int>(std::max<uint64_t>(1, (uint64_t{4} << 20) / (w * 4)));
+    std::unique_ptr<unsigned char[]> row;
+    if (opaque) {
+        row.reset(new (std::nothrow) unsigned char[stride]);
+        if (!row) return Status::OutOfMemory;
+        std::memset(row.get(), 0, stride);
     }
-    std::unique_ptr<unsigned char[]> row(new (std::nothrow) unsigned char[stride]);
-    if (!row) return Status::OutOfMemory;
-    std::memset(row.get(), 0, stride);
-    for (uint64_t y = h; y-- > 0;) {
-        const uint32_t* src = picture.Row(static_cast<int>(y));
-        unsigned char* dst = row.get();
-        for (uint64_t x = 0; x < w; ++x) {
-            const uint32_t px = src[x];
-            dst[0] = static_cast<unsigned char>(px);
-            dst[1] = static_cast<unsigned char>(px >> 8);
-            dst[2] = static_cast<unsigned char>(px >> 16);
-            dst += 3;
+    Picture scratch;
+    for (int end = static_cast<int>(h); end > 0;) {
+        const int first = std::max(0, end - bandRows);
+        const uint32_t* band = picture.Rows(first, end - first, scratch);
+        if (!band) return Status::OutOfMemory;
+        for (int y = end; y-- > first;) {
+            const uint32_t* src = band + static_cast<size_t>(y - first) * w;
+            if (!opaque) {
+                // The pixels' memory order B, G, R, A is the file's: rows go out as they are.
+                if (!sink.Write(src, stride)) return Status::Win32Error;
+                continue;
+            }
+            unsigned char* dst = row.get();
+            for (uint64_t x = 0; x < w; ++x) {
+                const uint32_t px = src[x];
+                dst[0] = static_cast<unsigned char>(px);
+                dst[1] = static_cast<unsigned char>(px >> 8);
+                dst[2] = static_cast<unsigned char>(px >> 16);
+                dst += 3;
+            }
+            if (!sink.Write(row.get(), stride)) return Status::Win32Error;
         }
-        if (!sink.Write(row.get(), stride)) return Status::Win32Error;
+        end = first;
     }
     return Status::Ok;
 }

@@ -16,9 +16,27 @@ public:
 // True when every pixel has alpha 255.
 bool IsOpaque(const Picture& picture);
 
+// The whole picture as bands: rows straight from its memory.
+class WholePictureBands : public PictureBands {
+public:
+    explicit WholePictureBands(const Picture& picture);
+    int Width() const override { return m_picture.Width(); }
+    int Height() const override { return m_picture.Height(); }
+    float DpiX() const override { return m_picture.DpiX(); }
+    float DpiY() const override { return m_picture.DpiY(); }
+    bool Opaque() const override { return m_opaque; }
+    const uint32_t* Rows(int first, int, Picture&) const override { return m_picture.Row(first); }
+
+private:
+    const Picture& m_picture;
+    bool m_opaque;
+};
+
 // Opaque pictures as 8-bit RGB, others as 8-bit RGBA; pHYs from the picture's resolution.
 Status EncodePng(const Picture& picture, ByteSink& sink, const PngTuning& tuning);
+Status EncodePng(const PictureBands& picture, ByteSink& sink, const PngTuning& tuning);
 // 256-colour palette, dithered; pixels below half opacity become the transparent colour.
 Status EncodeGif(const Picture& picture, ByteSink& sink);
 // 24-bit for opaque pictures, 32-bit with an alpha mask otherwise; resolution in the header.
 Status EncodeBmp(const Picture& picture, ByteSink& sink);
+Status EncodeBmp(const PictureBands& picture, ByteSink& sink);

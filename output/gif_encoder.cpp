@@ -1,6 +1,8 @@
 #include <gif_lib.h>
 #include <libimagequant.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
@@ -25,6 +27,17 @@ void RowCallback(liq_color rowOut[], int row, int rowWidth, void* userInfo) {
     }
 }
 
+// Every `step`-th row of the picture, through the same conversion: the sample the palette is
+// learned from.
+struct Sample {
+    const Picture* picture;
+    int step;
+};
+void SampleRowCallback(liq_color rowOut[], int row, int rowWidth, void* userInfo) {
+    const auto* sample = static_cast<const Sample*>(userInfo);
+    RowCallback(rowOut, row * sample->step, rowWidth, const_cast<Picture*>(sample->picture));
+}
+
 struct GifContext {
     ByteSink* sink;
     bool sinkFailed;
@@ -44,6 +57,7 @@ struct LiqDeleter {
     void operator()(liq_attr* p) const { liq_attr_destroy(p); }
     void operator()(liq_image* p) const { liq_image_destroy(p); }
     void operator()(liq_result* p) const { liq_result_destroy(p); }
+    void operator()(liq_histogram* p) const { liq_histogram_destroy(p); }
 };
 struct MapDeleter {
     void operator()(ColorMapObject* p) const { GifFreeMapObject(p); }
@@ -67,8 +81,24 @@ Status EncodeGif(const Picture& picture, ByteSink& sink) {
     std::unique_ptr<liq_image, LiqDeleter> image(liq_image_create_custom(
         attr.get(), RowCallback, const_cast<Picture*>(&picture), w, h, 0.0));
     if (!image) return Status::OutOfMemory;
+    // The palette is learned from evenly spread rows, about half a million pixels: at 7680x4320
+    // that took the encode from 2.1 to 1.4 s of CPU with the mean error unchanged (0.09 and
+    // 0.08 levels). Higher speed settings were both slower and worse here (0.54 levels).
+    constexpr int64_t kSamplePixels = int64_t{1} << 19;
+    const int step = static_cast<int>(
+        std::clamp<int64_t>(static_cast<int64_t>(picture.PixelCount()) / kSamplePixels, 1, h));
+    Sample sample{&picture, step};
+    std::unique_ptr<liq_image, LiqDeleter> sampled(
+        step > 1 ? liq_image_create_custom(attr.get(), SampleRowCallback, &sample, w,
+                                           (h + step - 1) / step, 0.0)
+                 : nullptr);
+    if (step > 1 && !sampled) return Status::OutOfMemory;
+    std::unique_ptr<liq_histogram, LiqDeleter> histogram(liq_histogram_create(attr.get()));
+    if (!histogram) return Status::OutOfMemory;
+    liq_error qerr = liq_histogram_add_image(histogram.get(), attr.get(),
+                                             step > 1 ? sampled.get() : image.get());
     liq_result* rawResult = nullptr;
-    const liq_error qerr = liq_image_quantize(image.get(), attr.get(), &rawResult);
+    if (qerr == LIQ_OK) qerr = liq_histogram_quantize(histogram.get(), attr.get(), &rawResult);
     std::unique_ptr<liq_result, LiqDeleter> result(rawResult);
     if (qerr != LIQ_OK || !result) return qerr == LIQ_OUT_OF_MEMORY ? Status::OutOfMemory : Status::GenericError;
     liq_set_dithering_level(result.get(), 1.0f);

@@ -2,7 +2,7 @@
 
 #include <QImageWriter>
 
-#include <vector>
+#include <iterator>
 
 namespace {
 
@@ -11,30 +11,30 @@ struct EncoderEntry {
     const char* mimeType;
 };
 
-// The order is part of the interface: FindImageEncoder returns positions in this list.
-std::vector<EncoderEntry> AvailableEncoders() {
-    std::vector<EncoderEntry> list = {
-        {ImageEncoderId::Bmp, "image/bmp"},
-        {ImageEncoderId::Jpeg, "image/jpeg"},
-        {ImageEncoderId::Gif, "image/gif"},
-        {ImageEncoderId::Png, "image/png"},
-    };
-    static const bool hasWebp = QImageWriter::supportedMimeTypes().contains("image/webp");
-    if (hasWebp) list.push_back({ImageEncoderId::Webp, "image/webp"});
-    return list;
-}
+// The order is part of the interface: FindImageEncoder returns positions in this list. Our own
+// four come first and are always there.
+constexpr EncoderEntry kBuiltIn[] = {
+    {ImageEncoderId::Bmp, "image/bmp"},
+    {ImageEncoderId::Jpeg, "image/jpeg"},
+    {ImageEncoderId::Gif, "image/gif"},
+    {ImageEncoderId::Png, "image/png"},
+};
 
 }  // namespace
 
 int FindImageEncoder(const QString& mimeType, ImageEncoderId* out) {
-    const std::vector<EncoderEntry> list = AvailableEncoders();
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (mimeType == QLatin1String(list[i].mimeType)) {
-            if (out) *out = list[i].id;
+    for (size_t i = 0; i < std::size(kBuiltIn); ++i) {
+        if (mimeType == QLatin1String(kBuiltIn[i].mimeType)) {
+            if (out) *out = kBuiltIn[i].id;
             return static_cast<int>(i);
         }
     }
-    return -1;
+    // Only WebP needs Qt's plugins, and asking for them loads every one: only when asked.
+    if (mimeType != QLatin1String("image/webp")) return -1;
+    static const bool hasWebp = QImageWriter::supportedMimeTypes().contains("image/webp");
+    if (!hasWebp) return -1;
+    if (out) *out = ImageEncoderId::Webp;
+    return static_cast<int>(std::size(kBuiltIn));
 }
 
 QString MimeTypeOfEncoder(ImageEncoderId id) {

@@ -5,9 +5,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "atomic_file.h"
 #include "encoders.h"
@@ -25,6 +28,22 @@ bool IsOpaque(const Picture& picture) {
         if ((all & 0xFF000000u) != 0xFF000000u) return false;
     }
     return true;
+}
+
+WholePictureBands::WholePictureBands(const Picture& picture)
+    : m_picture(picture), m_opaque(IsOpaque(picture)) {}
+
+int EncoderThreadCount() {
+    if (const char* env = std::getenv("FACETTA_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && n > 0) return static_cast<int>(std::min(n, 256L));
+    }
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+}
+
+bool EncoderTakesBands(ImageEncoderId encoder) {
+    return encoder == ImageEncoderId::Png || encoder == ImageEncoderId::Bmp;
 }
 
 namespace {
@@ -151,12 +170,12 @@ bool FitsFormat(ImageEncoderId encoder, int width, int height) {
     return max == 0 || (width <= max && height <= max);
 }
 
-Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
-                    int quality, int* osError) {
-    if (osError) *osError = 0;
-    if (picture.IsNull()) return Status::InvalidParameter;
-    if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
-    if (!FitsFormat(encoder, picture.Width(), picture.Height())) return Status::ValueOverflow;
+namespace {
+
+// The atomic write around an encoder: `encode` fills the file through the sink (or, for Qt's
+// writers, the file's descriptor, reporting a failed write's errno in its last argument).
+template <typename Encode>
+Status WriteAtomically(const QString& path, int* osError, Encode&& encode) {
     auto fail = [osError](int err) {
         if (osError) *osError = err;
         return Status::Win32Error;
@@ -168,24 +187,8 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
 
     FdSink sink(file.Descriptor());
     int qtWriteErrno = 0;
-    Status status = Status::GenericError;
-    QFile qtFile;
-    switch (encoder) {
-        case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
-        case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
-        case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
-        case ImageEncoderId::Jpeg:
-        case ImageEncoderId::Webp:
-            if (!qtFile.open(file.Descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
-                             QFileDevice::DontCloseHandle))
-                return fail(EIO);
-            status =
-                EncodeWithQt(picture, qtFile, encoder == ImageEncoderId::Jpeg ? "jpeg" : "webp",
-                             quality, &qtWriteErrno);
-            qtFile.close();
-            break;
-    }
-    if (status == Status::Ok && !sink.Flush()) status = Status::Win32Error;
+    const Status encoded = encode(file, sink, qtWriteErrno);
+    const Status status = encoded == Status::Ok && !sink.Flush() ? Status::Win32Error : encoded;
     if (status != Status::Ok) {
         const int err = sink.Errno() ? sink.Errno() : qtWriteErrno ? qtWriteErrno : EIO;
         file.Cancel();
@@ -194,6 +197,47 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     }
     if (const int err = file.Commit()) return fail(err);
     return Status::Ok;
+}
+
+}  // namespace
+
+Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
+                    int quality, int* osError) {
+    if (osError) *osError = 0;
+    if (picture.IsNull()) return Status::InvalidParameter;
+    if (!EncoderAvailable(encoder)) return Status::UnknownImageFormat;
+    if (!FitsFormat(encoder, picture.Width(), picture.Height())) return Status::ValueOverflow;
+    return WriteAtomically(path, osError, [&](AtomicFile& file, FdSink& sink, int& qtWriteErrno) {
+        switch (encoder) {
+            case ImageEncoderId::Png: return EncodePng(picture, sink, DefaultPngTuning());
+            case ImageEncoderId::Gif: return EncodeGif(picture, sink);
+            case ImageEncoderId::Bmp: return EncodeBmp(picture, sink);
+            case ImageEncoderId::Jpeg:
+            case ImageEncoderId::Webp: {
+                QFile qtFile;
+                if (!qtFile.open(file.Descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                 QFileDevice::DontCloseHandle)) {
+                    qtWriteErrno = EIO;
+                    return Status::Win32Error;
+                }
+                return EncodeWithQt(picture, qtFile,
+                                    encoder == ImageEncoderId::Jpeg ? "jpeg" : "webp", quality,
+                                    &qtWriteErrno);
+            }
+        }
+        return Status::GenericError;
+    });
+}
+
+Status WritePictureBands(const PictureBands& picture, const QString& path, ImageEncoderId encoder,
+                         int* osError) {
+    if (osError) *osError = 0;
+    if (picture.Width() <= 0 || picture.Height() <= 0) return Status::InvalidParameter;
+    if (!EncoderTakesBands(encoder)) return Status::UnknownImageFormat;
+    return WriteAtomically(path, osError, [&](AtomicFile&, FdSink& sink, int&) {
+        return encoder == ImageEncoderId::Png ? EncodePng(picture, sink, DefaultPngTuning())
+                                              : EncodeBmp(picture, sink);
+    });
 }
 
 QString WriteFailureText(const QString& path, Status status, int osError, ImageEncoderId encoder) {

@@ -35,6 +35,36 @@ bool FitsFormat(ImageEncoderId encoder, int width, int height);
 // mislead: another user's link, a device or pipe in the file's place, the format's size limit).
 QString WriteFailureText(const QString& path, Status status, int osError, ImageEncoderId encoder);
 
+// A picture handed over a band of rows at a time, so that it need never be held whole (for
+// instance rendered band by band). Rows may be asked for from several threads at once.
+class PictureBands {
+public:
+    virtual ~PictureBands() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual float DpiX() const = 0;
+    virtual float DpiY() const = 0;
+    // Whether every pixel has alpha 255 (decides the file's pixel format).
+    virtual bool Opaque() const = 0;
+    // Rows [first, first + count) of the picture, Width() pixels each, one after another: in the
+    // source's own memory or drawn into `scratch` (which the caller keeps between calls on one
+    // thread). nullptr when that failed for want of memory.
+    virtual const uint32_t* Rows(int first, int count, Picture& scratch) const = 0;
+};
+
+// Formats whose encoders take a picture band by band: PNG and BMP.
+bool EncoderTakesBands(ImageEncoderId encoder);
+
+// WritePicture for a picture given in bands, with the same atomic write and statuses; the file
+// holds exactly the bytes WritePicture writes for the same pixels and resolution.
+// UnknownImageFormat when the format does not take bands.
+Status WritePictureBands(const PictureBands& picture, const QString& path, ImageEncoderId encoder,
+                         int* osError = nullptr);
+
+// Threads the encoders use: FACETTA_THREADS when it is a positive number, otherwise the
+// processor count. The bytes written are the same for any number.
+int EncoderThreadCount();
+
 // The PNG bytes of the picture, exactly as WritePicture writes them; Ok, InvalidParameter,
 // OutOfMemory or GenericError. `out` is replaced.
 Status EncodePngToMemory(const Picture& picture, QByteArray& out);
@@ -47,6 +77,9 @@ struct PngTuning {
     Filter filter;
     int zlibLevel;     // 0..9
     int zlibStrategy;  // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE, ...
+    int threads = 0;   // 0: EncoderThreadCount()
+    // When given, receives the CPU seconds of the encode's busiest thread (for benches).
+    double* busiestThreadCpu = nullptr;
 };
 PngTuning DefaultPngTuning();
 Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning);

@@ -13,7 +13,9 @@
 
 #include "cli_options.h"
 #include "image_settings.h"
+#include "picture_writer.h"
 #include "polygon_mesh.h"
+#include "renderer.h"
 
 namespace {
 
@@ -136,6 +138,43 @@ TEST(FacettaCli, SameSeedSameFileOtherSeedOtherFile) {
     EXPECT_FALSE(a.isEmpty());
     EXPECT_EQ(a, ReadAll(dir.filePath("b.png")));
     EXPECT_NE(a, ReadAll(dir.filePath("c.png")));
+}
+
+// PNG and BMP are rendered and written in bands: the file must hold the very bytes of the whole
+// picture rendered and written, on one thread or several.
+TEST(FacettaCli, BandedFilesEqualTheWholePictureWritten) {
+    QTemporaryDir dir;
+    const QStringList args = {"--width",       "700",    "--height",      "1500",
+                              "--mode",        "3",      "--seed",        "12",
+                              "--back-color",  "336699", "--grad-color1", "ff8800",
+                              "--grad-color2", "0044cc", "--resolution",  "150"};
+    CliOptions o;
+    o.settings = DefaultSettings();
+    QString error, text;
+    ASSERT_EQ(ParseCliArguments(QStringList{"facetta-cli"} + args, o, error, text), CliParse::Run)
+        << error.toStdString();
+    PolygonMesh mesh;
+    ASSERT_EQ(GenerateMesh(o.settings, mesh, 12), MeshResult::Ok);
+    Picture whole = RenderPicture(o.settings, mesh, nullptr);
+    whole.SetResolution(150, 150);
+    for (const auto& [ext, encoder] :
+         {std::pair{"png", ImageEncoderId::Png}, std::pair{"bmp", ImageEncoderId::Bmp}}) {
+        const QString want = dir.filePath(QStringLiteral("want.%1").arg(ext));
+        ASSERT_EQ(WritePicture(whole, want, encoder, 100), Status::Ok);
+        for (const char* threads : {"1", "3"}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("FACETTA_THREADS", threads);
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(dir.path());
+            p.start(QStringLiteral(FACETTA_CLI),
+                    args + QStringList{"-o", QStringLiteral("got.%1").arg(ext)});
+            ASSERT_TRUE(p.waitForFinished(120000));
+            ASSERT_EQ(p.exitCode(), 0);
+            EXPECT_EQ(ReadAll(dir.filePath(QStringLiteral("got.%1").arg(ext))), ReadAll(want))
+                << ext << " on " << threads << " threads";
+        }
+    }
 }
 
 TEST(FacettaCli, FormatFollowsTheExtensionRule) {
