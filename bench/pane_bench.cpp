@@ -52,14 +52,16 @@ struct Rig {
     }
 
     // Runs the commit and waits for the repaint it causes; returns the seconds between.
-    template <class Commit> double Time(Commit commit) {
+    template <class Commit>
+    double Time(Commit commit) {
         QApplication::processEvents();
         watch.painted = false;
         QElapsedTimer timer;
         timer.start();
         commit();
         // A commit that changed nothing paints nothing: give up rather than wait forever.
-        while (!watch.painted && timer.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents);
+        while (!watch.painted && timer.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::AllEvents);
         if (!watch.painted) {
             fprintf(stderr, "no repaint after the commit\n");
             std::abort();
@@ -91,7 +93,8 @@ void BM_PaneColourEdit1920(benchmark::State& state) {
     for (auto _ : state) {
         // Always a change: the other of two colours.
         const bool first = rig.pane->m_pPropPolyColor->GetColor() == RGBColor(0x20, 0x30, 0x40);
-        state.SetIterationTime(rig.TypedEdit(rig.pane->m_pPropPolyColor, first ? "405060" : "203040"));
+        state.SetIterationTime(
+            rig.TypedEdit(rig.pane->m_pPropPolyColor, first ? "405060" : "203040"));
     }
 }
 BENCHMARK(BM_PaneColourEdit1920)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -139,9 +139,24 @@ void BM_ReduceQImageScaled(benchmark::State& state) {
 
 // Five repetitions each, compared by their medians: one render that meets a busy moment of the
 // machine (or of the kernel, finding pages for 133 MB) does not decide a ratio.
-BENCHMARK(BM_RenderPicture)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_QPainter)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_QPainterOneThread)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RenderPicture)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_QPainter)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_QPainterOneThread)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_ReduceDrawPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReduceQImageScaled)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -153,7 +168,8 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             // "BM_Name/arg", whatever the repetitions and time options.
-            const std::string key = r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
+            const std::string key =
+                r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
             if (r.run_type == Run::RT_Iteration && r.iterations > 0)
                 ms[key] = r.real_accumulated_time * 1e3 / static_cast<double>(r.iterations);
             else if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
@@ -168,14 +184,17 @@ public:
 int main(int argc, char** argv) {
 #if defined(FACETTA_HAVE_OUTPUT)
     ConfigurePictureMemoryLimit();
-    std::printf("Pictures allocated as the front ends do (ConfigurePictureMemoryLimit: huge pages where available).\n");
+    std::printf(
+        "Pictures allocated as the front ends do (ConfigurePictureMemoryLimit: huge pages where "
+        "available).\n");
 #endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // Medians in ms; QPainter as a program calls it (with Qt's thread pool) and on one thread.
-    std::printf("\n%-30s %9s %11s %7s %13s %7s\n", "scene", "ours", "QPainter", "ratio", "QPainter 1T", "ratio");
+    std::printf("\n%-30s %9s %11s %7s %13s %7s\n", "scene", "ours", "QPainter", "ratio",
+                "QPainter 1T", "ratio");
     auto get = [&](const std::string& name) {
         const auto it = reporter.ms.find(name);
         return it == reporter.ms.end() ? -1.0 : it->second;
@@ -185,13 +204,13 @@ int main(int argc, char** argv) {
         const double ours = get("BM_RenderPicture/" + n), pooled = get("BM_QPainter/" + n),
                      one = get("BM_QPainterOneThread/" + n);
         if (ours <= 0 || pooled <= 0 || one <= 0) continue;
-        std::printf("%-30s %9.2f %11.2f %6.1fx %13.2f %6.1fx\n", kScenes[i].name, ours, pooled, pooled / ours, one,
-                    one / ours);
+        std::printf("%-30s %9.2f %11.2f %6.1fx %13.2f %6.1fx\n", kScenes[i].name, ours, pooled,
+                    pooled / ours, one, one / ours);
     }
     const double reduce = get("BM_ReduceDrawPicture"), scaled = get("BM_ReduceQImageScaled");
     if (reduce > 0 && scaled > 0)
-        std::printf("%-30s %9.2f %11.2f %6.1fx   (QImage::scaled, smooth)\n", "reduce 7680x4320 -> 1000x562", reduce,
-                    scaled, scaled / reduce);
+        std::printf("%-30s %9.2f %11.2f %6.1fx   (QImage::scaled, smooth)\n",
+                    "reduce 7680x4320 -> 1000x562", reduce, scaled, scaled / reduce);
     benchmark::Shutdown();
     return 0;
 }

@@ -98,9 +98,15 @@ void ScrollBench(benchmark::State& state, float zoom) {
         view.viewport()->repaint();
     }
 }
-void BM_ViewScroll7680Zoom100(benchmark::State& state) { ScrollBench(state, 1.0f); }
-void BM_ViewScroll7680Zoom50(benchmark::State& state) { ScrollBench(state, 0.5f); }
-void BM_ViewScroll7680Zoom400(benchmark::State& state) { ScrollBench(state, 4.0f); }
+void BM_ViewScroll7680Zoom100(benchmark::State& state) {
+    ScrollBench(state, 1.0f);
+}
+void BM_ViewScroll7680Zoom50(benchmark::State& state) {
+    ScrollBench(state, 0.5f);
+}
+void BM_ViewScroll7680Zoom400(benchmark::State& state) {
+    ScrollBench(state, 4.0f);
+}
 BENCHMARK(BM_ViewScroll7680Zoom100)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ViewScroll7680Zoom50)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ViewScroll7680Zoom400)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();

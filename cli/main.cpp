@@ -32,7 +32,9 @@ int Fail(const QString& message) {
 
 QString MeshError(MeshResult r, const ImageSettings& s) {
     if (r == MeshResult::OutOfMemory)
-        return QStringLiteral("a %1 x %2 picture needs a mesh too large to hold").arg(s.nWidth).arg(s.nHeight);
+        return QStringLiteral("a %1 x %2 picture needs a mesh too large to hold")
+            .arg(s.nWidth)
+            .arg(s.nHeight);
     return QStringLiteral("no mesh can be made with polygon size %1 on a %2 x %3 picture")
         .arg(s.nPolySize)
         .arg(s.nWidth)
@@ -48,21 +50,22 @@ void PrintMeshJson(const PolygonMesh& mesh) {
         out.clear();
     };
     out += "{\"seed\":" + std::to_string(mesh.nSeed) + ",\"cols\":" + std::to_string(mesh.nCols) +
-           ",\"rows\":" + std::to_string(mesh.nRows) + ",\"cellWidth\":" + std::to_string(mesh.nCellWidth) +
+           ",\"rows\":" + std::to_string(mesh.nRows) +
+           ",\"cellWidth\":" + std::to_string(mesh.nCellWidth) +
            ",\"cellHeight\":" + std::to_string(mesh.nCellHeight) + ",\"vertices\":[";
     for (size_t i = 0; i < mesh.pVertices.size(); ++i) {
         const MeshVertex& v = mesh.pVertices[i];
         if (i) out += ',';
-        out += '[' + std::to_string(v.x) + ',' + std::to_string(v.y) + ',' + std::to_string(v.homeX) + ',' +
-               std::to_string(v.homeY) + ']';
+        out += '[' + std::to_string(v.x) + ',' + std::to_string(v.y) + ',' +
+               std::to_string(v.homeX) + ',' + std::to_string(v.homeY) + ']';
         flushIfLarge();
     }
     out += "],\"triangles\":[";
     for (size_t i = 0; i < mesh.pTriangles.size(); ++i) {
         const MeshTriangle& t = mesh.pTriangles[i];
         if (i) out += ',';
-        out += '[' + std::to_string(t.a) + ',' + std::to_string(t.b) + ',' + std::to_string(t.c) + ',' +
-               std::to_string(t.alpha) + ']';
+        out += '[' + std::to_string(t.a) + ',' + std::to_string(t.b) + ',' + std::to_string(t.c) +
+               ',' + std::to_string(t.alpha) + ']';
         flushIfLarge();
     }
     out += "]}\n";
@@ -121,7 +124,8 @@ int SetWallpaperFromCli(const Picture& picture, bool span, uint32_t seed) {
     WallpaperRequest request;
     request.bSpanned = span;
     const WallpaperResult r = SetWallpaper(picture, request);
-    if (r.strPath.isEmpty()) return Fail(QStringLiteral("cannot write the wallpaper picture: ") + r.strWriteError);
+    if (r.strPath.isEmpty())
+        return Fail(QStringLiteral("cannot write the wallpaper picture: ") + r.strWriteError);
     const QByteArray path = QDir::toNativeSeparators(r.strPath).toUtf8();
     if (!r.bApplied) {
         std::fprintf(stderr,
@@ -132,8 +136,9 @@ int SetWallpaperFromCli(const Picture& picture, bool span, uint32_t seed) {
                      r.strAdvice.toUtf8().constData(), path.constData());
         return kExitFailure;
     }
-    std::printf("Set the %s desktop background to %s (%d x %d, seed %u)\n", DesktopName(r.desktop).toUtf8().constData(),
-                path.constData(), picture.Width(), picture.Height(), seed);
+    std::printf("Set the %s desktop background to %s (%d x %d, seed %u)\n",
+                DesktopName(r.desktop).toUtf8().constData(), path.constData(), picture.Width(),
+                picture.Height(), seed);
     std::fflush(stdout);
     return 0;
 }
@@ -151,11 +156,16 @@ int main(int argc, char* argv[]) {
     QString error;
     QString text;
     switch (ParseCliArguments(QCoreApplication::arguments(), o, error, text)) {
-        case CliParse::Error: return Fail(error);
-        case CliParse::Exit0: std::fputs(text.toUtf8().constData(), stdout); return 0;
-        case CliParse::Run: break;
+        case CliParse::Error:
+            return Fail(error);
+        case CliParse::Exit0:
+            std::fputs(text.toUtf8().constData(), stdout);
+            return 0;
+        case CliParse::Run:
+            break;
     }
-    for (const QString& note : o.notes) std::fprintf(stderr, "facetta-cli: %s\n", note.toUtf8().constData());
+    for (const QString& note : o.notes)
+        std::fprintf(stderr, "facetta-cli: %s\n", note.toUtf8().constData());
     ImageSettings& s = o.settings;
 
     std::optional<Picture> back;
@@ -175,7 +185,9 @@ int main(int argc, char* argv[]) {
                                                      : QStringLiteral("a pipe or socket")));
         }
         back = DecodePictureFile(o.backImage);
-        if (!back) return Fail(QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));
+        if (!back)
+            return Fail(
+                QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));
     }
 
     if (o.meshJson) {
@@ -185,7 +197,8 @@ int main(int argc, char* argv[]) {
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
         PrintMeshJson(mesh);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
-            return Fail(QStringLiteral("cannot write the mesh to standard output: %1").arg(ErrnoText(errno)));
+            return Fail(QStringLiteral("cannot write the mesh to standard output: %1")
+                            .arg(ErrnoText(errno)));
         return 0;
     }
 
@@ -197,7 +210,9 @@ int main(int argc, char* argv[]) {
     // With --set-wallpaper the picture goes to the wallpapers folder, and to -o only when given.
     const bool writeOutput = !o.setWallpaper || o.outputGiven;
     const QFileInfo folder(QFileInfo(target.path).absolutePath());
-    if (writeOutput && !folder.isDir()) return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist").arg(target.path, folder.filePath()));
+    if (writeOutput && !folder.isDir())
+        return Fail(QStringLiteral("cannot write \"%1\": folder \"%2\" does not exist")
+                        .arg(target.path, folder.filePath()));
 
     // The format's own size limit, before any work.
     if (!FitsFormat(encoder, s.nWidth, s.nHeight))
@@ -221,13 +236,16 @@ int main(int argc, char* argv[]) {
             // The desktop gets a file of its own, so the picture is rendered whole.
             Picture picture = RenderPicture(s, mesh, background);
             if (picture.IsNull()) return TooLarge(s, picture.LastStatus());
-            picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+            picture.SetResolution(static_cast<float>(s.nResolution),
+                                  static_cast<float>(s.nResolution));
             if (writeOutput) {
                 int osError = 0;
-                const Status status = WritePicture(picture, target.path, encoder, s.nQuality, &osError);
+                const Status status =
+                    WritePicture(picture, target.path, encoder, s.nQuality, &osError);
                 if (status != Status::Ok) return CannotWrite(target.path, status, osError, encoder);
-                std::printf("Wrote %s (%d x %d, seed %u)\n", QDir::toNativeSeparators(target.path).toUtf8().constData(),
-                            s.nWidth, s.nHeight, seed);
+                std::printf("Wrote %s (%d x %d, seed %u)\n",
+                            QDir::toNativeSeparators(target.path).toUtf8().constData(), s.nWidth,
+                            s.nHeight, seed);
             }
             return SetWallpaperFromCli(picture, o.span, seed);
         }
@@ -239,14 +257,17 @@ int main(int argc, char* argv[]) {
         } else {
             Picture picture = RenderPicture(s, mesh, background);
             if (picture.IsNull()) return TooLarge(s, picture.LastStatus());
-            picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+            picture.SetResolution(static_cast<float>(s.nResolution),
+                                  static_cast<float>(s.nResolution));
             status = WritePicture(picture, path, encoder, s.nQuality, &osError);
         }
         if (status == Status::OutOfMemory) return TooLarge(s, status);
         if (status != Status::Ok) return CannotWrite(path, status, osError, encoder);
-        const QString progress = o.count > 1 ? QStringLiteral(" [%1/%2]").arg(i + 1).arg(o.count) : QString();
-        std::printf("Wrote %s (%d x %d, seed %u)%s\n", QDir::toNativeSeparators(path).toUtf8().constData(), s.nWidth,
-                    s.nHeight, seed, progress.toUtf8().constData());
+        const QString progress =
+            o.count > 1 ? QStringLiteral(" [%1/%2]").arg(i + 1).arg(o.count) : QString();
+        std::printf("Wrote %s (%d x %d, seed %u)%s\n",
+                    QDir::toNativeSeparators(path).toUtf8().constData(), s.nWidth, s.nHeight, seed,
+                    progress.toUtf8().constData());
         std::fflush(stdout);
     }
     return 0;

@@ -67,7 +67,8 @@ int32_t OpacityToAlpha(int32_t percent) {
 COLORREF PickPaletteColor(COLORREF excluded) {
     SeedRandom(FreshSeed());
     int index = RandomBetween(0, kPaletteSize - 1);
-    while (kPalette[static_cast<size_t>(index)] == excluded) index = RandomBetween(0, kPaletteSize - 1);
+    while (kPalette[static_cast<size_t>(index)] == excluded)
+        index = RandomBetween(0, kPaletteSize - 1);
     return kPalette[static_cast<size_t>(index)];
 }
 

@@ -48,8 +48,10 @@ bool LowPolyBanner::Tick() {
     if (m_vertices.empty() || m_frame.IsNull()) return false;
     int moved = 0;
     for (BannerVertex& v : m_vertices) {
-        if (v.delay > 0) --v.delay;
-        else moved += StepVertex(v);
+        if (v.delay > 0)
+            --v.delay;
+        else
+            moved += StepVertex(v);
     }
     if (moved == 0) return false;
     StepLight();
@@ -170,13 +172,17 @@ void LowPolyBanner::StepLight() {
     }
     if (m_nLightX == 0) {
         m_nLightX = m_nWidth / 2;
-        if (RandomBetween(0, 100) <= 50) HeadLeft();
-        else HeadRight();
+        if (RandomBetween(0, 100) <= 50)
+            HeadLeft();
+        else
+            HeadRight();
         return;
     }
     m_nLightX += m_nLightStep;
-    if (m_nLightStep < 0 && m_nLightX <= m_nLightTarget) HeadRight();
-    else if (m_nLightStep > 0 && m_nLightX >= m_nLightTarget) HeadLeft();
+    if (m_nLightStep < 0 && m_nLightX <= m_nLightTarget)
+        HeadRight();
+    else if (m_nLightStep > 0 && m_nLightX >= m_nLightTarget)
+        HeadLeft();
 }
 
 int LowPolyBanner::RenderFrame(Picture* dc) {

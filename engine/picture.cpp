@@ -9,8 +9,12 @@ namespace {
 // 8 GiB until a front end knows better.
 std::atomic<size_t> g_maxBytes{size_t{8} << 30};
 
-void* PlainAllocate(size_t bytes) { return new (std::nothrow) uint32_t[bytes / 4]; }
-void PlainRelease(void* memory, size_t) { delete[] static_cast<uint32_t*>(memory); }
+void* PlainAllocate(size_t bytes) {
+    return new (std::nothrow) uint32_t[bytes / 4];
+}
+void PlainRelease(void* memory, size_t) {
+    delete[] static_cast<uint32_t*>(memory);
+}
 
 // One pair, swapped together, so that a picture never frees with another allocator's function.
 struct Allocator {
@@ -28,11 +32,16 @@ Allocator CurrentAllocator() {
 
 void Picture::SetAllocator(AllocateFn alloc, ReleaseFn release) {
     std::lock_guard lock(g_allocatorMutex);
-    g_allocator = alloc && release ? Allocator{alloc, release} : Allocator{PlainAllocate, PlainRelease};
+    g_allocator =
+        alloc && release ? Allocator{alloc, release} : Allocator{PlainAllocate, PlainRelease};
 }
 
-void Picture::SetMaxBytes(size_t bytes) { g_maxBytes.store(bytes); }
-size_t Picture::MaxBytes() { return g_maxBytes.load(); }
+void Picture::SetMaxBytes(size_t bytes) {
+    g_maxBytes.store(bytes);
+}
+size_t Picture::MaxBytes() {
+    return g_maxBytes.load();
+}
 
 bool Picture::Fits(int width, int height) {
     if (width <= 0 || height <= 0) return false;
@@ -53,7 +62,8 @@ Picture Picture::Create(int width, int height) {
     const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const size_t bytes = static_cast<size_t>(pixels) * 4;
     const Allocator a = CurrentAllocator();
-    p.m_pixels = std::unique_ptr<uint32_t[], Release>(static_cast<uint32_t*>(a.alloc(bytes)), Release{a.release, bytes});
+    p.m_pixels = std::unique_ptr<uint32_t[], Release>(static_cast<uint32_t*>(a.alloc(bytes)),
+                                                      Release{a.release, bytes});
     if (!p.m_pixels) {
         p.m_status = Status::OutOfMemory;
         return p;

@@ -26,11 +26,15 @@ public:
     bool IsNull() const { return !m_pixels; }
     int Width() const { return m_width; }
     int Height() const { return m_height; }
-    size_t PixelCount() const { return static_cast<size_t>(m_width) * static_cast<size_t>(m_height); }
+    size_t PixelCount() const {
+        return static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+    }
     size_t ByteCount() const { return PixelCount() * 4; }
     uint32_t* Pixels() { return m_pixels.get(); }
     const uint32_t* Pixels() const { return m_pixels.get(); }
-    uint32_t* Row(int y) { return m_pixels.get() + static_cast<size_t>(y) * static_cast<size_t>(m_width); }
+    uint32_t* Row(int y) {
+        return m_pixels.get() + static_cast<size_t>(y) * static_cast<size_t>(m_width);
+    }
     const uint32_t* Row(int y) const {
         return m_pixels.get() + static_cast<size_t>(y) * static_cast<size_t>(m_width);
     }

@@ -16,7 +16,9 @@ uint64_t SplitMix64(uint64_t x) {
 
 }  // namespace
 
-void SeedRandom(uint32_t seed) { t_state = SplitMix64(seed); }
+void SeedRandom(uint32_t seed) {
+    t_state = SplitMix64(seed);
+}
 
 int NextRandom() {
     // 64-bit LCG (Knuth's MMIX constants); the top bits are the well-mixed ones.

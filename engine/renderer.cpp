@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr ARGB Opaque(COLORREF c) { return MakeArgb(c, 255); }
+constexpr ARGB Opaque(COLORREF c) {
+    return MakeArgb(c, 255);
+}
 
 struct Gradient {
     PointF p1, p2;
@@ -20,12 +22,18 @@ Gradient GradientFor(const ImageSettings& s) {
     const int w = s.nWidth, h = s.nHeight;
     const ARGB g1 = Opaque(s.crGradColor1), g2 = Opaque(s.crGradColor2);
     switch (s.nBackMode) {
-        case kBackLeftRight: return {{0, 0}, {double(w), 0}, g1, g2};
-        case kBackLeftMiddleRight: return {{0, 0}, {double(w / 2), 0}, g1, g2};
-        case kBackTopBottom: return {{0, 0}, {0, double(h)}, g1, g2};
-        case kBackTopMiddleBottom: return {{0, 0}, {0, double(h / 2)}, g1, g2};
-        case kBackTopLeftBottomRight: return {{0, 0}, {double(w), double(h)}, g1, g2};
-        case kBackBottomLeftTopRight: return {{0, double(h)}, {double(w), 0}, g1, g2};
+        case kBackLeftRight:
+            return {{0, 0}, {double(w), 0}, g1, g2};
+        case kBackLeftMiddleRight:
+            return {{0, 0}, {double(w / 2), 0}, g1, g2};
+        case kBackTopBottom:
+            return {{0, 0}, {0, double(h)}, g1, g2};
+        case kBackTopMiddleBottom:
+            return {{0, 0}, {0, double(h / 2)}, g1, g2};
+        case kBackTopLeftBottomRight:
+            return {{0, 0}, {double(w), double(h)}, g1, g2};
+        case kBackBottomLeftTopRight:
+            return {{0, double(h)}, {double(w), 0}, g1, g2};
         default:
             // The solid background gets a dark shade at both side edges.
             return {{0, 0}, {double(w / 2), 0}, w < 300 ? 0x50000000u : 0x78000000u, 0x00000000u};
@@ -54,7 +62,8 @@ public:
         const int w = pic.Width();
         const RectI band{0, y0, w, y1 - y0};
         if (!m_row.IsNull()) {
-            for (int y = y0; y < y1; ++y) std::memcpy(pic.Row(y), m_row.Row(0), static_cast<size_t>(w) * 4);
+            for (int y = y0; y < y1; ++y)
+                std::memcpy(pic.Row(y), m_row.Row(0), static_cast<size_t>(w) * 4);
             return;
         }
         // An opaque gradient hides the solid layer: no need to draw it.
@@ -97,7 +106,9 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
 
     // No outlines: a pen that draws nothing.
     const ARGB penColor =
-        settings.nLineOpacity > 0 ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity)) : 0;
+        settings.nLineOpacity > 0
+            ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity))
+            : 0;
 
     // The background is drawn just ahead of the triangles, down to the lowest row the next
     // triangle reaches: the mesh goes row of cells by row of cells, so the rows a triangle
@@ -109,10 +120,12 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     const RectI all{0, 0, w, h};
     for (const MeshTriangle& t : mesh.pTriangles) {
         // A malformed mesh must not read out of bounds.
-        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv || size_t(t.c) >= nv) continue;
+        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv ||
+            size_t(t.c) >= nv)
+            continue;
         const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
         if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
-        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};   // rows it may touch,
+        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};     // rows it may touch,
         const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};  // outline included
         if (bottom < 0 || top >= h) continue;  // touches no row: nothing would be drawn
         const int need = static_cast<int>(std::min<int64_t>(bottom + 1, h));

@@ -11,9 +11,9 @@
 #include <cstdlib>
 
 #include "cli_options.h"
+#include "fuzz_check.h"
 #include "image_encoder.h"
 #include "recipe.h"
-#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     // As in facetta-cli, which parses with its application object in place (never destroyed
@@ -45,18 +45,25 @@ void CheckRecipe(const QString& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096) return 0;
-    CheckRecipe(QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    CheckRecipe(
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     QStringList arguments{QStringLiteral("facetta-cli")};
-    const QList<QByteArray> lines = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\n');
+    const QList<QByteArray> lines =
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split('\n');
     for (const QByteArray& line : lines) arguments << QString::fromUtf8(line);
 
     CliOptions o;
     o.settings = DefaultSettings();
     QString error, text;
     switch (ParseCliArguments(arguments, o, error, text)) {
-        case CliParse::Error: FUZZ_CHECK(!error.isEmpty()); return 0;
-        case CliParse::Exit0: FUZZ_CHECK(!text.isEmpty()); return 0;
-        case CliParse::Run: break;
+        case CliParse::Error:
+            FUZZ_CHECK(!error.isEmpty());
+            return 0;
+        case CliParse::Exit0:
+            FUZZ_CHECK(!text.isEmpty());
+            return 0;
+        case CliParse::Run:
+            break;
     }
     const ImageSettings& s = o.settings;
     FUZZ_CHECK(s.nWidth >= 300 && s.nHeight >= 200);
@@ -71,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const PictureFilePath target = ResolvePictureFilePath(o.output);
     FUZZ_CHECK(target.path.startsWith(o.output));
-    FUZZ_CHECK(target.extension == QLatin1String("jpg") || target.extension == QLatin1String("png") ||
-               target.extension == QLatin1String("gif") || target.extension == QLatin1String("bmp"));
+    FUZZ_CHECK(
+        target.extension == QLatin1String("jpg") || target.extension == QLatin1String("png") ||
+        target.extension == QLatin1String("gif") || target.extension == QLatin1String("bmp"));
     FUZZ_CHECK(ExtensionOfPath(target.path) == target.extension);
     ImageEncoderId id{};
     FUZZ_CHECK(FindImageEncoder(target.mimeType, &id) >= 0);

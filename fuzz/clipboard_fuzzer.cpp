@@ -17,8 +17,8 @@
 #include <memory>
 
 #include "clipboard_export.h"
-#include "picture_writer.h"
 #include "fuzz_check.h"
+#include "picture_writer.h"
 
 namespace {
 
@@ -77,12 +77,14 @@ void CheckQQ(const QString& path) {
 void CopyRecord(FuzzedDataProvider& in) {
     const int w = in.ConsumeIntegralInRange(0, 12), h = in.ConsumeIntegralInRange(0, 12);
     Picture picture = Picture::Create(w, h);
-    for (size_t i = 0; i < picture.PixelCount(); ++i) picture.Pixels()[i] = in.ConsumeIntegral<uint32_t>();
+    for (size_t i = 0; i < picture.PixelCount(); ++i)
+        picture.Pixels()[i] = in.ConsumeIntegral<uint32_t>();
 
     ClipboardExport record;
     record.strTempFolder = g_folder->path();
     record.nProcessId = in.ConsumeIntegral<int64_t>();
-    record.nTempCounter = in.ConsumeBool() ? INT_MAX - in.ConsumeIntegralInRange(0, 2) : in.ConsumeIntegralInRange(0, 5);
+    record.nTempCounter = in.ConsumeBool() ? INT_MAX - in.ConsumeIntegralInRange(0, 2)
+                                           : in.ConsumeIntegralInRange(0, 5);
     for (int copy = 0; copy < 2; ++copy) {
         record.ReleaseClipboardPayloads();
         record.CreateClipboardBitmap(picture);
@@ -129,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int counter = in.ConsumeIntegral<int>();
     QString path;
     if (mode <= 3) {
-        while (in.remaining_bytes() >= 2 && path.size() < 600) path.append(QChar(in.ConsumeIntegral<char16_t>()));
+        while (in.remaining_bytes() >= 2 && path.size() < 600)
+            path.append(QChar(in.ConsumeIntegral<char16_t>()));
     } else {
         path = QString::fromStdString(in.ConsumeRandomLengthString(600));
         if (mode >= 6) path.prepend(QLatin1Char('/'));

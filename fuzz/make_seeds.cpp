@@ -31,7 +31,8 @@ QString g_root;
 void Save(const QString& target, const QString& name, const QByteArray& bytes) {
     QDir().mkpath(g_root + "/" + target);
     QFile file(g_root + "/" + target + "/" + name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
         std::exit(1);
     }
@@ -48,7 +49,9 @@ public:
         for (uint64_t r = range; r > 0 && bytes < 8; r >>= 8) ++bytes;
         for (int i = bytes - 1; i >= 0; --i) m_tail.push_back(static_cast<char>(raw >> (8 * i)));
     }
-    void Int32(int32_t v) { Range(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), v); }
+    void Int32(int32_t v) {
+        Range(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), v);
+    }
     void Uint32(uint32_t v) { Range(0, std::numeric_limits<uint32_t>::max(), v); }
     void Uint16(uint16_t v) { Range(0, 0xFFFF, v); }
     void Bool(bool v) { Range(0, 255, v ? 1 : 0); }
@@ -76,7 +79,8 @@ QImage SampleImage(QImage::Format format, int w = 7, int h = 5) {
     return image.convertToFormat(format);
 }
 
-QByteArray Encode(const QImage& image, const char* format, int quality = -1, bool progressive = false) {
+QByteArray Encode(const QImage& image, const char* format, int quality = -1,
+                  bool progressive = false) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -93,7 +97,8 @@ QByteArray Encode(const QImage& image, const char* format, int quality = -1, boo
 QByteArray OurEncoding(ImageEncoderId id) {
     QImage sample = SampleImage(QImage::Format_ARGB32);
     std::optional<Picture> picture = PictureFromImage(sample);
-    const QString path = QDir::tempPath() + "/facetta_seed_" + QString::number(static_cast<int>(id));
+    const QString path =
+        QDir::tempPath() + "/facetta_seed_" + QString::number(static_cast<int>(id));
     int err = 0;
     if (!picture || WritePicture(*picture, path, id, 80, &err) != Status::Ok) {
         std::fprintf(stderr, "cannot write seed %d (%d)\n", static_cast<int>(id), err);
@@ -115,7 +120,8 @@ void DecodeSeeds() {
     Save(t, "png_rgba64.png", Encode(SampleImage(QImage::Format_RGBA64), "png"));
     Save(t, "png_mono.png", Encode(SampleImage(QImage::Format_Mono), "png"));
     Save(t, "jpeg.jpg", Encode(SampleImage(QImage::Format_RGB32, 9, 9), "jpeg", 50));
-    Save(t, "jpeg_progressive.jpg", Encode(SampleImage(QImage::Format_RGB32, 17, 9), "jpeg", 30, true));
+    Save(t, "jpeg_progressive.jpg",
+         Encode(SampleImage(QImage::Format_RGB32, 17, 9), "jpeg", 30, true));
     Save(t, "jpeg_gray.jpg", Encode(SampleImage(QImage::Format_Grayscale8), "jpeg", 40));
     Save(t, "bmp_rgb.bmp", Encode(SampleImage(QImage::Format_RGB32), "bmp"));
     Save(t, "bmp_indexed.bmp", Encode(SampleImage(QImage::Format_Indexed8), "bmp"));
@@ -136,8 +142,10 @@ void DecodeSeeds() {
          QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='6' height='4'>"
                     "<polygon points='0,0 6,0 3,4' fill='#2a9'/></svg>"));
     // Uncompressed 24-bit Targa, 2 x 1, bottom-up, with the version 2 footer Qt looks for.
-    Save(t, "tga.tga", QByteArray::fromHex("000002000000000000000000020001001800" "0000ff00ff00") +
-                           QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18));
+    Save(t, "tga.tga",
+         QByteArray::fromHex("000002000000000000000000020001001800"
+                             "0000ff00ff00") +
+             QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18));
     Save(t, "ours.png", OurEncoding(ImageEncoderId::Png));
     Save(t, "ours.gif", OurEncoding(ImageEncoderId::Gif));
     Save(t, "ours.bmp", OurEncoding(ImageEncoderId::Bmp));
@@ -182,7 +190,8 @@ QByteArray MeshRenderInput(const Record& r) {
     if (r.backW > 0) {
         in.Range(1, 48, r.backW);
         in.Range(1, 48, r.backH);
-        for (int i = 0; i < r.backW * r.backH; ++i) in.Uint32(0x80FF0000u + static_cast<uint32_t>(i) * 0x0102);
+        for (int i = 0; i < r.backW * r.backH; ++i)
+            in.Uint32(0x80FF0000u + static_cast<uint32_t>(i) * 0x0102);
     }
     return in.Bytes();
 }
@@ -320,11 +329,13 @@ void CliSeeds() {
         {"clamped", "--width=-5\n--quality\n1000\n--resolution\n0\n--height\n2147483647"},
         {"back_image", "--back-image\n/tmp/背景 picture.png\n-o\nout.jpeg"},
         {"mesh_json", "--mesh-json\n--poly-size\n50\n--seed\n7"},
-        {"opacities", "--start-opacity\n150\n--end-opacity\n-10\n--line-opacity\n40\n--line-color\nffffff"},
+        {"opacities",
+         "--start-opacity\n150\n--end-opacity\n-10\n--line-opacity\n40\n--line-color\nffffff"},
         {"bad_number", "--width\n99999999999"},
         {"stray", "picture.png"},
-        {"recipe", "facetta-cli --width 640 --height 360 --mode 3 --back-color 0A0B0C --back-image "
-                   "'/tmp/it'\\''s \"here\"' --line-opacity 40 --seed 77"},
+        {"recipe",
+         "facetta-cli --width 640 --height 360 --mode 3 --back-color 0A0B0C --back-image "
+         "'/tmp/it'\\''s \"here\"' --line-opacity 40 --seed 77"},
         {"recipe_shell", "./facetta-cli \\\n --seed=5 \"--mode\" 6; rm -rf ~ $(id) `x` | y > z"},
     };
     for (const auto& l : lines) Save(t, l[0], QByteArray(l[1]));

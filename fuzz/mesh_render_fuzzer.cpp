@@ -6,14 +6,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
+#include "fuzz_check.h"
 #include "image_settings.h"
 #include "picture.h"
 #include "polygon_mesh.h"
 #include "renderer.h"
-#include "fuzz_check.h"
 
 namespace {
 
@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int iw = in.ConsumeIntegralInRange(1, 48), ih = in.ConsumeIntegralInRange(1, 48);
         back = Picture::Create(iw, ih);
         FUZZ_CHECK(!back.IsNull());
-        for (size_t i = 0; i < back.PixelCount(); ++i) back.Pixels()[i] = in.ConsumeIntegral<uint32_t>();
+        for (size_t i = 0; i < back.PixelCount(); ++i)
+            back.Pixels()[i] = in.ConsumeIntegral<uint32_t>();
     }
 
     PolygonMesh mesh;
@@ -112,10 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PolygonMesh again;
         FUZZ_CHECK(GenerateMesh(s, again, seed) == MeshResult::Ok);
         FUZZ_CHECK(again.pVertices.size() == mesh.pVertices.size());
-        FUZZ_CHECK(std::equal(mesh.pVertices.begin(), mesh.pVertices.end(), again.pVertices.begin(),
-                              [](const MeshVertex& a, const MeshVertex& b) {
-                                  return a.x == b.x && a.y == b.y;
-                              }));
+        FUZZ_CHECK(std::equal(
+            mesh.pVertices.begin(), mesh.pVertices.end(), again.pVertices.begin(),
+            [](const MeshVertex& a, const MeshVertex& b) { return a.x == b.x && a.y == b.y; }));
     } else {
         FUZZ_CHECK(mesh.IsEmpty() && mesh.pVertices.empty());
     }
@@ -127,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FUZZ_CHECK(picture.Width() == s.nWidth && picture.Height() == s.nHeight);
-    for (size_t i = 0; i < picture.PixelCount(); ++i) FUZZ_CHECK((picture.Pixels()[i] >> 24) == 0xFF);
+    for (size_t i = 0; i < picture.PixelCount(); ++i)
+        FUZZ_CHECK((picture.Pixels()[i] >> 24) == 0xFF);
     return 0;
 }

@@ -1,7 +1,7 @@
 // The rasterizer on random drawing programs: rectangles, gradients, polygons filled and
-// outlined, mesh triangles, and scaled picture draws, with coordinates from small to the 32-bit extremes,
-// degenerate shapes and non-finite reals, into small pictures (or none).
-// Checked beyond the sanitizers: source-over onto an opaque picture leaves it opaque.
+// outlined, mesh triangles, and scaled picture draws, with coordinates from small to the 32-bit
+// extremes, degenerate shapes and non-finite reals, into small pictures (or none). Checked beyond
+// the sanitizers: source-over onto an opaque picture leaves it opaque.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -18,18 +18,25 @@ namespace {
 
 int32_t Coord(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0: return in.ConsumeIntegralInRange<int32_t>(-8, 72);
-        case 1: return in.ConsumeIntegralInRange<int32_t>(-70000, 70000);
-        default: return in.ConsumeIntegral<int32_t>();
+        case 0:
+            return in.ConsumeIntegralInRange<int32_t>(-8, 72);
+        case 1:
+            return in.ConsumeIntegralInRange<int32_t>(-70000, 70000);
+        default:
+            return in.ConsumeIntegral<int32_t>();
     }
 }
 
 double Real(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-        case 0: return in.ConsumeFloatingPointInRange(-8.0, 72.0);
-        case 1: return in.ConsumeFloatingPointInRange(-1e6, 1e6);
-        case 2: return in.ConsumeFloatingPoint<double>();
-        case 3: return static_cast<double>(in.ConsumeIntegral<int32_t>());
+        case 0:
+            return in.ConsumeFloatingPointInRange(-8.0, 72.0);
+        case 1:
+            return in.ConsumeFloatingPointInRange(-1e6, 1e6);
+        case 2:
+            return in.ConsumeFloatingPoint<double>();
+        case 3:
+            return static_cast<double>(in.ConsumeIntegral<int32_t>());
         case 4: {
             constexpr double special[] = {std::numeric_limits<double>::quiet_NaN(),
                                           std::numeric_limits<double>::infinity(),
@@ -40,7 +47,8 @@ double Real(FuzzedDataProvider& in) {
                                           std::numeric_limits<double>::lowest()};
             return special[in.ConsumeIntegralInRange<size_t>(0, std::size(special) - 1)];
         }
-        default: return in.ConsumeIntegralInRange(-8, 72) + in.ConsumeIntegralInRange(0, 3) * 0.25;
+        default:
+            return in.ConsumeIntegralInRange(-8, 72) + in.ConsumeIntegralInRange(0, 3) * 0.25;
     }
 }
 
@@ -50,7 +58,8 @@ Picture RandomPicture(FuzzedDataProvider& in, int maxSide, bool opaque) {
     if (p.IsNull()) return p;
     const uint32_t fill = in.ConsumeIntegral<uint32_t>();
     const uint32_t alphaMask = opaque ? 0xFF000000u : 0u;
-    for (size_t i = 0; i < p.PixelCount(); ++i) p.Pixels()[i] = (fill + 0x01010101u * i) | alphaMask;
+    for (size_t i = 0; i < p.PixelCount(); ++i)
+        p.Pixels()[i] = (fill + 0x01010101u * i) | alphaMask;
     return p;
 }
 
@@ -92,8 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 5: {
-                const PointI tri[3] = {{Coord(in), Coord(in)}, {Coord(in), Coord(in)}, {Coord(in), Coord(in)}};
-                const ARGB fill = in.ConsumeIntegral<uint32_t>(), pen = in.ConsumeIntegral<uint32_t>();
+                const PointI tri[3] = {
+                    {Coord(in), Coord(in)}, {Coord(in), Coord(in)}, {Coord(in), Coord(in)}};
+                const ARGB fill = in.ConsumeIntegral<uint32_t>(),
+                           pen = in.ConsumeIntegral<uint32_t>();
                 const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
                 DrawMeshTriangle(dst, tri, fill, pen, clip);
                 break;

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "typed_value.h"
 #include "fuzz_check.h"
+#include "typed_value.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString text;
     std::string bytes;
     if (utf16) {
-        while (in.remaining_bytes() >= 2 && text.size() < 64) text.append(QChar(in.ConsumeIntegral<char16_t>()));
+        while (in.remaining_bytes() >= 2 && text.size() < 64)
+            text.append(QChar(in.ConsumeIntegral<char16_t>()));
     } else {
         bytes = in.ConsumeRemainingBytesAsString();
         text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -55,9 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!utf16 && IsAscii(bytes)) {
         errno = 0;
         const long long reference = std::strtoll(bytes.c_str(), nullptr, 10);
-        const long long clamped = reference < INT32_MIN ? INT32_MIN : (reference > INT32_MAX ? INT32_MAX : reference);
+        const long long clamped =
+            reference < INT32_MIN ? INT32_MIN : (reference > INT32_MAX ? INT32_MAX : reference);
         if (parsed != clamped) {
-            std::fprintf(stderr, "\"%s\": %d, strtoll says %lld\n", bytes.c_str(), parsed, reference);
+            std::fprintf(stderr, "\"%s\": %d, strtoll says %lld\n", bytes.c_str(), parsed,
+                         reference);
             std::abort();
         }
     }
@@ -71,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!utf16 && IsHex(bytes)) {
             unsigned r = 0, g = 0, b = 0;
             std::sscanf(bytes.c_str(), "%2x%2x%2x", &r, &g, &b);
-            FUZZ_CHECK(*typed == RGBColor(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b)));
+            FUZZ_CHECK(*typed ==
+                       RGBColor(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b)));
         }
     }
     return 0;

@@ -10,8 +10,13 @@
 namespace {
 
 const std::array<const char*, 7> kModeNames = {
-    "solid", "left-right", "left-middle-right", "top-bottom", "top-middle-bottom",
-    "topleft-bottomright", "bottomleft-topright",
+    "solid",
+    "left-right",
+    "left-middle-right",
+    "top-bottom",
+    "top-middle-bottom",
+    "topleft-bottomright",
+    "bottomleft-topright",
 };
 
 bool ParseInt(const QString& text, int32_t& out) {
@@ -54,7 +59,8 @@ bool ParseMode(const QString& text, int32_t& out) {
 
 }  // namespace
 
-CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString& error, QString& text) {
+CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString& error,
+                           QString& text) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Makes a low-poly picture and writes it to a file (JPG, PNG, GIF or BMP by the file "
@@ -70,44 +76,65 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
         return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
                                   QString::fromLatin1(value));
     };
-    const QCommandLineOption width = valueOption("width", "Picture width in pixels, 300 or more (default 1920).", "pixels");
-    const QCommandLineOption height = valueOption("height", "Picture height in pixels, 200 or more (default 1080).", "pixels");
-    const QCommandLineOption resolution = valueOption("resolution", "Resolution recorded in the file, 72..300 dpi (default 120).", "dpi");
-    const QCommandLineOption quality = valueOption("quality", "JPEG quality, 1..100 (default 100).", "1-100");
+    const QCommandLineOption width =
+        valueOption("width", "Picture width in pixels, 300 or more (default 1920).", "pixels");
+    const QCommandLineOption height =
+        valueOption("height", "Picture height in pixels, 200 or more (default 1080).", "pixels");
+    const QCommandLineOption resolution = valueOption(
+        "resolution", "Resolution recorded in the file, 72..300 dpi (default 120).", "dpi");
+    const QCommandLineOption quality =
+        valueOption("quality", "JPEG quality, 1..100 (default 100).", "1-100");
     const QCommandLineOption mode = valueOption(
         "mode",
         "Background: 0 solid, 1 left-right, 2 left-middle-right, 3 top-bottom, "
         "4 top-middle-bottom, 5 topleft-bottomright, 6 bottomleft-topright; number or name "
         "(default 0).",
         "mode");
-    const QCommandLineOption backColor = valueOption("back-color", "Background colour of mode 0 (default: a palette colour).", "RRGGBB");
-    const QCommandLineOption grad1 = valueOption("grad-color1", "Gradient start colour (default: the background colour).", "RRGGBB");
-    const QCommandLineOption grad2 = valueOption("grad-color2", "Gradient end colour (default: another palette colour).", "RRGGBB");
-    const QCommandLineOption backImage = valueOption("back-image", "Background picture file, scaled to cover the frame.", "file");
-    const QCommandLineOption polySize = valueOption("poly-size", "Side of one grid cell in pixels, 0 = automatic (default 0).", "pixels");
-    const QCommandLineOption polyColor = valueOption("poly-color", "Triangle colour (default 000000).", "RRGGBB");
-    const QCommandLineOption startOpacity = valueOption("start-opacity", "One end of the triangle opacities in percent (default 2).", "percent");
-    const QCommandLineOption endOpacity = valueOption("end-opacity", "Other end of the triangle opacities in percent (default 25).", "percent");
-    const QCommandLineOption lineColor = valueOption("line-color", "Outline colour (default FFFFFF).", "RRGGBB");
-    const QCommandLineOption lineOpacity = valueOption("line-opacity", "Outline opacity in percent, 0 = no outlines (default 0).", "percent");
-    const QCommandLineOption seed = valueOption("seed", "Mesh seed, 0..4294967295 (default: a fresh one, printed).", "n");
-    const QCommandLineOption count = valueOption("count", "Make n pictures, numbered name-001.ext and so on (default 1).", "n");
+    const QCommandLineOption backColor = valueOption(
+        "back-color", "Background colour of mode 0 (default: a palette colour).", "RRGGBB");
+    const QCommandLineOption grad1 = valueOption(
+        "grad-color1", "Gradient start colour (default: the background colour).", "RRGGBB");
+    const QCommandLineOption grad2 = valueOption(
+        "grad-color2", "Gradient end colour (default: another palette colour).", "RRGGBB");
+    const QCommandLineOption backImage =
+        valueOption("back-image", "Background picture file, scaled to cover the frame.", "file");
+    const QCommandLineOption polySize = valueOption(
+        "poly-size", "Side of one grid cell in pixels, 0 = automatic (default 0).", "pixels");
+    const QCommandLineOption polyColor =
+        valueOption("poly-color", "Triangle colour (default 000000).", "RRGGBB");
+    const QCommandLineOption startOpacity = valueOption(
+        "start-opacity", "One end of the triangle opacities in percent (default 2).", "percent");
+    const QCommandLineOption endOpacity = valueOption(
+        "end-opacity", "Other end of the triangle opacities in percent (default 25).", "percent");
+    const QCommandLineOption lineColor =
+        valueOption("line-color", "Outline colour (default FFFFFF).", "RRGGBB");
+    const QCommandLineOption lineOpacity = valueOption(
+        "line-opacity", "Outline opacity in percent, 0 = no outlines (default 0).", "percent");
+    const QCommandLineOption seed =
+        valueOption("seed", "Mesh seed, 0..4294967295 (default: a fresh one, printed).", "n");
+    const QCommandLineOption count =
+        valueOption("count", "Make n pictures, numbered name-001.ext and so on (default 1).", "n");
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("File to write (default facetta.png)."), QStringLiteral("file"));
-    const QCommandLineOption meshJson(QStringLiteral("mesh-json"),
-                                      QStringLiteral("Print the mesh as one JSON object instead of writing a picture."));
+                                    QStringLiteral("File to write (default facetta.png)."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption meshJson(
+        QStringLiteral("mesh-json"),
+        QStringLiteral("Print the mesh as one JSON object instead of writing a picture."));
     const QCommandLineOption setWallpaper(
         QStringLiteral("set-wallpaper"),
-        QStringLiteral("Also write the picture as PNG to $XDG_DATA_HOME/facetta/wallpapers/ and set it as the "
-                       "desktop background (GNOME, Budgie, Unity, Pantheon, Cinnamon, MATE, KDE Plasma, Xfce, "
-                       "LXQt, sway, or X11 with feh or xwallpaper). Exit status 2 when it cannot be set; the "
-                       "picture is kept."));
-    const QCommandLineOption span(QStringLiteral("span"),
-                                  QStringLiteral("With --set-wallpaper: one picture spanning all screens."));
+        QStringLiteral(
+            "Also write the picture as PNG to $XDG_DATA_HOME/facetta/wallpapers/ and set it as the "
+            "desktop background (GNOME, Budgie, Unity, Pantheon, Cinnamon, MATE, KDE Plasma, Xfce, "
+            "LXQt, sway, or X11 with feh or xwallpaper). Exit status 2 when it cannot be set; the "
+            "picture is kept."));
+    const QCommandLineOption span(
+        QStringLiteral("span"),
+        QStringLiteral("With --set-wallpaper: one picture spanning all screens."));
     for (const QCommandLineOption* opt :
-         {&help, &version, &width, &height, &resolution, &quality, &mode, &backColor, &grad1, &grad2, &backImage,
-          &polySize, &polyColor, &startOpacity, &endOpacity, &lineColor, &lineOpacity, &seed, &count, &output,
-          &meshJson, &setWallpaper, &span})
+         {&help,      &version,      &width,      &height,       &resolution,  &quality,
+          &mode,      &backColor,    &grad1,      &grad2,        &backImage,   &polySize,
+          &polyColor, &startOpacity, &endOpacity, &lineColor,    &lineOpacity, &seed,
+          &count,     &output,       &meshJson,   &setWallpaper, &span})
         parser.addOption(*opt);
 
     if (!parser.parse(arguments)) {
@@ -123,23 +150,31 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
         return CliParse::Exit0;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        error =
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return CliParse::Error;
     }
 
     ImageSettings& s = o.settings;
     auto last = [&parser](const QCommandLineOption& opt) { return parser.values(opt).constLast(); };
     auto badValue = [&error, &last](const QCommandLineOption& opt, const char* what) {
-        error = QStringLiteral("--%1: \"%2\" is not %3").arg(opt.names().constLast(), last(opt), QLatin1String(what));
+        error = QStringLiteral("--%1: \"%2\" is not %3")
+                    .arg(opt.names().constLast(), last(opt), QLatin1String(what));
         return CliParse::Error;
     };
     const struct {
         const QCommandLineOption* opt;
         int32_t* field;
     } integers[] = {
-        {&width, &s.nWidth},           {&height, &s.nHeight},         {&resolution, &s.nResolution},
-        {&quality, &s.nQuality},       {&polySize, &s.nPolySize},     {&startOpacity, &s.nStartOpacity},
-        {&endOpacity, &s.nEndOpacity}, {&lineOpacity, &s.nLineOpacity}, {&count, &o.count},
+        {&width, &s.nWidth},
+        {&height, &s.nHeight},
+        {&resolution, &s.nResolution},
+        {&quality, &s.nQuality},
+        {&polySize, &s.nPolySize},
+        {&startOpacity, &s.nStartOpacity},
+        {&endOpacity, &s.nEndOpacity},
+        {&lineOpacity, &s.nLineOpacity},
+        {&count, &o.count},
     };
     for (const auto& entry : integers)
         if (parser.isSet(*entry.opt) && !ParseInt(last(*entry.opt), *entry.field))
@@ -151,18 +186,21 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
         COLORREF* field;
         int given;
     } colors[] = {
-        {&backColor, &s.crBackColor, 0}, {&grad1, &s.crGradColor1, 1}, {&grad2, &s.crGradColor2, 2},
-        {&polyColor, &s.crPolyColor, -1}, {&lineColor, &s.crLineColor, -1},
+        {&backColor, &s.crBackColor, 0},  {&grad1, &s.crGradColor1, 1},
+        {&grad2, &s.crGradColor2, 2},     {&polyColor, &s.crPolyColor, -1},
+        {&lineColor, &s.crLineColor, -1},
     };
     for (const auto& entry : colors) {
         if (!parser.isSet(*entry.opt)) continue;
-        if (!ParseColor(last(*entry.opt), *entry.field)) return badValue(*entry.opt, "a colour (RRGGBB)");
+        if (!ParseColor(last(*entry.opt), *entry.field))
+            return badValue(*entry.opt, "a colour (RRGGBB)");
         if (entry.given >= 0) o.colorsGiven[entry.given] = true;
     }
     if (parser.isSet(seed)) {
         bool ok = false;
         const uint v = last(seed).trimmed().toUInt(&ok, 10);
-        if (!ok || last(seed).trimmed().startsWith(QLatin1Char('-'))) return badValue(seed, "a seed (0..4294967295)");
+        if (!ok || last(seed).trimmed().startsWith(QLatin1Char('-')))
+            return badValue(seed, "a seed (0..4294967295)");
         o.seed = v;
     }
     if (parser.isSet(count) && o.count < 1) return badValue(count, "a count of 1 or more");
@@ -176,8 +214,9 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
     }
     if (parser.isSet(backImage)) {
         o.backImage = last(backImage);
-        s.SetBackImagePath(std::u16string_view(reinterpret_cast<const char16_t*>(o.backImage.utf16()),
-                                               static_cast<size_t>(o.backImage.size())));
+        s.SetBackImagePath(
+            std::u16string_view(reinterpret_cast<const char16_t*>(o.backImage.utf16()),
+                                static_cast<size_t>(o.backImage.size())));
     }
     o.meshJson = parser.isSet(meshJson);
     o.setWallpaper = parser.isSet(setWallpaper);
@@ -223,7 +262,8 @@ QString NumberedPath(const QString& path, int index, int count) {
     const int digits = qMax(3, static_cast<int>(QString::number(count).size()));
     const QString number = QStringLiteral("-%1").arg(index + 1, digits, 10, QLatin1Char('0'));
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const qsizetype slash = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype slash =
+        qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     if (dot <= slash + 1) return path + number;
     return path.left(dot) + number + path.mid(dot);
 }

@@ -14,12 +14,12 @@ struct CliOptions {
     std::optional<uint32_t> seed;  // fixed mesh seed
     int count = 1;
     QString output = QStringLiteral("facetta.png");
-    QString backImage;             // full path as typed (the record holds at most 259 units)
+    QString backImage;  // full path as typed (the record holds at most 259 units)
     bool meshJson = false;
-    bool outputGiven = false;      // -o was on the command line
-    bool setWallpaper = false;     // also set the picture as the desktop background
-    bool span = false;             // ... as one picture over all screens
-    QStringList notes;             // clamping messages for stderr
+    bool outputGiven = false;   // -o was on the command line
+    bool setWallpaper = false;  // also set the picture as the desktop background
+    bool span = false;          // ... as one picture over all screens
+    QStringList notes;          // clamping messages for stderr
 };
 
 enum class CliParse { Run, Exit0, Error };

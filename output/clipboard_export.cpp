@@ -52,11 +52,20 @@ QString XmlAttributeEscaped(const QString& s) {
     out.reserve(s.size());
     for (QChar c : s) {
         switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        default: out += c;
+            case '&':
+                out += QLatin1String("&amp;");
+                break;
+            case '<':
+                out += QLatin1String("&lt;");
+                break;
+            case '>':
+                out += QLatin1String("&gt;");
+                break;
+            case '"':
+                out += QLatin1String("&quot;");
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -78,10 +87,10 @@ AnsiEncoder EncoderFor(const QByteArray& name) {
         // One code point at a time, so that what the encoding cannot hold becomes '?', as
         // it does for Windows' default character, not the control code some converters use.
         for (qsizetype i = 0; i < text.size();) {
-            const qsizetype n = (text[i].isHighSurrogate() && i + 1 < text.size() &&
-                                 text[i + 1].isLowSurrogate())
-                                    ? 2
-                                    : 1;
+            const qsizetype n =
+                (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                    ? 2
+                    : 1;
             QStringEncoder encoder(name.constData());
             const QByteArray bytes = encoder.encode(text.mid(i, n));
             out += encoder.hasError() || bytes.isEmpty() ? QByteArray("?") : bytes;
@@ -313,7 +322,8 @@ QMimeData* ClipboardExport::MakeMimeData() const {
 #if !defined(Q_OS_WIN)
     // Windows makes these two from the formats above by itself.
     if (!hPng.isEmpty()) data->setData(QStringLiteral("image/png"), hPng);
-    if (!hHtml.isEmpty()) data->setData(QStringLiteral("text/html"), hHtml.mid(qsizetype(sizeof kHtmlHeader - 1)));
+    if (!hHtml.isEmpty())
+        data->setData(QStringLiteral("text/html"), hHtml.mid(qsizetype(sizeof kHtmlHeader - 1)));
 #endif
     return data;
 }

@@ -20,9 +20,9 @@ void RowCallback(liq_color rowOut[], int row, int rowWidth, void* userInfo) {
         if ((p >> 24) < 128) {
             rowOut[x] = liq_color{0, 0, 0, 0};
         } else {
-            rowOut[x] = liq_color{static_cast<unsigned char>(p >> 16),
-                                  static_cast<unsigned char>(p >> 8),
-                                  static_cast<unsigned char>(p), 255};
+            rowOut[x] =
+                liq_color{static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
+                          static_cast<unsigned char>(p), 255};
         }
     }
 }
@@ -100,7 +100,8 @@ Status EncodeGif(const Picture& picture, ByteSink& sink) {
     liq_result* rawResult = nullptr;
     if (qerr == LIQ_OK) qerr = liq_histogram_quantize(histogram.get(), attr.get(), &rawResult);
     std::unique_ptr<liq_result, LiqDeleter> result(rawResult);
-    if (qerr != LIQ_OK || !result) return qerr == LIQ_OUT_OF_MEMORY ? Status::OutOfMemory : Status::GenericError;
+    if (qerr != LIQ_OK || !result)
+        return qerr == LIQ_OUT_OF_MEMORY ? Status::OutOfMemory : Status::GenericError;
     liq_set_dithering_level(result.get(), 1.0f);
 
     const size_t count = picture.PixelCount();
@@ -146,7 +147,8 @@ Status EncodeGif(const Picture& picture, ByteSink& sink) {
     }
     ok = ok && EGifPutImageDesc(gif, 0, 0, w, h, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < h; ++y)
-        ok = EGifPutLine(gif, indices.get() + static_cast<size_t>(y) * static_cast<size_t>(w), w) == GIF_OK;
+        ok = EGifPutLine(gif, indices.get() + static_cast<size_t>(y) * static_cast<size_t>(w), w) ==
+             GIF_OK;
     // Closing writes the trailer and frees the handle whatever happened before.
     const bool closed = EGifCloseFile(gif, &error) == GIF_OK;
     if (!ok || !closed) return GifStatus(ctx);

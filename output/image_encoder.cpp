@@ -39,11 +39,16 @@ int FindImageEncoder(const QString& mimeType, ImageEncoderId* out) {
 
 QString MimeTypeOfEncoder(ImageEncoderId id) {
     switch (id) {
-        case ImageEncoderId::Bmp: return QStringLiteral("image/bmp");
-        case ImageEncoderId::Jpeg: return QStringLiteral("image/jpeg");
-        case ImageEncoderId::Gif: return QStringLiteral("image/gif");
-        case ImageEncoderId::Png: return QStringLiteral("image/png");
-        case ImageEncoderId::Webp: return QStringLiteral("image/webp");
+        case ImageEncoderId::Bmp:
+            return QStringLiteral("image/bmp");
+        case ImageEncoderId::Jpeg:
+            return QStringLiteral("image/jpeg");
+        case ImageEncoderId::Gif:
+            return QStringLiteral("image/gif");
+        case ImageEncoderId::Png:
+            return QStringLiteral("image/png");
+        case ImageEncoderId::Webp:
+            return QStringLiteral("image/webp");
     }
     return QString();
 }

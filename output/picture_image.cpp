@@ -30,7 +30,9 @@ namespace {
 
 constexpr double kMetresPerInch = 0.0254;
 
-int DotsPerMeter(float dpi) { return static_cast<int>(std::lround(dpi / kMetresPerInch)); }
+int DotsPerMeter(float dpi) {
+    return static_cast<int>(std::lround(dpi / kMetresPerInch));
+}
 
 void SetImageResolution(QImage& image, const Picture& picture) {
     image.setDotsPerMeterX(DotsPerMeter(picture.DpiX()));
@@ -46,13 +48,16 @@ void SetImageResolution(QImage& image, const Picture& picture) {
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kLargePicture = kHugePage;
 
-size_t MappedSize(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+size_t MappedSize(size_t bytes) {
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
 
 void* AllocatePixels(size_t bytes) {
     if (bytes < kLargePicture) return ::operator new(bytes, std::nothrow);
     const size_t size = MappedSize(bytes);
     // Map one huge page more than needed and trim both ends to the alignment.
-    void* raw = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* raw =
+        mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
     const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
     const uintptr_t aligned = (begin + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
@@ -64,8 +69,10 @@ void* AllocatePixels(size_t bytes) {
 }
 
 void ReleasePixels(void* memory, size_t bytes) {
-    if (bytes < kLargePicture) ::operator delete(memory);
-    else munmap(memory, MappedSize(bytes));
+    if (bytes < kLargePicture)
+        ::operator delete(memory);
+    else
+        munmap(memory, MappedSize(bytes));
 }
 #endif
 
@@ -97,7 +104,8 @@ std::optional<Picture> PictureFromImage(const QImage& image) {
     Picture picture = Picture::Create(argb.width(), argb.height());
     if (picture.IsNull()) return std::nullopt;
     const size_t rowBytes = static_cast<size_t>(argb.width()) * 4;
-    for (int y = 0; y < argb.height(); ++y) std::memcpy(picture.Row(y), argb.constScanLine(y), rowBytes);
+    for (int y = 0; y < argb.height(); ++y)
+        std::memcpy(picture.Row(y), argb.constScanLine(y), rowBytes);
     if (argb.dotsPerMeterX() > 0 && argb.dotsPerMeterY() > 0) {
         picture.SetResolution(static_cast<float>(argb.dotsPerMeterX() * kMetresPerInch),
                               static_cast<float>(argb.dotsPerMeterY() * kMetresPerInch));
@@ -116,13 +124,16 @@ std::optional<Picture> DecodeWithReader(const QString& path, int64_t maxPixels) 
     const QSize declared = reader.size();
     if (declared.isValid()) {
         if (declared.isEmpty()) return std::nullopt;
-        if (static_cast<int64_t>(declared.width()) * declared.height() > maxPixels) return std::nullopt;
+        if (static_cast<int64_t>(declared.width()) * declared.height() > maxPixels)
+            return std::nullopt;
         if (!Picture::Fits(declared.width(), declared.height())) return std::nullopt;
     }
     // Qt's own guard for formats that cannot tell their size up front; 8 bytes a pixel leaves
     // room for 16-bit-per-channel intermediates.
     const int64_t limitMiB = std::min<int64_t>(
-        (std::min<int64_t>(maxPixels, std::numeric_limits<int64_t>::max() / 8) * 8 + (1 << 20) - 1) >> 20,
+        (std::min<int64_t>(maxPixels, std::numeric_limits<int64_t>::max() / 8) * 8 + (1 << 20) -
+         1) >>
+            20,
         std::numeric_limits<int>::max());
     reader.setAllocationLimit(static_cast<int>(limitMiB));
 
@@ -162,9 +173,11 @@ void ConfigurePictureMemoryLimit() {
 #else
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages > 0 && pageSize > 0) physical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    if (pages > 0 && pageSize > 0)
+        physical = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 #endif
     if (physical == 0) return;  // keep the engine's default
     const uint64_t half = physical / 2;
-    Picture::SetMaxBytes(static_cast<size_t>(std::min<uint64_t>(half, std::numeric_limits<size_t>::max())));
+    Picture::SetMaxBytes(
+        static_cast<size_t>(std::min<uint64_t>(half, std::numeric_limits<size_t>::max())));
 }

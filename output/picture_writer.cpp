@@ -146,7 +146,7 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
     *writeErrno = device.Errno();
     if (ok && *writeErrno == 0) return Status::Ok;
     return *writeErrno != 0 || file.error() != QFileDevice::NoError ? Status::Win32Error
-                                                                     : Status::GenericError;
+                                                                    : Status::GenericError;
 }
 
 }  // namespace
@@ -209,9 +209,12 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     if (!FitsFormat(encoder, picture.Width(), picture.Height())) return Status::ValueOverflow;
     return WriteAtomically(path, osError, [&](AtomicFile& file, FdSink& sink, int& qtWriteErrno) {
         switch (encoder) {
-            case ImageEncoderId::Png: return EncodePng(picture, sink, DefaultPngTuning());
-            case ImageEncoderId::Gif: return EncodeGif(picture, sink);
-            case ImageEncoderId::Bmp: return EncodeBmp(picture, sink);
+            case ImageEncoderId::Png:
+                return EncodePng(picture, sink, DefaultPngTuning());
+            case ImageEncoderId::Gif:
+                return EncodeGif(picture, sink);
+            case ImageEncoderId::Bmp:
+                return EncodeBmp(picture, sink);
             case ImageEncoderId::Jpeg:
             case ImageEncoderId::Webp: {
                 QFile qtFile;

@@ -37,18 +37,27 @@ void PngWrite(png_structp png, png_bytep data, size_t size) {
     }
 }
 void PngFlush(png_structp) {}
-void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void PngError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void PngWarning(png_structp, png_const_charp) {}
 
 int FilterFlags(PngTuning::Filter f) {
     switch (f) {
-        case PngTuning::Filter::None: return PNG_FILTER_NONE;
-        case PngTuning::Filter::Sub: return PNG_FILTER_SUB;
-        case PngTuning::Filter::Up: return PNG_FILTER_UP;
-        case PngTuning::Filter::Average: return PNG_FILTER_AVG;
-        case PngTuning::Filter::Paeth: return PNG_FILTER_PAETH;
-        case PngTuning::Filter::Adaptive: return PNG_ALL_FILTERS;
-        case PngTuning::Filter::SubOrUp: return PNG_FILTER_SUB | PNG_FILTER_UP;
+        case PngTuning::Filter::None:
+            return PNG_FILTER_NONE;
+        case PngTuning::Filter::Sub:
+            return PNG_FILTER_SUB;
+        case PngTuning::Filter::Up:
+            return PNG_FILTER_UP;
+        case PngTuning::Filter::Average:
+            return PNG_FILTER_AVG;
+        case PngTuning::Filter::Paeth:
+            return PNG_FILTER_PAETH;
+        case PngTuning::Filter::Adaptive:
+            return PNG_ALL_FILTERS;
+        case PngTuning::Filter::SubOrUp:
+            return PNG_FILTER_SUB | PNG_FILTER_UP;
     }
     return PNG_ALL_FILTERS;
 }
@@ -147,14 +156,13 @@ bool WriteRows(png_structp png, png_infop info, const Picture& picture, bool opa
     return true;
 }
 
-
 // --- Our own writer for the filters it knows: rows filtered here (in loops the compiler
 // vectorises, where libpng filters byte by byte), zlib for a raw deflate stream, and the zlib
 // wrapper, chunks and checksums written here with libdeflate's faster Adler-32 and CRC-32.
 
 bool OwnWriterFilter(PngTuning::Filter f) {
-    return f == PngTuning::Filter::None || f == PngTuning::Filter::Sub || f == PngTuning::Filter::Up ||
-           f == PngTuning::Filter::SubOrUp;
+    return f == PngTuning::Filter::None || f == PngTuning::Filter::Sub ||
+           f == PngTuning::Filter::Up || f == PngTuning::Filter::SubOrUp;
 }
 
 void PutBigEndian(unsigned char* p, uint32_t v) {
@@ -202,11 +210,13 @@ void FilterRow(const unsigned char* row, const unsigned char* prev, size_t bytes
         case PngTuning::Filter::Sub:
             out[0] = 1;
             for (size_t i = 0; i < bpp && i < bytes; ++i) dst[i] = row[i];
-            for (size_t i = bpp; i < bytes; ++i) dst[i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
+            for (size_t i = bpp; i < bytes; ++i)
+                dst[i] = static_cast<unsigned char>(row[i] - row[i - bpp]);
             break;
         case PngTuning::Filter::Up:
             out[0] = 2;
-            for (size_t i = 0; i < bytes; ++i) dst[i] = static_cast<unsigned char>(row[i] - prev[i]);
+            for (size_t i = 0; i < bytes; ++i)
+                dst[i] = static_cast<unsigned char>(row[i] - prev[i]);
             break;
         default:
             out[0] = 0;
@@ -498,7 +508,8 @@ Status EncodeOwn(const PictureBands& picture, ByteSink& sink, const PngTuning& t
     PutBigEndian(phys, PixelsPerMeter(picture.DpiX()));
     PutBigEndian(phys + 4, PixelsPerMeter(picture.DpiY()));
     phys[8] = 1;  // per metre
-    if (!sink.Write(kSignature, sizeof kSignature) || !WriteChunk(sink, "IHDR", ihdr, sizeof ihdr) ||
+    if (!sink.Write(kSignature, sizeof kSignature) ||
+        !WriteChunk(sink, "IHDR", ihdr, sizeof ihdr) ||
         !WriteChunk(sink, "pHYs", phys, sizeof phys))
         return Status::Win32Error;
 

@@ -12,17 +12,17 @@ namespace {
 
 bool IsIntegerType(const QVariant& v) {
     switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return true;
-    default:
-        return false;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -65,7 +65,9 @@ void CGridProperty::Show(bool bShow) {
     }
 }
 
-bool CGridProperty::IsInPlaceEditing() const { return m_pGrid && m_pGrid->IsEditing(this); }
+bool CGridProperty::IsInPlaceEditing() const {
+    return m_pGrid && m_pGrid->IsEditing(this);
+}
 
 CPropertyEditor* CGridProperty::CreateEditor(QWidget* parent) {
     if (!m_options.isEmpty()) return new CListEditor(this, parent);
@@ -82,9 +84,9 @@ void CGridProperty::CommitEditor(CPropertyEditor* editor) {
 void CGridProperty::OnDrawValue(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QRect& rect) const {
     const QRect textRect = rect.adjusted(5, 0, -2, 0);
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                      option.fontMetrics.elidedText(FormatProperty(), Qt::ElideRight,
-                                                    textRect.width()));
+    painter->drawText(
+        textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+        option.fontMetrics.elidedText(FormatProperty(), Qt::ElideRight, textRect.width()));
 }
 
 QVariant CGridProperty::TextToValue(const QString& text) const {
@@ -145,13 +147,17 @@ void CGridColorProperty::SetColor(COLORREF color) {
     });
 }
 
-QString CGridColorProperty::FormatProperty() const { return FormatColorText(m_color); }
+QString CGridColorProperty::FormatProperty() const {
+    return FormatColorText(m_color);
+}
 
 void CGridColorProperty::SetPaletteEntry(int index, COLORREF color) {
     if (index >= 0 && index < kPaletteEntries) m_palette[static_cast<size_t>(index)] = color;
 }
 
-void CGridColorProperty::EnableOtherButton(const QString& text) { m_strOther = text; }
+void CGridColorProperty::EnableOtherButton(const QString& text) {
+    m_strOther = text;
+}
 
 CPropertyEditor* CGridColorProperty::CreateEditor(QWidget* parent) {
     return new CColorEditor(this, parent);
@@ -175,7 +181,9 @@ CGridFileProperty::CGridFileProperty(const QString& name, const QString& path,
       m_strDefaultExt(defaultExt),
       m_strFilter(filter) {}
 
-QStringList CGridFileProperty::GetNameFilters() const { return ConvertFileFilter(m_strFilter); }
+QStringList CGridFileProperty::GetNameFilters() const {
+    return ConvertFileFilter(m_strFilter);
+}
 
 CPropertyEditor* CGridFileProperty::CreateEditor(QWidget* parent) {
     return new CFileEditor(this, parent);

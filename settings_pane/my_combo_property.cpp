@@ -14,7 +14,8 @@ int32_t CMyComboProperty::GetSelectedData() const {
     const QString text = GetValueText(this);
     for (int i = 0; i < GetOptionCount(); ++i) {
         if (GetOption(i) == text) {
-            return static_cast<size_t>(i) < m_arrData.size() ? m_arrData[static_cast<size_t>(i)] : 0;
+            return static_cast<size_t>(i) < m_arrData.size() ? m_arrData[static_cast<size_t>(i)]
+                                                             : 0;
         }
     }
     return 0;
@@ -23,7 +24,8 @@ int32_t CMyComboProperty::GetSelectedData() const {
 void CMyComboProperty::SelectByData(int32_t data) {
     for (size_t i = 0; i < m_arrData.size(); ++i) {
         if (m_arrData[i] == data) {
-            if (static_cast<int>(i) < GetOptionCount()) SetValue(QVariant(GetOption(static_cast<int>(i))));
+            if (static_cast<int>(i) < GetOptionCount())
+                SetValue(QVariant(GetOption(static_cast<int>(i))));
             return;
         }
     }

@@ -11,20 +11,24 @@
 
 namespace {
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 // List texts are translated where they are added; the data values stay the same.
-const char* const kBackModes[] = {
-    QT_TRANSLATE_NOOP("CPropertiesWnd", "纯色"),       QT_TRANSLATE_NOOP("CPropertiesWnd", "左右渐变"),
-    QT_TRANSLATE_NOOP("CPropertiesWnd", "左中右渐变"), QT_TRANSLATE_NOOP("CPropertiesWnd", "上下渐变"),
-    QT_TRANSLATE_NOOP("CPropertiesWnd", "上中下渐变"), QT_TRANSLATE_NOOP("CPropertiesWnd", "从左上到右下"),
-    QT_TRANSLATE_NOOP("CPropertiesWnd", "从左下到右上")};
+const char* const kBackModes[] = {QT_TRANSLATE_NOOP("CPropertiesWnd", "纯色"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "左右渐变"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "左中右渐变"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "上下渐变"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "上中下渐变"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "从左上到右下"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "从左下到右上")};
 constexpr int32_t kPolySizes[] = {50, 60, 80, 100, 120, 140, 160, 180, 200};
 
-constexpr const char* kImageFilter = QT_TRANSLATE_NOOP(
-    "CPropertiesWnd",
-    "图片文件|*.jpg;*.bmp;*.gif;*.png|JPG图片(*.jpg)|*.jpg|BMP图片(*.bmp)|*.bmp|"
-    "PNG图片(*.png)|*.png|GIF图片(*.gif)|*.gif|");
+constexpr const char* kImageFilter =
+    QT_TRANSLATE_NOOP("CPropertiesWnd",
+                      "图片文件|*.jpg;*.bmp;*.gif;*.png|JPG图片(*.jpg)|*.jpg|BMP图片(*.bmp)|*.bmp|"
+                      "PNG图片(*.png)|*.png|GIF图片(*.gif)|*.gif|");
 
 }  // namespace
 
@@ -134,7 +138,8 @@ void CPropertiesWnd::InitPropList() {
     for (int32_t n : kPolySizes) m_pPropPolySize->AddDataOption(QString::number(n), n);
     look->AddSubItem(m_pPropPolySize);
 
-    m_pPropPolyColor = new CMyColorProperty(tr("多边形颜色"), RGBColor(0, 0, 0), tr("指定多边形颜色"));
+    m_pPropPolyColor =
+        new CMyColorProperty(tr("多边形颜色"), RGBColor(0, 0, 0), tr("指定多边形颜色"));
     m_pPropPolyColor->SetPaletteEntry(0, RGBColor(0, 0, 0));
     look->AddSubItem(m_pPropPolyColor);
 
@@ -145,8 +150,8 @@ void CPropertiesWnd::InitPropList() {
     m_pPropEndOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropEndOpacity);
 
-    m_pPropLineColor = new CMyColorProperty(tr("线条颜色"), RGBColor(255, 255, 255),
-                                            tr("多边形边缘线条颜色"));
+    m_pPropLineColor =
+        new CMyColorProperty(tr("线条颜色"), RGBColor(255, 255, 255), tr("多边形边缘线条颜色"));
     m_pPropLineColor->SetPaletteEntry(0, RGBColor(255, 255, 255));
     look->AddSubItem(m_pPropLineColor);
     m_pPropLineOpacity = new CMyIntProperty(tr("透明度"), 100, tr("多边形边缘线条透明度"));
@@ -156,8 +161,9 @@ void CPropertiesWnd::InitPropList() {
 
     // The seed is text: it spans the whole unsigned 32-bit range.
     auto* variant = new CPropertyGroup(Utf8("变体"));
-    m_pPropSeed = new CGridProperty(Utf8("种子"), QVariant(QString()),
-                                    Utf8("网格的种子(0-4294967295)，输入种子用当前设置生成它的网格"));
+    m_pPropSeed =
+        new CGridProperty(Utf8("种子"), QVariant(QString()),
+                          Utf8("网格的种子(0-4294967295)，输入种子用当前设置生成它的网格"));
     variant->AddSubItem(m_pPropSeed);
     m_wndPropList.AddProperty(variant);
 }
@@ -172,8 +178,9 @@ void CPropertiesWnd::OnSeedChanged(CFacettaView* pView) {
     const uint nSeed = strText.toUInt(&bOk, 10);
     if (!bOk || !strText.front().isDigit()) {
         BindSeed(pView->GetSeed());
-        pView->ReportMessage(QMessageBox::Warning,
-                             Utf8("种子必须是 0 到 4294967295 之间的整数：“%1”").arg(strText.left(40)));
+        pView->ReportMessage(
+            QMessageBox::Warning,
+            Utf8("种子必须是 0 到 4294967295 之间的整数：“%1”").arg(strText.left(40)));
         return;
     }
     pView->ApplySeed(static_cast<uint32_t>(nSeed));

@@ -25,8 +25,12 @@
 
 namespace {
 
-QColor ToQColor(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
-COLORREF FromQColor(const QColor& c) { return RGBColor(c.red(), c.green(), c.blue()); }
+QColor ToQColor(COLORREF c) {
+    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+COLORREF FromQColor(const QColor& c) {
+    return RGBColor(c.red(), c.green(), c.blue());
+}
 
 QHBoxLayout* FlatRow(QWidget* owner) {
     auto* layout = new QHBoxLayout(owner);
@@ -123,17 +127,17 @@ bool CPropertyEditor::Contains(const QObject* object) const {
 bool CPropertyEditor::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && !m_bDone) {
         switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            emit commitRequested(true);
-            return true;
-        case Qt::Key_Escape:
-            emit cancelRequested();
-            return true;
-        default:
-            break;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Tab:
+            case Qt::Key_Backtab:
+                emit commitRequested(true);
+                return true;
+            case Qt::Key_Escape:
+                emit cancelRequested();
+                return true;
+            default:
+                break;
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -157,7 +161,9 @@ CTextEditor::CTextEditor(CGridProperty* property, QWidget* parent)
     WatchKeys(m_pEdit);
 }
 
-QString CTextEditor::Text() const { return m_pEdit->text(); }
+QString CTextEditor::Text() const {
+    return m_pEdit->text();
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -169,7 +175,8 @@ CListEditor::CListEditor(CGridProperty* property, QWidget* parent)
     m_pCombo->setInsertPolicy(QComboBox::NoInsert);
     for (int i = 0; i < property->GetOptionCount(); ++i) m_pCombo->addItem(property->GetOption(i));
     const QString current = property->FormatProperty();
-    m_pCombo->setCurrentIndex(m_pCombo->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    m_pCombo->setCurrentIndex(
+        m_pCombo->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
     if (m_pCombo->isEditable()) {
         // Typed numbers are taken as typed, not completed to a suggestion.
         m_pCombo->setCompleter(nullptr);
@@ -182,7 +189,9 @@ CListEditor::CListEditor(CGridProperty* property, QWidget* parent)
     });
 }
 
-QString CListEditor::Text() const { return m_pCombo->currentText(); }
+QString CListEditor::Text() const {
+    return m_pCombo->currentText();
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -200,7 +209,9 @@ void CSpinBox::stepBy(int steps) {
     emit stepped();
 }
 
-void CSpinBox::SetText(const QString& text) { lineEdit()->setText(text); }
+void CSpinBox::SetText(const QString& text) {
+    lineEdit()->setText(text);
+}
 
 QAbstractSpinBox::StepEnabled CSpinBox::stepEnabled() const {
     const int value = ParseTypedInt(text());
@@ -231,7 +242,9 @@ CSpinEditor::CSpinEditor(CGridProperty* property, QWidget* parent)
     });
 }
 
-QString CSpinEditor::Text() const { return m_pSpin->text(); }
+QString CSpinEditor::Text() const {
+    return m_pSpin->text();
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -271,7 +284,9 @@ CColorPopup::CColorPopup(const CGridColorProperty* property, QWidget* parent)
     }
 }
 
-QWidget* CColorPopup::CellButton(int i) const { return m_cells.value(i); }
+QWidget* CColorPopup::CellButton(int i) const {
+    return m_cells.value(i);
+}
 
 CColorEditor::CColorEditor(CGridColorProperty* property, QWidget* parent)
     : CPropertyEditor(property, parent),
@@ -302,7 +317,9 @@ void CColorEditor::resizeEvent(QResizeEvent* event) {
     m_pDrop->setFixedWidth(height());
 }
 
-QString CColorEditor::Text() const { return m_pEdit->text(); }
+QString CColorEditor::Text() const {
+    return m_pEdit->text();
+}
 
 void CColorEditor::ShowPopup() {
     if (IsDone()) return;
@@ -318,7 +335,8 @@ void CColorEditor::ShowPopup() {
     QPoint pos = mapToGlobal(QPoint(0, height()));
     if (const QScreen* screen = this->screen()) {
         const QRect avail = screen->availableGeometry();
-        pos.setX(std::clamp(pos.x(), avail.left(), std::max(avail.left(), avail.right() - m_pPopup->width())));
+        pos.setX(std::clamp(pos.x(), avail.left(),
+                            std::max(avail.left(), avail.right() - m_pPopup->width())));
         if (pos.y() + m_pPopup->height() > avail.bottom())
             pos.setY(std::max(avail.top(), mapToGlobal(QPoint(0, 0)).y() - m_pPopup->height()));
     }
@@ -373,7 +391,9 @@ CFileEditor::CFileEditor(CGridFileProperty* property, QWidget* parent)
     connect(m_pBrowse, &QToolButton::clicked, this, &CFileEditor::Browse, Qt::QueuedConnection);
 }
 
-QString CFileEditor::Text() const { return m_pEdit->text(); }
+QString CFileEditor::Text() const {
+    return m_pEdit->text();
+}
 
 void CFileEditor::Browse() {
     if (IsDone()) return;

@@ -47,7 +47,9 @@ CPropertyTree::CPropertyTree(CPropertyGrid* grid) : QTreeWidget(grid), m_pGrid(g
     setIndentation(fontMetrics().height());
 }
 
-bool CPropertyTree::NearDivider(int x) const { return std::abs(x - columnWidth(0)) <= kDividerGrip; }
+bool CPropertyTree::NearDivider(int x) const {
+    return std::abs(x - columnWidth(0)) <= kDividerGrip;
+}
 
 void CPropertyTree::mousePressEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
@@ -59,7 +61,8 @@ void CPropertyTree::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
     const QModelIndex index = indexAt(pos);
     CGridProperty* property = m_pGrid->PropertyAt(index);
-    if (property && index.column() == 1 && !m_pGrid->IsEditing(property)) m_pGrid->StartEdit(property);
+    if (property && index.column() == 1 && !m_pGrid->IsEditing(property))
+        m_pGrid->StartEdit(property);
 }
 
 void CPropertyTree::mouseMoveEvent(QMouseEvent* event) {
@@ -133,7 +136,8 @@ void CPropertyTree::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
     QFont bold = font();
     bold.setBold(true);
     painter->setFont(bold);
-    QRect textRect(row.left() + indentation(), row.top(), row.width() - indentation(), row.height());
+    QRect textRect(row.left() + indentation(), row.top(), row.width() - indentation(),
+                   row.height());
     if (!m_pGrid->IsGroupNameFullWidth()) textRect.setRight(columnWidth(0));
     const bool selected = selectionModel()->isSelected(index);
     const QString text = QFontMetrics(bold).elidedText(group->GetName(), Qt::ElideRight,
@@ -146,7 +150,8 @@ void CPropertyTree::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
     } else {
         painter->setPen(pal.color(QPalette::ButtonText));
     }
-    painter->drawText(textRect.adjusted(kTextMargin, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
+    painter->drawText(textRect.adjusted(kTextMargin, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                      text);
     painter->setPen(GridLineColor(pal));
     painter->drawLine(row.bottomLeft(), row.bottomRight());
     painter->restore();
@@ -159,7 +164,8 @@ void CPropertyTree::drawBranches(QPainter* painter, const QRect& rect, const QMo
 
 // ---------------------------------------------------------------------------------------
 
-CPropertyDelegate::CPropertyDelegate(CPropertyGrid* grid) : QStyledItemDelegate(grid), m_pGrid(grid) {}
+CPropertyDelegate::CPropertyDelegate(CPropertyGrid* grid)
+    : QStyledItemDelegate(grid), m_pGrid(grid) {}
 
 QWidget* CPropertyDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                          const QModelIndex& index) const {
@@ -179,7 +185,8 @@ void CPropertyDelegate::setEditorData(QWidget*, const QModelIndex&) const {
     // Editors load their value when made; a refresh of the row must not undo typing.
 }
 
-void CPropertyDelegate::setModelData(QWidget* widget, QAbstractItemModel*, const QModelIndex&) const {
+void CPropertyDelegate::setModelData(QWidget* widget, QAbstractItemModel*,
+                                     const QModelIndex&) const {
     // The view commits before it ends the editor on its own (another row became current).
     auto* editor = static_cast<CPropertyEditor*>(widget);
     if (editor->IsDone()) return;
@@ -200,7 +207,9 @@ void CPropertyDelegate::destroyEditor(QWidget* editor, const QModelIndex& index)
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
-bool CPropertyDelegate::eventFilter(QObject*, QEvent*) { return false; }
+bool CPropertyDelegate::eventFilter(QObject*, QEvent*) {
+    return false;
+}
 
 void CPropertyDelegate::OnCommitRequested(CPropertyEditor* editor, bool bClose) {
     if (editor->IsDone()) return;
@@ -236,9 +245,9 @@ void CPropertyDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->fillRect(cell, pal.color(selected ? QPalette::Highlight : QPalette::Base));
         painter->setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         const QRect textRect = cell.adjusted(kTextMargin, 0, -kTextMargin, 0);
-        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                          opt.fontMetrics.elidedText(property->GetName(), Qt::ElideRight,
-                                                     textRect.width()));
+        painter->drawText(
+            textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            opt.fontMetrics.elidedText(property->GetName(), Qt::ElideRight, textRect.width()));
         painter->setPen(GridLineColor(pal));
         painter->drawLine(cell.topRight(), cell.bottomRight());
     } else {
@@ -324,9 +333,15 @@ CPropertyGrid::~CPropertyGrid() {
     m_pTree = nullptr;
 }
 
-void CPropertyGrid::EnableHeaderCtrl(bool bEnable) { m_pTree->setHeaderHidden(!bEnable); }
-void CPropertyGrid::EnableDescriptionArea(bool bEnable) { m_pDescription->setVisible(bEnable); }
-void CPropertyGrid::SetDescriptionRows(int nRows) { m_pDescription->SetRows(nRows); }
+void CPropertyGrid::EnableHeaderCtrl(bool bEnable) {
+    m_pTree->setHeaderHidden(!bEnable);
+}
+void CPropertyGrid::EnableDescriptionArea(bool bEnable) {
+    m_pDescription->setVisible(bEnable);
+}
+void CPropertyGrid::SetDescriptionRows(int nRows) {
+    m_pDescription->SetRows(nRows);
+}
 
 void CPropertyGrid::MarkModifiedProperties(bool bMark) {
     m_bMarkModified = bMark;
@@ -386,7 +401,9 @@ CPropertyGroup* CPropertyGrid::GroupAt(const QModelIndex& index) const {
     return static_cast<CPropertyGroup*>(index.siblingAtColumn(0).data(kGroupRole).value<void*>());
 }
 
-CGridProperty* CPropertyGrid::CurrentProperty() const { return PropertyAt(m_pTree->currentIndex()); }
+CGridProperty* CPropertyGrid::CurrentProperty() const {
+    return PropertyAt(m_pTree->currentIndex());
+}
 
 void CPropertyGrid::OnPropertyCommitted(CGridProperty* property) {
     emit propertyChanged(m_nCtrlId, property);

@@ -21,8 +21,8 @@ class CPropertyTree : public QTreeWidget {
 public:
     explicit CPropertyTree(CPropertyGrid* grid);
     int DividerPos() const { return columnWidth(0); }
-    using QTreeWidget::indexFromItem;
     using QTreeWidget::edit;
+    using QTreeWidget::indexFromItem;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -31,7 +31,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
-    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
 
@@ -105,7 +106,10 @@ public:
     void EnableHeaderCtrl(bool bEnable);
     void EnableDescriptionArea(bool bEnable);
     void SetDescriptionRows(int nRows);
-    void SetVSDotNetLook(bool bSet) { m_bVSDotNetLook = bSet; update(); }
+    void SetVSDotNetLook(bool bSet) {
+        m_bVSDotNetLook = bSet;
+        update();
+    }
     bool IsVSDotNetLook() const { return m_bVSDotNetLook; }
     void MarkModifiedProperties(bool bMark);
     bool IsMarkModifiedProperties() const { return m_bMarkModified; }

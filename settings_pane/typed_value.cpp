@@ -60,4 +60,6 @@ QString FormatColorText(COLORREF color) {
     return QString::asprintf("%02x%02x%02x", GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
-bool IsColorKey(QChar c) { return HexDigit(c) >= 0; }
+bool IsColorKey(QChar c) {
+    return HexDigit(c) >= 0;
+}

@@ -60,8 +60,8 @@ CAboutDlg::CAboutDlg(uint32_t nVersion, QWidget* parent)
     m_pOk->setAutoDefault(true);
     m_pLink1 = MakeLinkLabel(LinkLine(tr("作者网站：%1"), kLink1Url, WebsiteLinkText()), this);
     m_pLink1->setObjectName(QStringLiteral("IDC_ABOUT_LINK1"));
-    m_pLink2 = MakeLinkLabel(LinkLine(tr("本程序使用 %1 开发"), kLink2Url, QStringLiteral("Qt")),
-                             this);
+    m_pLink2 =
+        MakeLinkLabel(LinkLine(tr("本程序使用 %1 开发"), kLink2Url, QStringLiteral("Qt")), this);
     m_pLink2->setObjectName(QStringLiteral("IDC_ABOUT_LINK2"));
     m_pNotice = new QLabel(this);
     m_pNotice->setObjectName(QStringLiteral("IDC_ABOUT_NOTICE"));
@@ -130,13 +130,20 @@ void CAboutDlg::OnLinkClick(const QString& strUrl) {
 
 QWidget* CAboutDlg::GetDlgItem(int nId) const {
     switch (nId) {
-    case 1: return m_pOk;
-    case IDC_ABOUT_LINK1: return m_pLink1;
-    case IDC_ABOUT_LINK2: return m_pLink2;
-    case IDC_ABOUT_VERSION: return m_pVersion;
-    case IDC_ABOUT_BANNER: return const_cast<CLowPolyBox*>(&m_wndBanner);
-    case IDC_ABOUT_NOTICE: return m_pNotice;
-    default: return nullptr;
+        case 1:
+            return m_pOk;
+        case IDC_ABOUT_LINK1:
+            return m_pLink1;
+        case IDC_ABOUT_LINK2:
+            return m_pLink2;
+        case IDC_ABOUT_VERSION:
+            return m_pVersion;
+        case IDC_ABOUT_BANNER:
+            return const_cast<CLowPolyBox*>(&m_wndBanner);
+        case IDC_ABOUT_NOTICE:
+            return m_pNotice;
+        default:
+            return nullptr;
     }
 }
 

@@ -24,7 +24,9 @@ CFacettaApp* s_pTheApp = nullptr;
 }
 
 // The icons live in a static library: their registration is not pulled in by itself.
-static void InitResources() { Q_INIT_RESOURCE(facetta); }
+static void InitResources() {
+    Q_INIT_RESOURCE(facetta);
+}
 
 CFacettaApp::CFacettaApp() : m_strCompanyKey(QStringLiteral("Quillmark")) {
     InitResources();
@@ -39,7 +41,9 @@ CFacettaApp::~CFacettaApp() {
     if (s_pTheApp == this) s_pTheApp = nullptr;
 }
 
-CFacettaApp* CFacettaApp::Instance() { return s_pTheApp; }
+CFacettaApp* CFacettaApp::Instance() {
+    return s_pTheApp;
+}
 
 std::unique_ptr<QSettings> CFacettaApp::OpenSettings() const {
     if (!m_strSettingsFallback.isEmpty())

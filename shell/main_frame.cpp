@@ -26,9 +26,9 @@
 #include "commands.h"
 #include "facetta_app.h"
 #include "facetta_doc.h"
-#include "print_helper.h"
 #include "facetta_view.h"
 #include "key_lock_state.h"
+#include "print_helper.h"
 #include "properties_wnd.h"
 #include "screen_size.h"
 #include "tab_colors.h"
@@ -49,10 +49,15 @@ struct ZoomItem {
     const char* pszText;
     int nData;
 };
-constexpr ZoomItem kZoomItems[] = {
-    {QT_TRANSLATE_NOOP("CMainFrame", "适应窗口"), -1}, {"50%", 50}, {"100%", 100}, {"200%", 200}, {"400%", 400}};
+constexpr ZoomItem kZoomItems[] = {{QT_TRANSLATE_NOOP("CMainFrame", "适应窗口"), -1},
+                                   {"50%", 50},
+                                   {"100%", 100},
+                                   {"200%", 200},
+                                   {"400%", 400}};
 
-QString Utf8(const char* psz) { return QString::fromUtf8(psz); }
+QString Utf8(const char* psz) {
+    return QString::fromUtf8(psz);
+}
 
 }  // namespace
 
@@ -105,7 +110,8 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::CreateActions() {
     for (const CommandInfo& c : kCommands) {
-        if (c.nId == ID_VIEW_TOOLBAR || c.nId == ID_ZOOM_BOX) continue;  // the toolbar's own, the box
+        if (c.nId == ID_VIEW_TOOLBAR || c.nId == ID_ZOOM_BOX)
+            continue;  // the toolbar's own, the box
         auto* a = new QAction(CommandText(c.pszMenuText), this);
         a->setData(c.nId);
         if (*c.pszKey) a->setShortcut(QKeySequence(Utf8(c.pszKey), QKeySequence::PortableText));
@@ -164,7 +170,8 @@ void CMainFrame::CreateActions() {
     pStatusBar->setCheckable(true);
     pStatusBar->setChecked(true);
     pStatusBar->setEnabled(true);
-    connect(pStatusBar, &QAction::toggled, this, [this](bool bOn) { statusBar()->setVisible(bOn); });
+    connect(pStatusBar, &QAction::toggled, this,
+            [this](bool bOn) { statusBar()->setVisible(bOn); });
 
     // None marked is allowed: an unknown stored look marks nothing.
     m_pLookGroup = new QActionGroup(this);
@@ -195,20 +202,22 @@ void CMainFrame::CreateMenus() {
     };
 
     auto* pLooks = new QMenu(tr("应用程序外观(&A)"), this);
-    fill(pLooks, {ID_LOOK_WIN2000, ID_LOOK_OFFICE_XP, ID_LOOK_WINXP, ID_LOOK_OFFICE_2003,
-                  ID_LOOK_VS2005});
+    fill(pLooks,
+         {ID_LOOK_WIN2000, ID_LOOK_OFFICE_XP, ID_LOOK_WINXP, ID_LOOK_OFFICE_2003, ID_LOOK_VS2005});
     QMenu* p2007 = pLooks->addMenu(tr("Office 2007(&7)"));
     fill(p2007, {ID_LOOK_OFFICE_2007_BLUE, ID_LOOK_OFFICE_2007_BLACK, ID_LOOK_OFFICE_2007_SILVER,
                  ID_LOOK_OFFICE_2007_AQUA});
 
     // Menu 128: no preview window open.
     auto* pFile128 = new QMenu(tr("文件(&F)"), this);
-    fill(pFile128, {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0,
-                    ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
+    fill(pFile128,
+         {ID_FILE_NEW, ID_FILE_CLOSE, 0, ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0,
+          ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView128 = new QMenu(tr("视图(&V)"), this);
     QMenu* pToolbars = pView128->addMenu(tr("工具栏和停靠窗口(&T)"));
     FillToolbarsMenu(pToolbars);
-    connect(pToolbars, &QMenu::aboutToShow, this, [this, pToolbars] { FillToolbarsMenu(pToolbars); });
+    connect(pToolbars, &QMenu::aboutToShow, this,
+            [this, pToolbars] { FillToolbarsMenu(pToolbars); });
     fill(pView128, {ID_VIEW_STATUS_BAR});
     pView128->addMenu(pLooks);
     auto* pHelp = new QMenu(tr("帮助(&H)"), this);
@@ -217,9 +226,10 @@ void CMainFrame::CreateMenus() {
 
     // Menu 130: a preview window is active.
     auto* pFile130 = new QMenu(tr("文件(&F)"), this);
-    fill(pFile130, {ID_FILE_NEW, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, 0,
-                    ID_GENERATE_PREVIEW, ID_COPY_PICTURE, ID_SET_WALLPAPER, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0,
-                    ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
+    fill(pFile130,
+         {ID_FILE_NEW, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, 0, ID_GENERATE_PREVIEW,
+          ID_COPY_PICTURE, ID_SET_WALLPAPER, 0, ID_COPY_RECIPE, ID_PASTE_RECIPE, 0, ID_FILE_PRINT,
+          ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP, 0, ID_APP_EXIT});
     auto* pView130 = new QMenu(tr("视图(&V)"), this);
     fill(pView130, {ID_VIEW_STATUS_BAR, 0, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, 0});
     pView130->addMenu(pLooks);
@@ -292,9 +302,10 @@ void CMainFrame::CreateToolBar() {
     // Only a real change of the selection acts; picking the selected item again does not.
     connect(m_pZoomBox, &QComboBox::currentIndexChanged, this, &CMainFrame::OnZoomChange);
 
-    for (int nId : std::initializer_list<int>{ID_FILE_NEW, ID_FILE_SAVE, ID_COPY_PICTURE, 0, ID_ZOOM_BOX, 0,
-                    ID_GENERATE_PREVIEW, ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, ID_FILE_PRINT, 0, ID_FIT_SCREEN,
-                    ID_FIT_ALL_SCREENS, ID_SET_WALLPAPER, 0, ID_APP_ABOUT, ID_VISIT_WEBSITE}) {
+    for (int nId : std::initializer_list<int>{
+             ID_FILE_NEW, ID_FILE_SAVE, ID_COPY_PICTURE, 0, ID_ZOOM_BOX, 0, ID_GENERATE_PREVIEW,
+             ID_PREVIOUS_VARIANT, ID_NEXT_VARIANT, ID_FILE_PRINT, 0, ID_FIT_SCREEN,
+             ID_FIT_ALL_SCREENS, ID_SET_WALLPAPER, 0, ID_APP_ABOUT, ID_VISIT_WEBSITE}) {
         if (nId == 0)
             m_wndToolBar->addSeparator();
         else if (nId == ID_ZOOM_BOX)
@@ -314,7 +325,8 @@ void CMainFrame::CreateStatusBar() {
     for (size_t i = 0; i < m_indicators.size(); ++i) {
         auto* pLabel = new QLabel(Utf8(texts[i]), pBar);
         pLabel->setAlignment(Qt::AlignCenter);
-        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 14);
+        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) +
+                                14);
         pLabel->setEnabled(false);  // greyed while the state is off or unknown
         pBar->addPermanentWidget(pLabel);
         m_indicators[i] = pLabel;
@@ -549,7 +561,9 @@ void CMainFrame::OnVariantChanged(CFacettaView* pView, bool bSettingsReplaced) {
     UpdateVariantCommands();
 }
 
-void CMainFrame::OnUpdateZoomBox() { m_pZoomBox->setEnabled(GetActivePreviewView() != nullptr); }
+void CMainFrame::OnUpdateZoomBox() {
+    m_pZoomBox->setEnabled(GetActivePreviewView() != nullptr);
+}
 
 void CMainFrame::OnZoomChange() {
     CFacettaView* pView = GetActivePreviewView();

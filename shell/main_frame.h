@@ -92,8 +92,8 @@ private:
     QMap<int, QAction*> m_commands;
     QList<int> m_viewCommands;  // carried out by the active view: enabled only with one
     QActionGroup* m_pLookGroup = nullptr;
-    QList<QMenu*> m_menus128;   // no preview window
-    QList<QMenu*> m_menus130;   // a preview window is active
+    QList<QMenu*> m_menus128;  // no preview window
+    QList<QMenu*> m_menus130;  // a preview window is active
     bool m_bDocumentMenu = false;
 
     QToolBar* m_wndToolBar = nullptr;

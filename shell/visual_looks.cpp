@@ -49,58 +49,49 @@ struct Look {
 const std::array<Look, 9> kLooks{{
     // 210: grey and navy, square edges, the plain widget style
     {"Windows", "#d4d0c8", "#ffffff", "#f1efe9", "#000000", "#d4d0c8", "#0a246a", "#ffffff",
-     "#808080", "#0000ee",
-     "#d4d0c8", "#d4d0c8", "#d4d0c8", "#ffffff", "#808080", "#000000", "#0a246a", "#0a246a",
-     "#0a246a", "#ffffff", "#b0aca4", "#808080", "#d4d0c8", "#000000", "#ffffff", "#000000",
-     "#0a246a", "0px", "#808080"},
+     "#808080", "#0000ee", "#d4d0c8", "#d4d0c8", "#d4d0c8", "#ffffff", "#808080", "#000000",
+     "#0a246a", "#0a246a", "#0a246a", "#ffffff", "#b0aca4", "#808080", "#d4d0c8", "#000000",
+     "#ffffff", "#000000", "#0a246a", "0px",     "#808080"},
     // 211: flat and light, pale blue hover with a dark blue frame
-    {"Fusion", "#f0efeb", "#ffffff", "#f6f5f2", "#000000", "#f4f3ef", "#b6bdd2", "#000000",
-     "#a3a09a", "#0a246a",
-     "#faf9f6", "#ebe9e2", "#f0efeb", "#fcfcfb", "#8a8780", "#000000", "#c1d2ee", "#c1d2ee",
-     "#316ac5", "#000000", "#98b5e2", "#c5c2b8", "#e4e2da", "#2b2b2b", "#ffffff", "#000000",
-     "#316ac5", "0px", "#9d9b95"},
+    {"Fusion",  "#f0efeb", "#ffffff", "#f6f5f2", "#000000", "#f4f3ef", "#b6bdd2", "#000000",
+     "#a3a09a", "#0a246a", "#faf9f6", "#ebe9e2", "#f0efeb", "#fcfcfb", "#8a8780", "#000000",
+     "#c1d2ee", "#c1d2ee", "#316ac5", "#000000", "#98b5e2", "#c5c2b8", "#e4e2da", "#2b2b2b",
+     "#ffffff", "#000000", "#316ac5", "0px",     "#9d9b95"},
     // 212: beige with bright blue selection and an orange tab edge
-    {"Fusion", "#ece9d8", "#ffffff", "#f5f3e9", "#000000", "#ece9d8", "#316ac5", "#ffffff",
-     "#aca899", "#0033cc",
-     "#fbfaf5", "#dcd8c2", "#ece9d8", "#ffffff", "#8d8a7a", "#000000", "#fdf4d6", "#fbd982",
-     "#e0a800", "#000000", "#f5c24a", "#c4c0a8", "#e3dfca", "#333333", "#fcfcfe", "#000000",
-     "#ff9d1e", "3px", "#a9a68f"},
+    {"Fusion",  "#ece9d8", "#ffffff", "#f5f3e9", "#000000", "#ece9d8", "#316ac5", "#ffffff",
+     "#aca899", "#0033cc", "#fbfaf5", "#dcd8c2", "#ece9d8", "#ffffff", "#8d8a7a", "#000000",
+     "#fdf4d6", "#fbd982", "#e0a800", "#000000", "#f5c24a", "#c4c0a8", "#e3dfca", "#333333",
+     "#fcfcfe", "#000000", "#ff9d1e", "3px",     "#a9a68f"},
     // 213: blue gradients, warm orange hover
-    {"Fusion", "#c3daf9", "#ffffff", "#eaf2fe", "#000000", "#dbe8fc", "#3169c6", "#ffffff",
-     "#8da3c4", "#0b3a9c",
-     "#dde9fd", "#84a9e6", "#a9c7f5", "#fcfcff", "#3f6bb8", "#0a1f4f", "#fff5cc", "#ffd18a",
-     "#000080", "#000000", "#fe9a4f", "#5f88cf", "#b6cff5", "#0a1f4f", "#ffffff", "#000000",
-     "#f79a2a", "2px", "#5479ba"},
+    {"Fusion",  "#c3daf9", "#ffffff", "#eaf2fe", "#000000", "#dbe8fc", "#3169c6", "#ffffff",
+     "#8da3c4", "#0b3a9c", "#dde9fd", "#84a9e6", "#a9c7f5", "#fcfcff", "#3f6bb8", "#0a1f4f",
+     "#fff5cc", "#ffd18a", "#000080", "#000000", "#fe9a4f", "#5f88cf", "#b6cff5", "#0a1f4f",
+     "#ffffff", "#000000", "#f79a2a", "2px",     "#5479ba"},
     // 214: warm grey bars, blue hover, dark workspace
-    {"Fusion", "#eeede5", "#ffffff", "#f5f4ee", "#000000", "#f3f2ec", "#316ac5", "#ffffff",
-     "#a7a6a0", "#1c4fb0",
-     "#f7f7f5", "#dcdad3", "#f5f4ef", "#fcfcfa", "#868580", "#000000", "#dce6f6", "#c1d2ee",
-     "#316ac5", "#000000", "#98b5e2", "#b4b2a9", "#c9c7bd", "#3a3a3a", "#ffffff", "#000000",
-     "#316ac5", "0px", "#808080"},
+    {"Fusion",  "#eeede5", "#ffffff", "#f5f4ee", "#000000", "#f3f2ec", "#316ac5", "#ffffff",
+     "#a7a6a0", "#1c4fb0", "#f7f7f5", "#dcdad3", "#f5f4ef", "#fcfcfa", "#868580", "#000000",
+     "#dce6f6", "#c1d2ee", "#316ac5", "#000000", "#98b5e2", "#b4b2a9", "#c9c7bd", "#3a3a3a",
+     "#ffffff", "#000000", "#316ac5", "0px",     "#808080"},
     // 215: sky blue with gold hover
-    {"Fusion", "#cfe1f7", "#ffffff", "#eef5fd", "#15428b", "#dde9f8", "#3d7ac8", "#ffffff",
-     "#8ea7c7", "#0e57b8",
-     "#eef5fd", "#c8dcf5", "#dbe8f8", "#fafcff", "#7d9dca", "#15428b", "#fff3c6", "#ffd56b",
-     "#c2a24e", "#15428b", "#f8b74d", "#93b4e0", "#c4d9f4", "#15428b", "#ffffff", "#15428b",
-     "#f5a623", "3px", "#a9c4e8"},
+    {"Fusion",  "#cfe1f7", "#ffffff", "#eef5fd", "#15428b", "#dde9f8", "#3d7ac8", "#ffffff",
+     "#8ea7c7", "#0e57b8", "#eef5fd", "#c8dcf5", "#dbe8f8", "#fafcff", "#7d9dca", "#15428b",
+     "#fff3c6", "#ffd56b", "#c2a24e", "#15428b", "#f8b74d", "#93b4e0", "#c4d9f4", "#15428b",
+     "#ffffff", "#15428b", "#f5a623", "3px",     "#a9c4e8"},
     // 216: dark, amber hover and selection
-    {"Fusion", "#353535", "#2a2a2a", "#313131", "#e8e8e8", "#414141", "#e3a03a", "#1c1c1c",
-     "#7b7b7b", "#f2b35c",
-     "#4d4d4d", "#343434", "#2b2b2b", "#2f2f2f", "#5a5a5a", "#ececec", "#f7d38a", "#e3a03a",
-     "#b77d24", "#1c1c1c", "#c98a2c", "#5a5a5a", "#3c3c3c", "#c9c9c9", "#545454", "#ffffff",
-     "#e3a03a", "3px", "#202020"},
+    {"Fusion",  "#353535", "#2a2a2a", "#313131", "#e8e8e8", "#414141", "#e3a03a", "#1c1c1c",
+     "#7b7b7b", "#f2b35c", "#4d4d4d", "#343434", "#2b2b2b", "#2f2f2f", "#5a5a5a", "#ececec",
+     "#f7d38a", "#e3a03a", "#b77d24", "#1c1c1c", "#c98a2c", "#5a5a5a", "#3c3c3c", "#c9c9c9",
+     "#545454", "#ffffff", "#e3a03a", "3px",     "#202020"},
     // 217: cool silver, gold hover
-    {"Fusion", "#e4e8ee", "#ffffff", "#f2f4f7", "#1f2a38", "#edf0f4", "#5f7fa8", "#ffffff",
-     "#9aa3ae", "#28579e",
-     "#f8f9fb", "#d0d6df", "#dfe3ea", "#fbfbfc", "#9aa2ae", "#1f2a38", "#fff3c6", "#ffd56b",
-     "#c2a24e", "#1f2a38", "#f8b74d", "#b3bac5", "#d8dde5", "#2c3644", "#ffffff", "#1f2a38",
-     "#8a99ad", "3px", "#bcc3cd"},
+    {"Fusion",  "#e4e8ee", "#ffffff", "#f2f4f7", "#1f2a38", "#edf0f4", "#5f7fa8", "#ffffff",
+     "#9aa3ae", "#28579e", "#f8f9fb", "#d0d6df", "#dfe3ea", "#fbfbfc", "#9aa2ae", "#1f2a38",
+     "#fff3c6", "#ffd56b", "#c2a24e", "#1f2a38", "#f8b74d", "#b3bac5", "#d8dde5", "#2c3644",
+     "#ffffff", "#1f2a38", "#8a99ad", "3px",     "#bcc3cd"},
     // 218: sea green, gold hover
-    {"Fusion", "#d3e7ea", "#ffffff", "#eef6f7", "#1e4850", "#def0f2", "#2f8a99", "#ffffff",
-     "#8fb0b5", "#146b7a",
-     "#ebf5f6", "#b3d6dc", "#c7e1e5", "#fbfefe", "#7fb1b9", "#1e4850", "#fff3c6", "#ffd56b",
-     "#c2a24e", "#1e4850", "#f8b74d", "#96c3ca", "#c2dfe3", "#1e4850", "#ffffff", "#1e4850",
-     "#2f8a99", "3px", "#8fbfc7"},
+    {"Fusion",  "#d3e7ea", "#ffffff", "#eef6f7", "#1e4850", "#def0f2", "#2f8a99", "#ffffff",
+     "#8fb0b5", "#146b7a", "#ebf5f6", "#b3d6dc", "#c7e1e5", "#fbfefe", "#7fb1b9", "#1e4850",
+     "#fff3c6", "#ffd56b", "#c2a24e", "#1e4850", "#f8b74d", "#96c3ca", "#c2dfe3", "#1e4850",
+     "#ffffff", "#1e4850", "#2f8a99", "3px",     "#8fbfc7"},
 }};
 
 // Each look's pane caption (top and bottom of its gradient, text), the strongest mark of a
@@ -198,15 +189,24 @@ QDockWidget::close-button:hover, QDockWidget::float-button:hover { background: @
   border-color: @hoverBorder; }
 )");
     const std::pair<const char*, const char*> fields[] = {
-        {"@barTop", l.barTop},         {"@barBottom", l.barBottom},
-        {"@separator", l.separator},   {"@radius", l.radius},
-        {"@barText", l.barText},       {"@hoverTop", l.hoverTop},
-        {"@hoverBottom", l.hoverBottom}, {"@hoverBorder", l.hoverBorder},
-        {"@hoverText", l.hoverText},   {"@pressed", l.pressed},
-        {"@menuBar", l.menuBar},       {"@menuBorder", l.menuBorder},
-        {"@menu", l.menu},             {"@disabledText", l.disabledText},
-        {"@tabSelectedText", l.tabSelectedText}, {"@tabSelected", l.tabSelected},
-        {"@tabText", l.tabText},       {"@tab", l.tab},
+        {"@barTop", l.barTop},
+        {"@barBottom", l.barBottom},
+        {"@separator", l.separator},
+        {"@radius", l.radius},
+        {"@barText", l.barText},
+        {"@hoverTop", l.hoverTop},
+        {"@hoverBottom", l.hoverBottom},
+        {"@hoverBorder", l.hoverBorder},
+        {"@hoverText", l.hoverText},
+        {"@pressed", l.pressed},
+        {"@menuBar", l.menuBar},
+        {"@menuBorder", l.menuBorder},
+        {"@menu", l.menu},
+        {"@disabledText", l.disabledText},
+        {"@tabSelectedText", l.tabSelectedText},
+        {"@tabSelected", l.tabSelected},
+        {"@tabText", l.tabText},
+        {"@tab", l.tab},
         {"@accent", l.accent},
     };
     // A hovered tab moves only part of the way towards the selected one: it never outshines it.
@@ -216,10 +216,12 @@ QDockWidget::close-button:hover, QDockWidget::float-button:hover { background: @
                                           tab.blueF() + (selected.blueF() - tab.blueF()) * 0.45f);
     s.replace(QLatin1String("@tabHover"), hover.name());
     const bool bDarkCaption = QColor(c.text).lightness() >= 128;
-    s.replace(QLatin1String("@dockClose"), bDarkCaption ? QLatin1String(":/icons/dock_close_light.svg")
-                                                        : QLatin1String(":/icons/dock_close_dark.svg"));
-    s.replace(QLatin1String("@dockFloat"), bDarkCaption ? QLatin1String(":/icons/dock_float_light.svg")
-                                                        : QLatin1String(":/icons/dock_float_dark.svg"));
+    s.replace(QLatin1String("@dockClose"), bDarkCaption
+                                               ? QLatin1String(":/icons/dock_close_light.svg")
+                                               : QLatin1String(":/icons/dock_close_dark.svg"));
+    s.replace(QLatin1String("@dockFloat"), bDarkCaption
+                                               ? QLatin1String(":/icons/dock_float_light.svg")
+                                               : QLatin1String(":/icons/dock_float_dark.svg"));
     s.replace(QLatin1String("@captionTop"), QLatin1String(c.top));
     s.replace(QLatin1String("@captionBottom"), QLatin1String(c.bottom));
     s.replace(QLatin1String("@captionText"), QLatin1String(c.text));

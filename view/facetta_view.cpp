@@ -108,19 +108,20 @@ void CFacettaView::OnInitialUpdate() {
 
 void CFacettaView::OnTimer(int nIDEvent) {
     switch (nIDEvent) {
-    case kStartTimer:
-        m_startTimer.stop();
-        // Posted, so that the first picture is made from the event loop like any command.
-        if (!m_pPicture)
-            QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview, Qt::QueuedConnection);
-        break;
-    case kFadeTimer:
-        m_nFadeAlpha += 25;
-        if (m_nFadeAlpha >= 255) m_fadeTimer.stop();
-        viewport()->update();
-        break;
-    default:
-        break;
+        case kStartTimer:
+            m_startTimer.stop();
+            // Posted, so that the first picture is made from the event loop like any command.
+            if (!m_pPicture)
+                QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview,
+                                          Qt::QueuedConnection);
+            break;
+        case kFadeTimer:
+            m_nFadeAlpha += 25;
+            if (m_nFadeAlpha >= 255) m_fadeTimer.stop();
+            viewport()->update();
+            break;
+        default:
+            break;
     }
 }
 
@@ -132,8 +133,8 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
             // No picture can be made at this size: its mesh would only cost seconds and
             // gigabytes. Rendering below then gives the picture without pixels.
             m_mesh.Clear();
-        } else if ((seed ? GenerateMesh(m_settings, m_mesh, *seed) : GenerateMesh(m_settings, m_mesh)) ==
-                   MeshResult::OutOfMemory) {
+        } else if ((seed ? GenerateMesh(m_settings, m_mesh, *seed)
+                         : GenerateMesh(m_settings, m_mesh)) == MeshResult::OutOfMemory) {
             // The previous picture stays; the empty mesh makes the next picture try again.
             m_mesh.Clear();
             ShowMessage(QMessageBox::Warning, tr("内存不足。"));
@@ -166,11 +167,10 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
 
 bool CFacettaView::TakeSettings(const ImageSettings& s) {
     // The resolution counts as a mesh change too: changing it gives a new layout.
-    const bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
-                          s.nResolution != m_settings.nResolution ||
-                          s.nPolySize != m_settings.nPolySize ||
-                          s.nStartOpacity != m_settings.nStartOpacity ||
-                          s.nEndOpacity != m_settings.nEndOpacity;
+    const bool bNewMesh =
+        s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
+        s.nResolution != m_settings.nResolution || s.nPolySize != m_settings.nPolySize ||
+        s.nStartOpacity != m_settings.nStartOpacity || s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
     // Compared exactly: on a case-sensitive file system /p/Sky.png and /p/sky.png differ.
@@ -227,7 +227,9 @@ void CFacettaView::OnCopyRecipe() {
     QGuiApplication::clipboard()->setText(MakeRecipe(m_settings, m_mesh.nSeed));
 }
 
-void CFacettaView::OnPasteRecipe() { PasteRecipe(QGuiApplication::clipboard()->text()); }
+void CFacettaView::OnPasteRecipe() {
+    PasteRecipe(QGuiApplication::clipboard()->text());
+}
 
 bool CFacettaView::PasteRecipe(const QString& strText) {
     Recipe recipe;
@@ -249,7 +251,8 @@ bool CFacettaView::PasteRecipe(const QString& strText) {
                          .arg(s.nWidth)
                          .arg(s.nHeight);
     if (!strRefused.isEmpty()) {
-        ShowMessage(QMessageBox::Warning, QStringLiteral("配方没有应用，图片没有改变。\n%1").arg(strRefused));
+        ShowMessage(QMessageBox::Warning,
+                    QStringLiteral("配方没有应用，图片没有改变。\n%1").arg(strRefused));
         return false;
     }
     trial.Clear();
@@ -281,8 +284,8 @@ void CFacettaView::OnSetWallpaper() {
     // One picture over several screens is spanned; anything else fills each screen.
     const QList<QScreen*> screens = QGuiApplication::screens();
     WallpaperRequest request;
-    request.bSpanned = screens.size() > 1 &&
-                       AllScreensPixelSize(screens) == QSize(m_pPicture->Width(), m_pPicture->Height());
+    request.bSpanned = screens.size() > 1 && AllScreensPixelSize(screens) ==
+                                                 QSize(m_pPicture->Width(), m_pPicture->Height());
     for (const QScreen* s : screens) request.monitorNames << s->name();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const WallpaperResult r = SetWallpaper(*m_pPicture, request);
@@ -290,16 +293,18 @@ void CFacettaView::OnSetWallpaper() {
 
     const QString strPath = QDir::toNativeSeparators(r.strPath);
     if (r.strPath.isEmpty()) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("无法保存桌面背景图片：%1").arg(r.strWriteError));
+        ShowMessage(QMessageBox::Critical,
+                    QStringLiteral("无法保存桌面背景图片：%1").arg(r.strWriteError));
     } else if (!r.bApplied) {
         const QString strDesktop =
             r.desktop == DesktopKind::None ? QStringLiteral("未找到") : DesktopName(r.desktop);
         ShowMessage(QMessageBox::Warning,
-                    QStringLiteral("无法设置桌面背景。\n\n找到的桌面：%1\n失败原因：%2\n解决办法：%3\n\n图片已保存：%4")
+                    QStringLiteral("无法设置桌面背景。\n\n找到的桌面：%1\n失败原因：%2\n解决办法：%"
+                                   "3\n\n图片已保存：%4")
                         .arg(strDesktop, r.strFailure, r.strAdvice, strPath));
     } else {
-        ShowMessage(QMessageBox::Information,
-                    QStringLiteral("已设为 %1 的桌面背景。\n\n图片：%2").arg(DesktopName(r.desktop), strPath));
+        ShowMessage(QMessageBox::Information, QStringLiteral("已设为 %1 的桌面背景。\n\n图片：%2")
+                                                  .arg(DesktopName(r.desktop), strPath));
     }
 }
 
@@ -430,8 +435,8 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
         // The scroll area is in device pixels: on a dense screen the text needs as many more.
         QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
         const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-        const qreal pixels = font.pixelSize() > 0 ? font.pixelSize()
-                                                  : font.pointSizeF() * logicalDpiY() / 72.0;
+        const qreal pixels =
+            font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * logicalDpiY() / 72.0;
         font.setPixelSize(std::max(1, qRound(pixels * dpr)));
         painter.setFont(font);
         painter.setPen(Qt::black);
@@ -481,21 +486,29 @@ bool CFacettaView::PrintTo(QPrinter& printer) {
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     // The painter's origin is the printable area's top-left corner.
-    const QRect rcPage(QPoint(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
+    const QRect rcPage(QPoint(0, 0),
+                       printer.pageLayout().paintRectPixels(printer.resolution()).size());
     PaintPage(painter, rcPage);
     return painter.end();
 }
 
-void CFacettaView::OnFilePrint() { CPrintHelper(*this).Print(true); }
+void CFacettaView::OnFilePrint() {
+    CPrintHelper(*this).Print(true);
+}
 
-void CFacettaView::OnFilePrintDirect() { CPrintHelper(*this).Print(false); }
+void CFacettaView::OnFilePrintDirect() {
+    CPrintHelper(*this).Print(false);
+}
 
-void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
+void CFacettaView::OnFilePrintPreview() {
+    CPrintHelper(*this).Preview();
+}
 
 namespace {
 // Each label is shown as written; the patterns after it are what the dialog matches.
 const char* const kSaveFilters[][2] = {
-    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"), "*.jpg *.png *.gif *.bmp"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"),
+     "*.jpg *.png *.gif *.bmp"},
     {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
     {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
     {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
@@ -586,9 +599,9 @@ void CFacettaView::OnSavePicture() {
         QGuiApplication::restoreOverrideCursor();
     }
     if (status != Status::Ok) {
-        ShowMessage(QMessageBox::Critical, tr("保存图片错误，错误代码：%1/%2")
-                                               .arg(static_cast<int>(status))
-                                               .arg(nOsError));
+        ShowMessage(
+            QMessageBox::Critical,
+            tr("保存图片错误，错误代码：%1/%2").arg(static_cast<int>(status)).arg(nOsError));
     }
 }
 

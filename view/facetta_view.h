@@ -98,7 +98,9 @@ public:
     // Same from a text: true when it was a recipe.
     bool PasteRecipe(const QString& strText);
     // Shows a message box captioned with the program's title (the test seam applies).
-    void ReportMessage(QMessageBox::Icon icon, const QString& strText) { ShowMessage(icon, strText); }
+    void ReportMessage(QMessageBox::Icon icon, const QString& strText) {
+        ShowMessage(icon, strText);
+    }
 
 signals:
     // The shown variant changed: a new mesh, or another variant shown. `bSettingsReplaced`
@@ -106,7 +108,6 @@ signals:
     void variantChanged(bool bSettingsReplaced);
 
 public:
-
     // Draws the part `rcClip` of the scroll area (scroll-area coordinates; the painter's
     // origin is the scroll area's origin): white, and the picture centred at its display
     // size or the "generating" text. Used for the screen, printing and print preview.
@@ -125,12 +126,12 @@ public:
 
     // Seams, replaceable by tests; empty means the real dialog or box.
     // Save dialog: returns the chosen path, or an empty string when cancelled.
-    using SaveDialogFunction = std::function<QString(
-        QWidget* pParent, const QString& strInitialPath, const QString& strDefaultSuffix,
-        const QStringList& nameFilters)>;
-    using MessageBoxFunction = std::function<void(
-        QWidget* pParent, QMessageBox::Icon icon, const QString& strCaption,
-        const QString& strText)>;
+    using SaveDialogFunction =
+        std::function<QString(QWidget* pParent, const QString& strInitialPath,
+                              const QString& strDefaultSuffix, const QStringList& nameFilters)>;
+    using MessageBoxFunction =
+        std::function<void(QWidget* pParent, QMessageBox::Icon icon, const QString& strCaption,
+                           const QString& strText)>;
     // Runs a modal dialog (print, print preview) and returns its result.
     using DialogExecFunction = std::function<int(QDialog& dialog)>;
     static SaveDialogFunction s_fnSaveDialog;
@@ -169,7 +170,7 @@ private:
     int m_nScrollWidth = 0;
     int m_nScrollHeight = 0;
     uint64_t m_nPictureGeneration = 0;  // bumped by every new picture
-    qreal m_dDevicePixelRatio = 1.0;  // of the screen the last layout was made for
+    qreal m_dDevicePixelRatio = 1.0;    // of the screen the last layout was made for
     bool m_bInScrollUpdate = false;
     bool m_bScrollSizeStale = false;
 

@@ -9,7 +9,8 @@
 #include "facetta_view.h"
 
 void CPrintHelper::ReportFailure() {
-    m_view.ShowMessage(QMessageBox::Warning, QCoreApplication::translate("CPrintHelper", "命令失败。"));
+    m_view.ShowMessage(QMessageBox::Warning,
+                       QCoreApplication::translate("CPrintHelper", "命令失败。"));
 }
 
 QPrinter& CPrintHelper::SharedPrinter() {

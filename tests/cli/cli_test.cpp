@@ -42,7 +42,8 @@ CliRun RunCli(const QStringList& args, const QString& workingDir) {
 }
 
 QStringList FilesIn(const QString& dir) {
-    QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList files =
+        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
     files.sort();
     return files;
 }
@@ -110,9 +111,9 @@ TEST(FacettaCli, BadInputFailsWithOneLineAndNoFile) {
 
 TEST(FacettaCli, ClampsLikeTheSettingsPaneAndSaysSo) {
     QTemporaryDir dir;
-    const CliRun r = RunCli({"--width", "10", "--height", "-3", "--resolution", "1000", "--quality", "0", "--seed", "5",
-                          "-o", "c.jpg"},
-                         dir.path());
+    const CliRun r = RunCli({"--width", "10", "--height", "-3", "--resolution", "1000", "--quality",
+                             "0", "--seed", "5", "-o", "c.jpg"},
+                            dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList notes = r.err.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(notes.size(), 4) << r.err.toStdString();
@@ -183,8 +184,11 @@ TEST(FacettaCli, FormatFollowsTheExtensionRule) {
         const char* typed;
         const char* written;
         const char* format;
-    } cases[] = {{"p.JPG", "p.JPG", "jpeg"}, {"p.jpeg", "p.jpeg.png", "png"}, {"p.gif", "p.gif", "gif"},
-                 {"p.bmp", "p.bmp", "bmp"},  {"noext", "noext.png", "png"}};
+    } cases[] = {{"p.JPG", "p.JPG", "jpeg"},
+                 {"p.jpeg", "p.jpeg.png", "png"},
+                 {"p.gif", "p.gif", "gif"},
+                 {"p.bmp", "p.bmp", "bmp"},
+                 {"noext", "noext.png", "png"}};
     for (const auto& c : cases) {
         const CliRun r = RunCli({"--width", "300", "--height", "200", "-o", c.typed}, dir.path());
         ASSERT_EQ(r.exitCode, 0) << c.typed << r.err.toStdString();
@@ -197,15 +201,19 @@ TEST(FacettaCli, FormatFollowsTheExtensionRule) {
 
 TEST(FacettaCli, CountWritesNumberedFilesWithAProgressLineEach) {
     QTemporaryDir dir;
-    const CliRun r = RunCli({"--width", "300", "--height", "200", "--count", "3", "-o", "out.png"}, dir.path());
+    const CliRun r =
+        RunCli({"--width", "300", "--height", "200", "--count", "3", "-o", "out.png"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(FilesIn(dir.path()), (QStringList{"out-001.png", "out-002.png", "out-003.png"}));
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(lines[i].contains(QStringLiteral("out-00%1.png").arg(i + 1))) << lines[i].toStdString();
-        EXPECT_TRUE(lines[i].contains(QStringLiteral("[%1/3]").arg(i + 1))) << lines[i].toStdString();
-        EXPECT_EQ(QImageReader(dir.filePath(QStringLiteral("out-00%1.png").arg(i + 1))).size(), QSize(300, 200));
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("out-00%1.png").arg(i + 1)))
+            << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("[%1/3]").arg(i + 1)))
+            << lines[i].toStdString();
+        EXPECT_EQ(QImageReader(dir.filePath(QStringLiteral("out-00%1.png").arg(i + 1))).size(),
+                  QSize(300, 200));
     }
 }
 
@@ -249,10 +257,11 @@ TEST(FacettaCli, HelpAndVersion) {
     EXPECT_EQ(v.out, "Facetta V1.0 (20170326)\n");
     const CliRun h = RunCli({"--help"}, dir.path());
     EXPECT_EQ(h.exitCode, 0);
-    for (const char* option : {"--width", "--height", "--resolution", "--quality", "--mode", "--back-color",
-                               "--grad-color1", "--grad-color2", "--back-image", "--poly-size", "--poly-color",
-                               "--start-opacity", "--end-opacity", "--line-color", "--line-opacity", "--seed",
-                               "--count", "--output", "--mesh-json"})
+    for (const char* option :
+         {"--width", "--height", "--resolution", "--quality", "--mode", "--back-color",
+          "--grad-color1", "--grad-color2", "--back-image", "--poly-size", "--poly-color",
+          "--start-opacity", "--end-opacity", "--line-color", "--line-opacity", "--seed", "--count",
+          "--output", "--mesh-json"})
         EXPECT_TRUE(h.out.contains(option)) << option;
     EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
 }
@@ -262,10 +271,10 @@ TEST(ParseCliArguments, ValuesReachTheRecord) {
     CliOptions o;
     o.settings = DefaultSettings();
     QString error, text;
-    ASSERT_EQ(ParseCliArguments({"facetta-cli", "--mode", "TOP-middle-bottom", "--back-color", "#FF8000",
-                                 "--poly-color", "0a0B0c", "--start-opacity", "-10", "--end-opacity", "150",
-                                 "--width", "640", "--width", "800", "--back-image", "/tmp/x.png", "--seed",
-                                 "4294967295"},
+    ASSERT_EQ(ParseCliArguments({"facetta-cli", "--mode", "TOP-middle-bottom", "--back-color",
+                                 "#FF8000", "--poly-color", "0a0B0c", "--start-opacity", "-10",
+                                 "--end-opacity", "150", "--width", "640", "--width", "800",
+                                 "--back-image", "/tmp/x.png", "--seed", "4294967295"},
                                 o, error, text),
               CliParse::Run)
         << error.toStdString();

@@ -27,10 +27,14 @@ void ExpectGrid(const LowPolyBanner& b, const GridCase& g) {
         const BannerVertex& v = b.Vertices()[static_cast<size_t>(i)];
         ASSERT_EQ(v.homeX, (i % nx) * g.cellW);
         ASSERT_EQ(v.homeY, (i / nx) * g.cellH);
-        if (v.homeX == 0 || v.homeX == lastX) { EXPECT_EQ(v.x, v.homeX); }
-        else EXPECT_TRUE(v.x >= v.homeX - g.cellW / 2 && v.x <= v.homeX - g.cellW / 2 + g.cellW);
-        if (v.homeY == 0 || v.homeY == lastY) { EXPECT_EQ(v.y, v.homeY); }
-        else EXPECT_TRUE(v.y >= v.homeY - g.cellH / 2 && v.y <= v.homeY - g.cellH / 2 + g.cellH);
+        if (v.homeX == 0 || v.homeX == lastX) {
+            EXPECT_EQ(v.x, v.homeX);
+        } else
+            EXPECT_TRUE(v.x >= v.homeX - g.cellW / 2 && v.x <= v.homeX - g.cellW / 2 + g.cellW);
+        if (v.homeY == 0 || v.homeY == lastY) {
+            EXPECT_EQ(v.y, v.homeY);
+        } else
+            EXPECT_TRUE(v.y >= v.homeY - g.cellH / 2 && v.y <= v.homeY - g.cellH / 2 + g.cellH);
         if (i % 5 == 0) {
             EXPECT_EQ(v.flags, kBannerMoveDown);
             EXPECT_EQ(v.stepX, 2);
@@ -102,7 +106,9 @@ TEST(BannerMesh, TooSmallForACellShowsTheShadedColourOnly) {
         b.m_crBack = 0x00FFFFFF;
         const Picture* frame = b.PrepareFrame(cw, ch);
         ASSERT_NE(frame, nullptr);
-        if (b.VertexCount() == 0) { EXPECT_FALSE(b.Tick()); }
+        if (b.VertexCount() == 0) {
+            EXPECT_FALSE(b.Tick());
+        }
     }
     LowPolyBanner b;
     b.m_crBack = 0x00FFFFFF;
@@ -147,7 +153,9 @@ TEST(BannerLight, StaysBetweenItsBandsAndTurnsAtTargets) {
                     ASSERT_GE(b.m_nLightTarget, width / 2 + 50);
                     ASSERT_LE(b.m_nLightTarget, width - 100);
                 }
-                if (width == 300) { ASSERT_EQ(b.m_nLightTarget, step < 0 ? 100 : 200); }
+                if (width == 300) {
+                    ASSERT_EQ(b.m_nLightTarget, step < 0 ? 100 : 200);
+                }
                 const int before = b.m_nLightX;
                 b.StepLight();
                 ASSERT_EQ(b.m_nLightX, before + step);
@@ -165,7 +173,9 @@ TEST(BannerLight, StaysBetweenItsBandsAndTurnsAtTargets) {
 }
 
 // Blue channel of a white picture after the shade: 255 * (1 - alpha / 255).
-int ShadeAt(const Picture& p, int x) { return static_cast<int>(p.Pixel(x, 0) & 0xFF); }
+int ShadeAt(const Picture& p, int x) {
+    return static_cast<int>(p.Pixel(x, 0) & 0xFF);
+}
 
 TEST(BannerShade, SymmetricAtTheCentreAndSplitAtTheLight) {
     LowPolyBanner b;
@@ -177,9 +187,9 @@ TEST(BannerShade, SymmetricAtTheCentreAndSplitAtTheLight) {
         int x;
         int expected;
     } cases[] = {
-        {0, 0, 135},  {0, 399, 135}, {0, 200, 255}, {0, 100, 195},  // alpha 120 -> 0 -> 120
-        {-1, 0, 135}, {200, 0, 135}, {200, 200, 255},
-        {150, 0, 135}, {150, 150, 255}, {150, 75, 195}, {150, 399, 135}, {150, 275, 195},
+        {0, 0, 135},     {0, 399, 135},  {0, 200, 255},   {0, 100, 195},  // alpha 120 -> 0 -> 120
+        {-1, 0, 135},    {200, 0, 135},  {200, 200, 255}, {150, 0, 135},
+        {150, 150, 255}, {150, 75, 195}, {150, 399, 135}, {150, 275, 195},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "light " << c.light << " x " << c.x);
@@ -235,8 +245,10 @@ TEST(BannerMotion, StepAndTurnRules) {
         EXPECT_EQ(v.x, c.x);
         EXPECT_EQ(v.y, c.y);
         EXPECT_EQ(v.flags, c.flags);
-        if (c.rests) { EXPECT_TRUE(v.delay >= 10 && v.delay <= 100) << v.delay; }
-        else EXPECT_EQ(v.delay, 0);
+        if (c.rests) {
+            EXPECT_TRUE(v.delay >= 10 && v.delay <= 100) << v.delay;
+        } else
+            EXPECT_EQ(v.delay, 0);
     }
 }
 
@@ -250,9 +262,15 @@ TEST(BannerMotion, TicksKeepBordersAndBoundsOverALongRun) {
         b.Tick();
         for (size_t i = 0; i < start.size(); ++i) {
             const BannerVertex& v = b.Vertices()[i];
-            if (v.homeX == 0) { ASSERT_EQ(v.x, start[i].x) << i; }
-            if (v.homeY == 0) { ASSERT_EQ(v.y, start[i].y) << i; }
-            if (v.stepY == 0) { ASSERT_EQ(v.y, start[i].y) << i; }
+            if (v.homeX == 0) {
+                ASSERT_EQ(v.x, start[i].x) << i;
+            }
+            if (v.homeY == 0) {
+                ASSERT_EQ(v.y, start[i].y) << i;
+            }
+            if (v.stepY == 0) {
+                ASSERT_EQ(v.y, start[i].y) << i;
+            }
             // Starting inside its bounds, a vertex never gets more than one step beyond.
             if (start[i].x >= v.minX && start[i].x <= v.maxX) {
                 ASSERT_GE(v.x, v.minX - v.stepX) << i;
@@ -268,8 +286,12 @@ TEST(BannerMotion, TicksKeepBordersAndBoundsOverALongRun) {
     // exactly when it has a vertical step.
     for (size_t i = 0; i < start.size(); ++i) {
         const BannerVertex& v = b.Vertices()[i];
-        if (v.homeX != 0) { EXPECT_TRUE(movedX[i]) << i; }
-        if (v.homeY != 0) { EXPECT_EQ(movedY[i], v.stepY == 1) << i; }
+        if (v.homeX != 0) {
+            EXPECT_TRUE(movedX[i]) << i;
+        }
+        if (v.homeY != 0) {
+            EXPECT_EQ(movedY[i], v.stepY == 1) << i;
+        }
     }
 }
 
@@ -304,7 +326,8 @@ TEST(BannerMotion, ResizeBuildsANewLayoutWithTheSameColour) {
     LowPolyBanner b;
     b.InitAnimation();
     const COLORREF colour = b.m_crBack;
-    EXPECT_NE(std::find(kBannerPalette.begin(), kBannerPalette.end(), colour), kBannerPalette.end());
+    EXPECT_NE(std::find(kBannerPalette.begin(), kBannerPalette.end(), colour),
+              kBannerPalette.end());
     ASSERT_NE(b.PrepareFrame(322, 75), nullptr);
     for (int i = 0; i < 50; ++i) b.Tick();
     ASSERT_NE(b.PrepareFrame(500, 90), nullptr);
@@ -348,9 +371,9 @@ TEST(BannerTriangles, CellQuartersFollowTheDiagonalDraw) {
         if (d1) {
             ++seenD1;
             EXPECT_NEAR(at(cx, v.y + qy), dark(t1.alpha) * (255 - t2.alpha) / 255, 2);  // upper
-            EXPECT_EQ(at(cx, dr.y - qy), 255);                                         // lower
-            EXPECT_NEAR(at(v.x + qx, cy), dark(t1.alpha), 1);                          // left
-            EXPECT_NEAR(at(dr.x - qx, cy), dark(t2.alpha), 1);                         // right
+            EXPECT_EQ(at(cx, dr.y - qy), 255);                                          // lower
+            EXPECT_NEAR(at(v.x + qx, cy), dark(t1.alpha), 1);                           // left
+            EXPECT_NEAR(at(dr.x - qx, cy), dark(t2.alpha), 1);                          // right
         } else {
             ++seenD0;
             EXPECT_NEAR(at(v.x + qx, dr.y - qy), dark(t1.alpha), 1);  // below the diagonal

@@ -30,12 +30,14 @@ void ExpectInvariants(const ImageSettings& s, const PolygonMesh& m) {
         const int c = k % nx, r = k / nx;
         ASSERT_EQ(v.homeX, c * cw);
         ASSERT_EQ(v.homeY, r * ch);
-        if (c == 0 || c == cols) ASSERT_EQ(v.x, v.homeX);
+        if (c == 0 || c == cols)
+            ASSERT_EQ(v.x, v.homeX);
         else {
             ASSERT_GE(v.x, v.homeX - cw / 2);
             ASSERT_LE(v.x, v.homeX - cw / 2 + cw);
         }
-        if (r == 0 || r == rows) ASSERT_EQ(v.y, v.homeY);
+        if (r == 0 || r == rows)
+            ASSERT_EQ(v.y, v.homeY);
         else {
             ASSERT_GE(v.y, v.homeY - ch / 2);
             ASSERT_LE(v.y, v.homeY - ch / 2 + ch);
@@ -108,7 +110,8 @@ TEST(GenerateMesh, AlphaRangeAndDrawsInEitherOrder) {
     PolygonMesh m;
     ASSERT_EQ(GenerateMesh(s, m, 99), MeshResult::Ok);
     int lo = 255, hi = 0;
-    for (const MeshTriangle& t : m.pTriangles) lo = std::min(lo, t.alpha), hi = std::max(hi, t.alpha);
+    for (const MeshTriangle& t : m.pTriangles)
+        lo = std::min(lo, t.alpha), hi = std::max(hi, t.alpha);
     EXPECT_GE(lo, 25);
     EXPECT_LE(hi, 153);
     EXPECT_LT(lo, 40);  // 1,920 draws over 129 values reach near both ends
@@ -143,7 +146,8 @@ TEST(GenerateMesh, SameSeedSameMeshAndFreshSeedsDiffer) {
         ASSERT_EQ(a.pVertices[i].x, b.pVertices[i].x);
         ASSERT_EQ(a.pVertices[i].y, b.pVertices[i].y);
     }
-    for (size_t i = 0; i < a.pTriangles.size(); ++i) ASSERT_EQ(a.pTriangles[i].alpha, b.pTriangles[i].alpha);
+    for (size_t i = 0; i < a.pTriangles.size(); ++i)
+        ASSERT_EQ(a.pTriangles[i].alpha, b.pTriangles[i].alpha);
 
     // Two generations in a row (same millisecond) still differ.
     ASSERT_EQ(GenerateMesh(s, a), MeshResult::Ok);

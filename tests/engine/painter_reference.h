@@ -26,7 +26,9 @@ inline QPainterPath StrokeShape(const QPolygon& polygon) {
     return stroker.createStroke(path);
 }
 
-inline QColor ArgbColor(ARGB c) { return QColor::fromRgba(c); }
+inline QColor ArgbColor(ARGB c) {
+    return QColor::fromRgba(c);
+}
 
 // `cosmetic`: outlines with QPainter's cosmetic 1-pixel pen (its fast line drawing); otherwise
 // the stroke shape filled, which is what the engine draws.
@@ -43,13 +45,26 @@ inline QImage PainterRender(const ImageSettings& s, const PolygonMesh& mesh, con
     ARGB c1 = w < 300 ? 0x50000000u : 0x78000000u, c2 = 0;
     const ARGB g1 = MakeArgb(s.crGradColor1, 255), g2 = MakeArgb(s.crGradColor2, 255);
     switch (s.nBackMode) {
-        case 1: p1 = {0, 0}, p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
-        case 2: p1 = {0, 0}, p2 = {double(w / 2), 0}, c1 = g1, c2 = g2; break;
-        case 3: p1 = {0, 0}, p2 = {0, double(h)}, c1 = g1, c2 = g2; break;
-        case 4: p1 = {0, 0}, p2 = {0, double(h / 2)}, c1 = g1, c2 = g2; break;
-        case 5: p1 = {0, 0}, p2 = {double(w), double(h)}, c1 = g1, c2 = g2; break;
-        case 6: p1 = {0, double(h)}, p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
-        default: break;
+        case 1:
+            p1 = {0, 0}, p2 = {double(w), 0}, c1 = g1, c2 = g2;
+            break;
+        case 2:
+            p1 = {0, 0}, p2 = {double(w / 2), 0}, c1 = g1, c2 = g2;
+            break;
+        case 3:
+            p1 = {0, 0}, p2 = {0, double(h)}, c1 = g1, c2 = g2;
+            break;
+        case 4:
+            p1 = {0, 0}, p2 = {0, double(h / 2)}, c1 = g1, c2 = g2;
+            break;
+        case 5:
+            p1 = {0, 0}, p2 = {double(w), double(h)}, c1 = g1, c2 = g2;
+            break;
+        case 6:
+            p1 = {0, double(h)}, p2 = {double(w), 0}, c1 = g1, c2 = g2;
+            break;
+        default:
+            break;
     }
     QLinearGradient g(p1, p2);
     g.setColorAt(0, ArgbColor(c1));

@@ -26,7 +26,8 @@ inline QImage WrapPicture(Picture& p) {
 inline int ChannelDiff(uint32_t a, uint32_t b) {
     int d = 0;
     for (int s = 0; s < 32; s += 8)
-        d = std::max(d, std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)));
+        d = std::max(
+            d, std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)));
     return d;
 }
 
@@ -65,7 +66,7 @@ template <typename Skip>
            << ", want " << Hex(w);
 }
 
-inline ::testing::AssertionResult PicturesMatch(const Picture& got, const QImage& want, int tolerance,
-                                                int outliers = 0) {
+inline ::testing::AssertionResult PicturesMatch(const Picture& got, const QImage& want,
+                                                int tolerance, int outliers = 0) {
     return PicturesMatch(got, want, tolerance, outliers, [](int, int) { return false; });
 }

@@ -48,10 +48,14 @@ double PixelCoverage(const PointF tri[3], int x, int y) {
         poly = out;
     };
     auto atX = [](double bx) {
-        return [bx](PointF a, PointF b) { return PointF{bx, a.y + (b.y - a.y) * (bx - a.x) / (b.x - a.x)}; };
+        return [bx](PointF a, PointF b) {
+            return PointF{bx, a.y + (b.y - a.y) * (bx - a.x) / (b.x - a.x)};
+        };
     };
     auto atY = [](double by) {
-        return [by](PointF a, PointF b) { return PointF{a.x + (b.x - a.x) * (by - a.y) / (b.y - a.y), by}; };
+        return [by](PointF a, PointF b) {
+            return PointF{a.x + (b.x - a.x) * (by - a.y) / (b.y - a.y), by};
+        };
     };
     clip([&](PointF p) { return p.x >= x; }, atX(x));
     clip([&](PointF p) { return p.x <= x + 1; }, atX(x + 1));
@@ -168,10 +172,13 @@ bool InStroke(const std::vector<PointI>& points, double px, double py) {
     std::vector<PointI> pts;  // repeated points make no edge
     for (const PointI& q : points)
         if (pts.empty() || q.x != pts.back().x || q.y != pts.back().y) pts.push_back(q);
-    while (pts.size() > 1 && pts.front().x == pts.back().x && pts.front().y == pts.back().y) pts.pop_back();
+    while (pts.size() > 1 && pts.front().x == pts.back().x && pts.front().y == pts.back().y)
+        pts.pop_back();
     const size_t n = pts.size();
     auto inTriangle = [](PointF a, PointF b, PointF c, double x, double y) {
-        auto side = [&](PointF u, PointF v) { return (v.x - u.x) * (y - u.y) - (v.y - u.y) * (x - u.x); };
+        auto side = [&](PointF u, PointF v) {
+            return (v.x - u.x) * (y - u.y) - (v.y - u.y) * (x - u.x);
+        };
         const double s1 = side(a, b), s2 = side(b, c), s3 = side(c, a);
         return (s1 >= 0 && s2 >= 0 && s3 >= 0) || (s1 <= 0 && s2 <= 0 && s3 <= 0);
     };
@@ -199,13 +206,13 @@ TEST(RasterOutline, CoversTheStrokeOnceWhereEdgesMeetOrOverlap) {
     // Stroke area per pixel measured by 32 x 32 samples; an overlap counted twice (corners,
     // acute angles, edges running back over each other) would show as too much colour.
     const std::vector<std::vector<PointI>> shapes = {
-        {{3, 3}, {36, 6}, {5, 9}},                  // acute, thinner than the pen
-        {{4, 20}, {36, 20}, {20, 20}},              // collinear, doubling back
-        {{5, 5}, {35, 5}, {35, 35}, {5, 35}},       // square
-        {{5, 5}, {35, 10}, {15, 17}, {30, 35}},     // concave
+        {{3, 3}, {36, 6}, {5, 9}},                        // acute, thinner than the pen
+        {{4, 20}, {36, 20}, {20, 20}},                    // collinear, doubling back
+        {{5, 5}, {35, 5}, {35, 35}, {5, 35}},             // square
+        {{5, 5}, {35, 10}, {15, 17}, {30, 35}},           // concave
         {{20, 2}, {32, 37}, {2, 14}, {38, 14}, {8, 37}},  // self-intersecting star
-        {{6, 30}, {6, 30}, {30, 8}, {34, 34}},      // repeated point
-        {{5, 5}, {35, 5}, {35, 6}, {5, 6}},         // rectangle thinner than the pen
+        {{6, 30}, {6, 30}, {30, 8}, {34, 34}},            // repeated point
+        {{5, 5}, {35, 5}, {35, 6}, {5, 6}},               // rectangle thinner than the pen
     };
     for (bool aa : {true, false}) {
         for (size_t k = 0; k < shapes.size(); ++k) {
@@ -220,9 +227,11 @@ TEST(RasterOutline, CoversTheStrokeOnceWhereEdgesMeetOrOverlap) {
                         // Centres right on the stroke's border may go either way.
                         bool near = false;
                         for (double ex : {-1e-6, 1e-6})
-                            for (double ey : {-1e-6, 1e-6}) near |= InStroke(pts, x + 0.5 + ex, y + 0.5 + ey) != in;
+                            for (double ey : {-1e-6, 1e-6})
+                                near |= InStroke(pts, x + 0.5 + ex, y + 0.5 + ey) != in;
                         if (!near) {
-                            ASSERT_EQ(got, in ? 0x80 : 0) << "shape " << k << " at " << x << "," << y;
+                            ASSERT_EQ(got, in ? 0x80 : 0)
+                                << "shape " << k << " at " << x << "," << y;
                         }
                         continue;
                     }
@@ -284,7 +293,8 @@ Picture TestSource(int w, int h) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const uint32_t a = static_cast<uint32_t>(255 - (x * 200) / w);
-            const uint32_t r = static_cast<uint32_t>((x * 255) / w), g = static_cast<uint32_t>((y * 255) / h);
+            const uint32_t r = static_cast<uint32_t>((x * 255) / w),
+                           g = static_cast<uint32_t>((y * 255) / h);
             s.Row(y)[x] = (a << 24) | (r << 16) | (g << 8) | 0x40;
         }
     return s;
@@ -311,7 +321,8 @@ TEST(RasterDrawPicture, ReducingAveragesAreas) {
     Picture src = TestSource(120, 90);
     for (float opacity : {1.0f, 0.25f}) {
         Picture p = FilledPicture(40, 30, kBack);
-        QImage reduced = WrapPicture(src).scaled(40, 30, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QImage reduced =
+            WrapPicture(src).scaled(40, 30, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const QImage want = Reference(p, [&](QPainter& q) {
             q.setOpacity(opacity);
             q.drawImage(0, 0, reduced);
@@ -354,15 +365,18 @@ TEST(RasterDrawPicture, ReducingMatchesAnExactBoxFilter) {
         for (int y = 0; y < c.sh; ++y)
             for (int x = 0; x < c.sw; ++x) {
                 const uint32_t a = (x * 37 + y * 11) % 5 == 0 ? 0 : 255 - (x * 13 + y * 7) % 200;
-                src.Row(y)[x] = (a << 24) | (uint32_t((x * 29) % 256) << 16) | (uint32_t((y * 3) % 256) << 8) | 0x80;
+                src.Row(y)[x] = (a << 24) | (uint32_t((x * 29) % 256) << 16) |
+                                (uint32_t((y * 3) % 256) << 8) | 0x80;
             }
         Picture p = FilledPicture(20, 14, kBack);
         DrawPicture(p, src, RectI{0, 0, c.sw, c.sh}, c.dst, c.opacity);
         const double kx = c.sw / c.dst.width, ky = c.sh / c.dst.height;  // source per destination
         for (int y = 0; y < 14; ++y)
             for (int x = 0; x < 20; ++x) {
-                const double x0 = std::max<double>(x, c.dst.x), x1 = std::min(x + 1.0, c.dst.x + c.dst.width);
-                const double y0 = std::max<double>(y, c.dst.y), y1 = std::min(y + 1.0, c.dst.y + c.dst.height);
+                const double x0 = std::max<double>(x, c.dst.x),
+                             x1 = std::min(x + 1.0, c.dst.x + c.dst.width);
+                const double y0 = std::max<double>(y, c.dst.y),
+                             y1 = std::min(y + 1.0, c.dst.y + c.dst.height);
                 uint32_t want = kBack;
                 if (x1 > x0 && y1 > y0) {
                     const double sx0 = (x0 - c.dst.x) * kx, sx1 = (x1 - c.dst.x) * kx;
@@ -375,11 +389,13 @@ TEST(RasterDrawPicture, ReducingMatchesAnExactBoxFilter) {
                             const uint32_t px = src.Pixel(sx, sy);
                             const double a = px >> 24;
                             sum[0] += a * w;
-                            for (int k = 1; k < 4; ++k) sum[k] += ((px >> (24 - 8 * k)) & 0xFF) * a * w;
+                            for (int k = 1; k < 4; ++k)
+                                sum[k] += ((px >> (24 - 8 * k)) & 0xFF) * a * w;
                             wsum += w;
                         }
                     if (sum[0] > 0) {
-                        const double alpha = sum[0] / wsum * (x1 - x0) * (y1 - y0) * c.opacity / 255;
+                        const double alpha =
+                            sum[0] / wsum * (x1 - x0) * (y1 - y0) * c.opacity / 255;
                         const uint32_t rgb = (uint32_t(std::lround(sum[1] / sum[0])) << 16) |
                                              (uint32_t(std::lround(sum[2] / sum[0])) << 8) |
                                              uint32_t(std::lround(sum[3] / sum[0]));
@@ -387,7 +403,8 @@ TEST(RasterDrawPicture, ReducingMatchesAnExactBoxFilter) {
                     }
                 }
                 ASSERT_LE(ChannelDiff(p.Pixel(x, y), want), 2)
-                    << c.name << " at (" << x << ", " << y << "): got " << Hex(p.Pixel(x, y)) << ", want " << Hex(want);
+                    << c.name << " at (" << x << ", " << y << "): got " << Hex(p.Pixel(x, y))
+                    << ", want " << Hex(want);
             }
     }
 }
@@ -407,9 +424,11 @@ TEST(RasterClip, PolygonsDrawOnlyInsideTheClip) {
             }
             for (int y = 0; y < 30; ++y)
                 for (int x = 0; x < 30; ++x) {
-                    const bool inside = x >= clip.x && x < clip.x + clip.width && y >= clip.y && y < clip.y + clip.height;
+                    const bool inside = x >= clip.x && x < clip.x + clip.width && y >= clip.y &&
+                                        y < clip.y + clip.height;
                     ASSERT_EQ(clipped.Pixel(x, y), inside ? whole.Pixel(x, y) : kBack)
-                        << (op ? "outline" : "fill") << " aa " << aa << " at (" << x << ", " << y << ")";
+                        << (op ? "outline" : "fill") << " aa " << aa << " at (" << x << ", " << y
+                        << ")";
                 }
         }
     }
@@ -435,11 +454,12 @@ TEST(RasterConvex, ShortWayMatchesTheGeneralWay) {
     const RectI halves[2] = {{0, 0, kSplit, kH}, {kSplit, 0, kW - kSplit, kH}};
     std::mt19937 gen(11);
     for (const Case& c : cases) {
-        std::uniform_int_distribution<int> left(c.xLo, kSplit - 2), right(kSplit + 2, c.xHi), any(c.xLo, c.xHi),
-            ys(-4, kH + 4);
+        std::uniform_int_distribution<int> left(c.xLo, kSplit - 2), right(kSplit + 2, c.xHi),
+            any(c.xLo, c.xHi), ys(-4, kH + 4);
         for (int round = 0; round < 60; ++round) {
             // One vertex each side of the split, so that both halves cut the shape.
-            std::vector<PointI> tri = {{left(gen), ys(gen)}, {right(gen), ys(gen)}, {any(gen), ys(gen)}};
+            std::vector<PointI> tri = {
+                {left(gen), ys(gen)}, {right(gen), ys(gen)}, {any(gen), ys(gen)}};
             if (round % 5 == 0) tri[2] = {tri[0].x + 1, tri[0].y + 40};  // a sliver
             std::vector<PointI> general = tri;
             general.push_back(tri[0]);
@@ -461,13 +481,16 @@ TEST(RasterConvex, ShortWayMatchesTheGeneralWay) {
             for (const Way& way : ways) {
                 Picture got = FilledPicture(kW, kH, kBack), want = FilledPicture(kW, kH, kBack);
                 way.draw(got);
-                if (way.name[0] == 'f') FillPolygon(want, general.data(), general.size(), c.color, true);
-                else DrawPolygon(want, tri.data(), 3, c.color, true);
+                if (way.name[0] == 'f')
+                    FillPolygon(want, general.data(), general.size(), c.color, true);
+                else
+                    DrawPolygon(want, tri.data(), 3, c.color, true);
                 for (int y = 0; y < kH; ++y)
                     for (int x = 0; x < kW; ++x)
                         ASSERT_LE(ChannelDiff(got.Pixel(x, y), want.Pixel(x, y)), 1)
-                            << c.name << " round " << round << ", " << way.name << " at (" << x << ", " << y
-                            << "): " << Hex(got.Pixel(x, y)) << " vs " << Hex(want.Pixel(x, y));
+                            << c.name << " round " << round << ", " << way.name << " at (" << x
+                            << ", " << y << "): " << Hex(got.Pixel(x, y)) << " vs "
+                            << Hex(want.Pixel(x, y));
             }
         }
     }
@@ -477,7 +500,8 @@ TEST(RasterConvex, ShortWayMatchesTheGeneralWay) {
 // sanitizer build checks for stray writes and undefined behaviour), and pixels change only
 // where the geometry covers them.
 TEST(RasterRobustness, HostileGeometryIsClipped) {
-    constexpr int32_t kMin = std::numeric_limits<int32_t>::min(), kMax = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min(),
+                      kMax = std::numeric_limits<int32_t>::max();
     enum Expect { No, Yes, Any };
     struct Case {
         const char* name;
@@ -572,24 +596,30 @@ TEST(RasterRobustness, HostileGeometryIsClipped) {
 TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
     constexpr int kW = 72, kH = 56;
     std::mt19937 gen(5);
-    std::uniform_int_distribution<int> xs(-40, kW + 40), ys(-6, kH + 6), inner(2, kW - 3), byte(0, 255), nudge(-2, 2);
+    std::uniform_int_distribution<int> xs(-40, kW + 40), ys(-6, kH + 6), inner(2, kW - 3),
+        byte(0, 255), nudge(-2, 2);
     const RectI clips[] = {{0, 0, kW, kH}, {0, 13, kW, 17}, {9, 0, 40, kH}};
     // A background that differs pixel by pixel, so that a pixel blended from the wrong place shows.
     auto back = [] {
         Picture p = FilledPicture(kW, kH, kBack);
         for (int y = 0; y < kH; ++y)
-            for (int x = 0; x < kW; ++x) p.Row(y)[x] = 0xFF000000u | uint32_t(x * 0x0305 + y * 0x070000);
+            for (int x = 0; x < kW; ++x)
+                p.Row(y)[x] = 0xFF000000u | uint32_t(x * 0x0305 + y * 0x070000);
         return p;
     };
     for (int round = 0; round < 300; ++round) {
-        std::vector<PointI> tri = {{inner(gen), ys(gen)}, {inner(gen), ys(gen)}, {inner(gen), ys(gen)}};
-        if (round % 3 == 1) tri[1] = {xs(gen), ys(gen)};            // may reach past a side
+        std::vector<PointI> tri = {
+            {inner(gen), ys(gen)}, {inner(gen), ys(gen)}, {inner(gen), ys(gen)}};
+        if (round % 3 == 1) tri[1] = {xs(gen), ys(gen)};             // may reach past a side
         if (round % 7 == 0) tri[2] = {tri[0].x + 1, tri[0].y + 30};  // a sliver
-        if (round % 5 == 2)                                          // nearly flat: many edges a row
-            tri[1] = {(tri[0].x + tri[2].x) / 2 + nudge(gen), (tri[0].y + tri[2].y) / 2 + nudge(gen)};
+        if (round % 5 == 2)  // nearly flat: many edges a row
+            tri[1] = {(tri[0].x + tri[2].x) / 2 + nudge(gen),
+                      (tri[0].y + tri[2].y) / 2 + nudge(gen)};
         if (round % 11 == 0) tri[2] = tri[1];  // nothing to fill
-        if (round == 1) tri = {{26, 12}, {10, 17}, {56, 5}};  // a row's edges far from their usual order
-        const uint32_t fill = (round % 13 == 0 ? 0u : uint32_t(byte(gen)) << 24) | (gen() & 0xFFFFFF);
+        if (round == 1)
+            tri = {{26, 12}, {10, 17}, {56, 5}};  // a row's edges far from their usual order
+        const uint32_t fill =
+            (round % 13 == 0 ? 0u : uint32_t(byte(gen)) << 24) | (gen() & 0xFFFFFF);
         const uint32_t pen = (round % 2 ? uint32_t(byte(gen)) << 24 : 0u) | (gen() & 0xFFFFFF);
         for (const RectI& clip : clips) {
             Picture onePass = back(), twoPasses = back();
@@ -599,8 +629,9 @@ TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
             for (int y = 0; y < kH; ++y)
                 for (int x = 0; x < kW; ++x)
                     ASSERT_LE(ChannelDiff(onePass.Pixel(x, y), twoPasses.Pixel(x, y)), 1)
-                        << "round " << round << " clip x " << clip.x << " y " << clip.y << " at (" << x << ", " << y
-                        << "): " << Hex(onePass.Pixel(x, y)) << " vs " << Hex(twoPasses.Pixel(x, y));
+                        << "round " << round << " clip x " << clip.x << " y " << clip.y << " at ("
+                        << x << ", " << y << "): " << Hex(onePass.Pixel(x, y)) << " vs "
+                        << Hex(twoPasses.Pixel(x, y));
         }
     }
 }
@@ -626,7 +657,8 @@ TEST(RasterMeshTriangle, WholePixelsBlendExactly) {
             Picture p = FilledPicture(64, 48, kBack);
             DrawMeshTriangle(p, tri, (a << 24) | color, 0, RectI{0, 0, 64, 48});
             for (int x = 10; x < 45; ++x)
-                ASSERT_EQ(p.Pixel(x, 35), blend(kBack, color, a)) << "alpha " << a << " colour " << Hex(color) << " x " << x;
+                ASSERT_EQ(p.Pixel(x, 35), blend(kBack, color, a))
+                    << "alpha " << a << " colour " << Hex(color) << " x " << x;
             ASSERT_EQ(p.Pixel(9, 35), kBack);
         }
 }

@@ -49,8 +49,8 @@ TEST(ImageSettings, BackImagePathIsCutAt259UnitsAndTerminated) {
 TEST(OpacityToAlpha, Table) {
     const struct {
         int32_t percent, alpha;
-    } cases[] = {{0, 0}, {1, 2}, {2, 5}, {25, 63}, {50, 127}, {99, 252}, {100, 255},
-                 {150, 382}, {-10, -25}};
+    } cases[] = {{0, 0},    {1, 2},     {2, 5},     {25, 63},  {50, 127},
+                 {99, 252}, {100, 255}, {150, 382}, {-10, -25}};
     for (const auto& c : cases) EXPECT_EQ(OpacityToAlpha(c.percent), c.alpha) << c.percent;
     // Used as an alpha only the low byte counts.
     EXPECT_EQ(MakeArgb(0, OpacityToAlpha(150)) >> 24, 126u);
@@ -86,8 +86,8 @@ TEST(RandomBetween, BoundsInEitherOrderAndExtremes) {
     }
     EXPECT_EQ(seen.size(), 51u);
     EXPECT_EQ(RandomBetween(5, 5), 5);
-    const int32_t big = RandomBetween(std::numeric_limits<int32_t>::min(),
-                                      std::numeric_limits<int32_t>::max());
+    const int32_t big =
+        RandomBetween(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
     EXPECT_GE(big, std::numeric_limits<int32_t>::min());
 }
 

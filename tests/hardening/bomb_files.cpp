@@ -24,8 +24,9 @@ QByteArray PngDeclaring(uint32_t width, uint32_t height) {
         AppendBigEndian(png, static_cast<uint32_t>(data.size()));
         const QByteArray body = QByteArray(type, 4) + data;
         png += body;
-        AppendBigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                                                         static_cast<uInt>(body.size()))));
+        AppendBigEndian(
+            png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                             static_cast<uInt>(body.size()))));
     };
     QByteArray ihdr;
     AppendBigEndian(ihdr, width);
@@ -37,7 +38,8 @@ QByteArray PngDeclaring(uint32_t width, uint32_t height) {
     uLongf packedSize = compressBound(static_cast<uLong>(zeros.size()));
     QByteArray packed(static_cast<qsizetype>(packedSize), '\0');
     compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-              reinterpret_cast<const Bytef*>(zeros.constData()), static_cast<uLong>(zeros.size()), 9);
+              reinterpret_cast<const Bytef*>(zeros.constData()), static_cast<uLong>(zeros.size()),
+              9);
     packed.resize(static_cast<qsizetype>(packedSize));
     chunk("IDAT", packed);
     chunk("IEND", QByteArray());
@@ -50,10 +52,10 @@ QByteArray GifDeclaring(uint16_t screenW, uint16_t screenH, uint16_t frameW, uin
     QByteArray gif("GIF89a");
     AppendLittleEndian(gif, screenW, 2);
     AppendLittleEndian(gif, screenH, 2);
-    gif.append("\x80\x00\x00", 3);                  // global colour table of 2 entries
+    gif.append("\x80\x00\x00", 3);  // global colour table of 2 entries
     gif.append("\x00\x00\x00\xff\xff\xff", 6);
     gif.append('\x2c');
-    AppendLittleEndian(gif, 0, 4);                  // left, top
+    AppendLittleEndian(gif, 0, 4);  // left, top
     AppendLittleEndian(gif, frameW, 2);
     AppendLittleEndian(gif, frameH, 2);
     gif.append("\x00\x02\x02\x44\x01\x00\x3b", 7);  // no local table; LZW data; trailer
@@ -117,5 +119,9 @@ static QByteArray IcnsWithTocEntry(const char* entryHex) {
         "068c1a30580c00002c20ff982d1b74f10000000049454e44ae426082");
 }
 
-QByteArray IcnsClaimingHugeEntry() { return IcnsWithTocEntry("6963703450340afd80aa8434"); }
-QByteArray IcnsWithZeroLengthEntry() { return IcnsWithTocEntry("696370340000000000637034"); }
+QByteArray IcnsClaimingHugeEntry() {
+    return IcnsWithTocEntry("6963703450340afd80aa8434");
+}
+QByteArray IcnsWithZeroLengthEntry() {
+    return IcnsWithTocEntry("696370340000000000637034");
+}

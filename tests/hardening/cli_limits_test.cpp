@@ -15,9 +15,8 @@
 #include "bomb_files.h"
 #include "polygon_mesh.h"
 #include "process_runner.h"
-#include "sanitizer_build.h"
 #include "renderer.h"
-
+#include "sanitizer_build.h"
 
 namespace {
 
@@ -31,13 +30,10 @@ struct HugeSize {
 // Every one of these is terabytes of pixels or a mesh beyond any memory. (The mesh of the
 // 1000000 x 1000000 picture can be held, and printed: gigabytes of JSON, so not asked for.)
 constexpr HugeSize kHugeSizes[] = {
-    {"2147483647", "2147483647", nullptr, true},
-    {"2147483647", "200", nullptr, true},
-    {"300", "2147483647", nullptr, true},
-    {"2147483647", "2147483647", "2147483647", true},
+    {"2147483647", "2147483647", nullptr, true}, {"2147483647", "200", nullptr, true},
+    {"300", "2147483647", nullptr, true},        {"2147483647", "2147483647", "2147483647", true},
     {"2147483547", "200", "1000000000", true},  // a mesh of 2 x 1 cells, the picture too large
-    {"1000000", "1000000", "200", false},
-    {"65536", "2147483647", "2147483647", true},
+    {"1000000", "1000000", "200", false},        {"65536", "2147483647", "2147483647", true},
 };
 
 TEST(HugeSizes, CliRefusesWithAMessageAndWritesNothing) {
@@ -49,9 +45,16 @@ TEST(HugeSizes, CliRefusesWithAMessageAndWritesNothing) {
         SCOPED_TRACE(label);
         for (bool json : {false, true}) {
             if (json && !size.meshToo) continue;
-            std::vector<std::string> args = {FACETTA_CLI, "--width", size.width, "--height", size.height,
-                                             "--seed", "1", "-o",
-                                             QFile::encodeName(dir.filePath("huge.png")).toStdString()};
+            std::vector<std::string> args = {
+                FACETTA_CLI,
+                "--width",
+                size.width,
+                "--height",
+                size.height,
+                "--seed",
+                "1",
+                "-o",
+                QFile::encodeName(dir.filePath("huge.png")).toStdString()};
             if (size.polySize) args.insert(args.end(), {"--poly-size", size.polySize});
             if (json) args.push_back("--mesh-json");
             const auto start = std::chrono::steady_clock::now();
@@ -59,8 +62,8 @@ TEST(HugeSizes, CliRefusesWithAMessageAndWritesNothing) {
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - start);
             // For the record only, never asserted.
-            std::printf("  %-44s %s %5lld ms, peak %ld KiB\n", label.c_str(), json ? "json " : "write",
-                        static_cast<long long>(ms.count()), r.maxRssKiB);
+            std::printf("  %-44s %s %5lld ms, peak %ld KiB\n", label.c_str(),
+                        json ? "json " : "write", static_cast<long long>(ms.count()), r.maxRssKiB);
             ASSERT_TRUE(r.started);
             EXPECT_EQ(r.signal, 0) << r.out;
             if (json && r.exitCode == 0) {
@@ -91,9 +94,9 @@ TEST(HugeSizes, CliRefusesABombAsBackgroundPicture) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(PngDeclaring(100000, 100000));
     }
-    const ProcessResult r =
-        RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--back-image",
-                    QFile::encodeName(bomb).toStdString(), "-o", QFile::encodeName(dir.filePath("out.png")).toStdString()});
+    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300",
+                                        "--back-image", QFile::encodeName(bomb).toStdString(), "-o",
+                                        QFile::encodeName(dir.filePath("out.png")).toStdString()});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_NE(r.out.find("cannot be decoded"), std::string::npos) << r.out;
     EXPECT_FALSE(QFile::exists(dir.filePath("out.png")));
@@ -138,12 +141,13 @@ TEST(PeakMemory, LargePngStaysWithinTwoAndAHalfPictures) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("uhd.png");
-    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "7680", "--height", "4320", "--seed", "11",
-                                        "--line-opacity", "40", "-o", QFile::encodeName(path).toStdString()});
+    const ProcessResult r =
+        RunProcess({FACETTA_CLI, "--width", "7680", "--height", "4320", "--seed", "11",
+                    "--line-opacity", "40", "-o", QFile::encodeName(path).toStdString()});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     const double pictureKiB = 7680.0 * 4320.0 * 4.0 / 1024.0;
-    std::printf("  peak %ld KiB = %.2f x the picture's %.0f KiB\n", r.maxRssKiB, r.maxRssKiB / pictureKiB,
-                pictureKiB);
+    std::printf("  peak %ld KiB = %.2f x the picture's %.0f KiB\n", r.maxRssKiB,
+                r.maxRssKiB / pictureKiB, pictureKiB);
     EXPECT_LT(static_cast<double>(r.maxRssKiB), 2.5 * pictureKiB);
     EXPECT_GT(QFile(path).size(), 100000);
 #endif

@@ -20,7 +20,6 @@
 #include "process_runner.h"
 #include "sanitizer_build.h"
 
-
 namespace {
 
 class DecodeBombs : public ::testing::Test {
@@ -103,14 +102,16 @@ TEST_F(DecodeBombs, UnaffordableClaimsGiveNoPicture) {
 #ifdef FACETTA_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #else
-    if (access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit to limit the address space";
+    if (access("/usr/bin/prlimit", X_OK) != 0)
+        GTEST_SKIP() << "no prlimit to limit the address space";
     auto probeLimited = [this](const char* name, const QByteArray& bytes) {
         const QString path = m_dir.filePath(QString::fromLatin1(name));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
         file.close();
-        return RunProcess({"/usr/bin/prlimit", "--as=1073741824", DECODE_PROBE, QFile::encodeName(path).toStdString()});
+        return RunProcess({"/usr/bin/prlimit", "--as=1073741824", DECODE_PROBE,
+                           QFile::encodeName(path).toStdString()});
     };
     QImage small(40, 30, QImage::Format_ARGB32);
     small.fill(0x80204060);

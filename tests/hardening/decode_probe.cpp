@@ -1,5 +1,6 @@
 // Decodes one file the way a preview window loads its background picture and says what came
-// out: "decoded: <w>x<h>" or "decoded: none". Run as its own process so its peak memory can be measured.
+// out: "decoded: <w>x<h>" or "decoded: none". Run as its own process so its peak memory can be
+// measured.
 #include <QCoreApplication>
 
 #include <cstdio>

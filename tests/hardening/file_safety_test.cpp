@@ -56,10 +56,12 @@ Picture NoisePicture() {
     return p;
 }
 
-constexpr ImageEncoderId kAllFormats[] = {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif,
-                                          ImageEncoderId::Bmp};
+constexpr ImageEncoderId kAllFormats[] = {ImageEncoderId::Png, ImageEncoderId::Jpeg,
+                                          ImageEncoderId::Gif, ImageEncoderId::Bmp};
 
-std::string Name(ImageEncoderId id) { return MimeTypeOfEncoder(id).toStdString(); }
+std::string Name(ImageEncoderId id) {
+    return MimeTypeOfEncoder(id).toStdString();
+}
 
 class RefusingTarget : public ::testing::Test {
 protected:
@@ -98,8 +100,8 @@ protected:
         m_listing = Listing();
     }
     QStringList Listing() const {
-        return QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                        QDir::Name);
+        return QDir(m_folder).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
     void ExpectUntouched() const {
         EXPECT_EQ(ReadAll(m_existing), m_before) << "the existing file changed";
@@ -113,7 +115,8 @@ protected:
         for (ImageEncoderId id : kAllFormats) {
             for (const QString& path : {m_existing, QDir(m_folder).filePath("new.png")}) {
                 int err = 0;
-                EXPECT_EQ(WritePicture(picture, path, id, 100, &err), Status::Win32Error) << Name(id);
+                EXPECT_EQ(WritePicture(picture, path, id, 100, &err), Status::Win32Error)
+                    << Name(id);
                 EXPECT_TRUE(err == expectedErrno || (alsoAccepted && err == alsoAccepted))
                     << Name(id) << " " << std::strerror(err);
                 ExpectUntouched();
@@ -127,8 +130,9 @@ protected:
             EXPECT_EQ(r.signal, 0) << r.out;
             EXPECT_EQ(r.exitCode, 2) << r.out;
             EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
-            EXPECT_TRUE(r.out.find(std::strerror(expectedErrno)) != std::string::npos ||
-                        (alsoAccepted && r.out.find(std::strerror(alsoAccepted)) != std::string::npos))
+            EXPECT_TRUE(
+                r.out.find(std::strerror(expectedErrno)) != std::string::npos ||
+                (alsoAccepted && r.out.find(std::strerror(alsoAccepted)) != std::string::npos))
                 << r.out;
             ExpectUntouched();
         }
@@ -169,8 +173,8 @@ TEST_F(RefusingTarget, ImmutableExistingFile) {
         EXPECT_NE(err, 0) << Name(id);
         ExpectUntouched();
     }
-    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3", "-o",
-                                        QFile::encodeName(m_existing).toStdString()});
+    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed",
+                                        "3", "-o", QFile::encodeName(m_existing).toStdString()});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
     ExpectUntouched();
@@ -185,14 +189,15 @@ TEST_F(RefusingTarget, ReadOnlyExistingFileOfAnotherUser) {
     ASSERT_EQ(chmod(file.constData(), 0444), 0);
     ASSERT_EQ(chmod(QFile::encodeName(m_folder).constData(), 0777), 0);
     ASSERT_EQ(chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
-    const std::vector<std::string> args = {FACETTA_CLI, "--width", "400", "--height", "300",
-                                           "--seed", "3", "-o", file.toStdString()};
+    const std::vector<std::string> args = {FACETTA_CLI, "--width", "400", "--height",        "300",
+                                           "--seed",    "3",       "-o",  file.toStdString()};
     ProcessResult r;
     if (geteuid() == 0) {
         const passwd* nobody = getpwnam("nobody");
         if (!nobody) GTEST_SKIP() << "no user \"nobody\" to run as";
         r = RunProcessAs(nobody->pw_uid, nobody->pw_gid, args);
-        if (r.exitCode == 126 || r.exitCode == 127) GTEST_SKIP() << "cannot run facetta-cli as nobody here";
+        if (r.exitCode == 126 || r.exitCode == 127)
+            GTEST_SKIP() << "cannot run facetta-cli as nobody here";
     } else {
         r = RunProcess(args);
     }
@@ -206,8 +211,9 @@ TEST_F(RefusingTarget, FolderInTheFilesPlace) {
     PutExistingFile();
     ASSERT_TRUE(QDir(m_folder).mkdir("shot.png"));
     m_listing = Listing();
-    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3", "-o",
-                                        QFile::encodeName(QDir(m_folder).filePath("shot.png")).toStdString()});
+    const ProcessResult r =
+        RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3", "-o",
+                    QFile::encodeName(QDir(m_folder).filePath("shot.png")).toStdString()});
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_NE(r.out.find(std::strerror(EISDIR)), std::string::npos) << r.out;
     EXPECT_TRUE(QDir(QDir(m_folder).filePath("shot.png")).isEmpty());
@@ -232,8 +238,9 @@ TEST_F(RefusingTarget, SpecialFileIsRefusedAndKept) {
             EXPECT_EQ(err, EINVAL) << Name(id) << " " << std::strerror(err);
             ExpectUntouched();
         }
-        const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3",
-                                            "-o", QFile::encodeName(path).toStdString()});
+        const ProcessResult r =
+            RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--seed", "3", "-o",
+                        QFile::encodeName(path).toStdString()});
         EXPECT_EQ(r.exitCode, 2) << r.out;
         EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(path == node ? "a device is in the file's place"

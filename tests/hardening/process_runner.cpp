@@ -17,8 +17,8 @@ namespace {
 
 constexpr size_t kMaxKeptOutput = size_t{1} << 16;
 
-ProcessResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool asUser,
-                  uid_t uid, gid_t gid) {
+ProcessResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                  bool asUser, uid_t uid, gid_t gid) {
     ProcessResult result;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return result;
@@ -72,7 +72,8 @@ ProcessResult Run(const std::vector<std::string>& argv, const std::vector<std::s
         const ssize_t n = read(fds[0], buffer, sizeof buffer);
         if (n > 0) {
             // Keep the beginning; a child may print gigabytes (a huge mesh as JSON).
-            if (result.out.size() < kMaxKeptOutput) result.out.append(buffer, static_cast<size_t>(n));
+            if (result.out.size() < kMaxKeptOutput)
+                result.out.append(buffer, static_cast<size_t>(n));
         } else if (n == 0 || errno != EINTR) {
             break;
         }
@@ -90,7 +91,8 @@ ProcessResult Run(const std::vector<std::string>& argv, const std::vector<std::s
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env) {
     return Run(argv, env, false, 0, 0);
 }
 

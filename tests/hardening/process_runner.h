@@ -6,10 +6,10 @@
 
 struct ProcessResult {
     bool started = false;
-    int exitCode = -1;    // when it exited
-    int signal = 0;       // when a signal ended it
-    long maxRssKiB = 0;   // peak resident memory
-    std::string out;      // stdout and stderr together, its first 64 KiB or a little more
+    int exitCode = -1;   // when it exited
+    int signal = 0;      // when a signal ended it
+    long maxRssKiB = 0;  // peak resident memory
+    std::string out;     // stdout and stderr together, its first 64 KiB or a little more
 };
 
 // `env` entries ("NAME=value") are added to the current environment.

@@ -43,12 +43,10 @@ bool ResetPeakMemory() {
 class ViewLimits : public ::testing::Test {
 protected:
     void SetUp() override {
-        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
-            m_messages.push_back(text);
-        };
-        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString&, const QString&, const QStringList&) {
-            return m_saveChoice;
-        };
+        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon, const QString&,
+                                              const QString& text) { m_messages.push_back(text); };
+        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString&, const QString&,
+                                              const QStringList&) { return m_saveChoice; };
         m_view = std::make_unique<CFacettaView>(&m_doc);
         m_view->resize(640, 480);
         m_view->show();
@@ -83,7 +81,8 @@ TEST_F(ViewLimits, HugeSizesEndWithNoPictureAndASaveError) {
     for (int32_t w : sides) {
         for (int32_t h : {INT32_MAX, 200, 1000000}) {
             for (int32_t poly : {0, 50, 200}) {  // what the pane offers
-                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " cell " + std::to_string(poly));
+                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " cell " +
+                             std::to_string(poly));
                 if (Picture::Fits(w, h)) continue;  // only sizes no machine here can hold
                 Apply(800, 600, 0);
                 ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
@@ -176,7 +175,8 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(4096, 'k'));
     }
-    const QStringList listing = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList listing =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     Apply(1200, 800, 0);
     ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
 
@@ -186,8 +186,9 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
     } stages[] = {
         {"full", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(ENOSPC)}},
         // Replacing an existing file is refused up front as not writable.
-        {"read-only", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(EROFS),
-                       QStringLiteral("保存图片错误，错误代码：7/%1").arg(EACCES)}},
+        {"read-only",
+         {QStringLiteral("保存图片错误，错误代码：7/%1").arg(EROFS),
+          QStringLiteral("保存图片错误，错误代码：7/%1").arg(EACCES)}},
     };
     for (const auto& stage : stages) {
         SCOPED_TRACE(stage.stage);
@@ -198,12 +199,15 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
             m_saveChoice = dir.filePath(QString::fromLatin1(name));
             m_view->OnSavePicture();
             ASSERT_EQ(m_messages.size(), 1u) << name;
-            EXPECT_TRUE(stage.accepted.contains(m_messages[0])) << name << ": " << m_messages[0].toStdString();
+            EXPECT_TRUE(stage.accepted.contains(m_messages[0]))
+                << name << ": " << m_messages[0].toStdString();
             EXPECT_EQ(m_view->m_strSavePath, m_saveChoice);
             QFile f(existing);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             EXPECT_EQ(f.readAll(), QByteArray(4096, 'k'));
-            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), listing);
+            EXPECT_EQ(
+                QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                listing);
         }
     }
 }

@@ -23,7 +23,9 @@
 
 namespace {
 
-QByteArray Bytes(const char* s) { return QByteArray(s); }
+QByteArray Bytes(const char* s) {
+    return QByteArray(s);
+}
 
 TEST(ClipboardPayload, HtmlBlockByteForByte) {
     const struct {
@@ -63,8 +65,8 @@ TEST(ClipboardPayload, HtmlBlockByteForByte) {
 
 TEST(ClipboardPayload, HtmlOffsetsHoldForLongPaths) {
     // No buffer to overflow: thousands of units, the header still tells the truth.
-    const QString path = QStringLiteral("/tmp/") + QString(3000, QChar(0x4E34)) +
-                         QStringLiteral("/Temp_1_1.png");
+    const QString path =
+        QStringLiteral("/tmp/") + QString(3000, QChar(0x4E34)) + QStringLiteral("/Temp_1_1.png");
     const QByteArray html = BuildHtmlPayload(path);
     const int n = 10 + 7 + 5 + 3000 * 3 + 13 + 3;
     EXPECT_EQ(html.size(), 172 + n);
@@ -97,8 +99,9 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     const QString ascii = QStringLiteral("/tmp/Temp_4321_1.png");
     const QString chinese = QString::fromUtf8("/tmp/临时/Temp_4321_1.png");
     auto qq = [](const QByteArray& path) {
-        return Bytes("<QQRichEditFormat><Info version=\"1001\"></Info><EditElement type=\"1\" "
-                     "filepath=\"") +
+        return Bytes(
+                   "<QQRichEditFormat><Info version=\"1001\"></Info><EditElement type=\"1\" "
+                   "filepath=\"") +
                path + Bytes("\" shortcut=\"\"></EditElement></QQRichEditFormat>");
     };
     const AnsiEncoder latin1 = [](QStringView s) {
@@ -111,7 +114,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     };
     EXPECT_EQ(BuildQQPayload(ascii, latin1), qq("/tmp/Temp_4321_1.png"));
     // Characters the code page lacks become its default character.
-    EXPECT_EQ(BuildQQPayload(chinese, latin1), qq("/tmp/?" "?/Temp_4321_1.png"));
+    EXPECT_EQ(BuildQQPayload(chinese, latin1), qq("/tmp/?"
+                                                  "?/Temp_4321_1.png"));
     if (QStringEncoder("GB18030").isValid()) {
         EXPECT_EQ(BuildQQPayload(chinese, gb18030), qq("/tmp/\xC1\xD9\xCA\xB1/Temp_4321_1.png"));
     }
@@ -123,7 +127,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     if (codeset == "UTF-8") {
         EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq(chinese.toUtf8()));
     } else if (codeset == "ANSI_X3.4-1968") {
-        EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq("/tmp/?" "?/Temp_4321_1.png"));
+        EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq("/tmp/?"
+                                                                   "?/Temp_4321_1.png"));
     }
 #endif
 
@@ -141,7 +146,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
 
 TEST(ClipboardPayload, TempNames) {
     EXPECT_EQ(TempPngPath(QStringLiteral("/tmp"), 4321, 1), QStringLiteral("/tmp/Temp_4321_1.png"));
-    EXPECT_EQ(TempPngPath(QStringLiteral("/tmp/"), 4321, 12), QStringLiteral("/tmp/Temp_4321_12.png"));
+    EXPECT_EQ(TempPngPath(QStringLiteral("/tmp/"), 4321, 12),
+              QStringLiteral("/tmp/Temp_4321_12.png"));
 }
 
 TEST(ClipboardPayload, BitmapIsThePictureOverWhite) {
@@ -189,9 +195,13 @@ TEST_F(ClipboardCopy, FormatsAndBytesReadBack) {
 
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    const QStringList expected = {"PNG", "HTML Format", "QQ_RichEdit_Format",
-                                  "QQ_Unicode_RichEdit_Format", "application/x-qt-image",
-                                  "image/png", "text/html"};
+    const QStringList expected = {"PNG",
+                                  "HTML Format",
+                                  "QQ_RichEdit_Format",
+                                  "QQ_Unicode_RichEdit_Format",
+                                  "application/x-qt-image",
+                                  "image/png",
+                                  "text/html"};
     EXPECT_EQ(data->formats(), expected);
 
     QByteArray png;

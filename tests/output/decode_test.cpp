@@ -78,10 +78,12 @@ TEST(DecodePictureFile, DecodesStraightAlphaWithinThePixelLimit) {
 TEST(DecodePictureFile, ReadsEveryFormatWeWrite) {
     QTemporaryDir dir;
     const Picture p = MakeTestPicture(90, 60);
-    std::vector<std::pair<ImageEncoderId, const char*>> formats = {
-        {ImageEncoderId::Jpeg, "a.jpg"}, {ImageEncoderId::Gif, "a.gif"}, {ImageEncoderId::Bmp, "a.bmp"}};
+    std::vector<std::pair<ImageEncoderId, const char*>> formats = {{ImageEncoderId::Jpeg, "a.jpg"},
+                                                                   {ImageEncoderId::Gif, "a.gif"},
+                                                                   {ImageEncoderId::Bmp, "a.bmp"}};
     ImageEncoderId webp{};
-    if (FindImageEncoder(QStringLiteral("image/webp"), &webp) >= 0) formats.push_back({webp, "a.webp"});
+    if (FindImageEncoder(QStringLiteral("image/webp"), &webp) >= 0)
+        formats.push_back({webp, "a.webp"});
     for (auto [id, name] : formats) {
         const QString path = dir.filePath(QString::fromLatin1(name));
         ASSERT_EQ(WritePicture(p, path, id, 90), Status::Ok);

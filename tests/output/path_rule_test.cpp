@@ -11,12 +11,15 @@ TEST(ExtensionOfPath, LastDotOfWholePathLowerCased) {
         const char* path;
         const char* extension;
     } cases[] = {
-        {"a.JPG", "jpg"},     {"a.jpeg", "jpeg"},          {"a.", ""},
-        {"x", ""},            {".png", ""},                {"/my.pics/a", "pics/a"},
-        {"b.tar.Gz", "gz"},   {"/home/u/Photo.Png", "png"}, {"", ""},
+        {"a.JPG", "jpg"},   {"a.jpeg", "jpeg"},
+        {"a.", ""},         {"x", ""},
+        {".png", ""},       {"/my.pics/a", "pics/a"},
+        {"b.tar.Gz", "gz"}, {"/home/u/Photo.Png", "png"},
+        {"", ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ExtensionOfPath(QString::fromUtf8(c.path)), QString::fromUtf8(c.extension)) << c.path;
+        EXPECT_EQ(ExtensionOfPath(QString::fromUtf8(c.path)), QString::fromUtf8(c.extension))
+            << c.path;
 }
 
 TEST(ResolvePictureFilePath, KnownExtensionsKeptOthersBecomePng) {

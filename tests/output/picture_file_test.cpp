@@ -26,7 +26,9 @@ QImage ReadBack(const QString& path, QByteArray* format = nullptr) {
     return reader.read();
 }
 
-int Dpi(int dotsPerMeter) { return static_cast<int>(std::lround(dotsPerMeter * 0.0254)); }
+int Dpi(int dotsPerMeter) {
+    return static_cast<int>(std::lround(dotsPerMeter * 0.0254));
+}
 
 // First pixel where the picture and the image differ, as text; empty when none does.
 std::string FirstDifference(const Picture& picture, const QImage& image) {
@@ -35,7 +37,8 @@ std::string FirstDifference(const Picture& picture, const QImage& image) {
     for (int y = 0; y < picture.Height(); ++y)
         for (int x = 0; x < picture.Width(); ++x)
             if (picture.Pixel(x, y) != argb.pixel(x, y))
-                return QString::asprintf("(%d, %d): %08x vs %08x", x, y, picture.Pixel(x, y), argb.pixel(x, y))
+                return QString::asprintf("(%d, %d): %08x vs %08x", x, y, picture.Pixel(x, y),
+                                         argb.pixel(x, y))
                     .toStdString();
     return {};
 }
@@ -139,7 +142,7 @@ TEST(WritePicture, GifIsCloseToTheOriginalAndKeepsTransparency) {
     const QString tpath = dir.filePath("t.gif");
     ASSERT_EQ(WritePicture(t, tpath, ImageEncoderId::Gif, 100), Status::Ok);
     const QImage tback = ReadBack(tpath).convertToFormat(QImage::Format_ARGB32);
-    EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);      // alpha 0 corner
+    EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);        // alpha 0 corner
     EXPECT_EQ(qAlpha(tback.pixel(399, 299)), 255);  // nearly opaque side
 }
 
@@ -161,11 +164,12 @@ TEST(EncodePngToMemory, EveryTuningIsLossless) {
         bool translucent;
     } shapes[] = {{97, 61, false}, {97, 61, true}, {1, 40, false}, {40, 1, true}, {1, 1, false}};
     for (auto filter : {PngTuning::Filter::None, PngTuning::Filter::Sub, PngTuning::Filter::Up,
-                        PngTuning::Filter::Average, PngTuning::Filter::Paeth, PngTuning::Filter::Adaptive,
-                        PngTuning::Filter::SubOrUp}) {
+                        PngTuning::Filter::Average, PngTuning::Filter::Paeth,
+                        PngTuning::Filter::Adaptive, PngTuning::Filter::SubOrUp}) {
         for (const auto& shape : shapes) {
-            SCOPED_TRACE(testing::Message() << "filter " << static_cast<int>(filter) << ", " << shape.w << " x "
-                                            << shape.h << (shape.translucent ? " translucent" : ""));
+            SCOPED_TRACE(testing::Message()
+                         << "filter " << static_cast<int>(filter) << ", " << shape.w << " x "
+                         << shape.h << (shape.translucent ? " translucent" : ""));
             const Picture p = MakeTestPicture(shape.w, shape.h, shape.translucent);
             QByteArray bytes;
             ASSERT_EQ(EncodePngToMemory(p, bytes, PngTuning{filter, 1, Z_RLE}), Status::Ok);
@@ -204,9 +208,11 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
         {97, 61, true, false, 1},    {1, 1, false, false, 1},
         {2000, 700, false, true, 2}, {1500, 900, true, false, 1}};  // the last two: many bands
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << (c.translucent ? " translucent" : "")
-                                        << (c.noise ? " noise" : ""));
-        const Picture p = c.noise ? MakeNoisePicture(c.w, c.h, c.translucent) : MakeTestPicture(c.w, c.h, c.translucent);
+        SCOPED_TRACE(testing::Message()
+                     << c.w << " x " << c.h << (c.translucent ? " translucent" : "")
+                     << (c.noise ? " noise" : ""));
+        const Picture p = c.noise ? MakeNoisePicture(c.w, c.h, c.translucent)
+                                  : MakeTestPicture(c.w, c.h, c.translucent);
         QByteArray bytes;
         ASSERT_EQ(EncodePngToMemory(p, bytes), Status::Ok);
         ASSERT_TRUE(bytes.startsWith("\x89PNG\r\n\x1a\n"));
@@ -219,7 +225,8 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
             ASSERT_LE(at + 12 + static_cast<qsizetype>(size), bytes.size());
             const QByteArray type = bytes.mid(at + 4, 4);
             const auto* typeAndData = reinterpret_cast<const Bytef*>(bytes.constData() + at + 4);
-            EXPECT_EQ(crc32(0, typeAndData, size + 4), BigEndian(bytes.constData() + at + 8 + size)) << type.data();
+            EXPECT_EQ(crc32(0, typeAndData, size + 4), BigEndian(bytes.constData() + at + 8 + size))
+                << type.data();
             if (type == "IDAT") {
                 stream += bytes.mid(at + 8, size);
                 ++idats;
@@ -233,7 +240,8 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
         QByteArray raw(static_cast<qsizetype>(rowBytes * c.h + 1), '\0');
         uLongf rawSize = static_cast<uLongf>(raw.size());
         ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
-                             reinterpret_cast<const Bytef*>(stream.constData()), static_cast<uLong>(stream.size())),
+                             reinterpret_cast<const Bytef*>(stream.constData()),
+                             static_cast<uLong>(stream.size())),
                   Z_OK);
         EXPECT_EQ(rawSize, rowBytes * c.h);
         EXPECT_EQ(FirstDifference(p, QImage::fromData(bytes, "PNG")), "");
@@ -324,7 +332,8 @@ TEST(WritePicture, PictureWithoutPixelsWritesNothing) {
     QTemporaryDir dir;
     const QString path = dir.filePath("none.png");
     int err = -1;
-    for (ImageEncoderId id : {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif, ImageEncoderId::Bmp}) {
+    for (ImageEncoderId id :
+         {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif, ImageEncoderId::Bmp}) {
         EXPECT_EQ(WritePicture(Picture(), path, id, 90, &err), Status::InvalidParameter);
         EXPECT_EQ(err, 0);
     }
@@ -348,7 +357,9 @@ protected:
     }
     void ExpectFolderUnchanged() {
         EXPECT_EQ(ReadAll(m_existing), m_before);
-        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot),
+        EXPECT_EQ(QDir(m_dir.path())
+                      .entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System |
+                                 QDir::NoDotAndDotDot),
                   QStringList{QStringLiteral("keep.png")} + m_extraEntries);
     }
     QTemporaryDir m_dir;
@@ -363,7 +374,8 @@ TEST_F(FailedWrite, PathIsADirectory) {
     m_extraEntries.sort();
     const Picture p = MakeTestPicture(50, 40);
     int err = 0;
-    EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, EISDIR);
     EXPECT_TRUE(QDir(m_dir.filePath("sub.png")).isEmpty());
     ExpectFolderUnchanged();
@@ -374,7 +386,8 @@ TEST_F(FailedWrite, PipeInTheFilesPlaceIsKept) {
     ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     m_extraEntries = {QStringLiteral("pipe.png")};
     int err = 0;
-    EXPECT_EQ(WritePicture(MakeTestPicture(50, 40), pipe, ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(MakeTestPicture(50, 40), pipe, ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, EINVAL);
     EXPECT_TRUE(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
     ExpectFolderUnchanged();
@@ -383,7 +396,8 @@ TEST_F(FailedWrite, PipeInTheFilesPlaceIsKept) {
 TEST_F(FailedWrite, MissingFolder) {
     const Picture p = MakeTestPicture(50, 40);
     int err = 0;
-    EXPECT_EQ(WritePicture(p, m_dir.filePath("nope/a.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("nope/a.png"), ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, ENOENT);
     ExpectFolderUnchanged();
 }
@@ -410,7 +424,8 @@ TEST_F(FailedWrite, ReadOnlyFolder) {
 // tests run as root: the file size limit makes the write past it fail with EFBIG.
 TEST_F(FailedWrite, WriteFailsHalfway) {
     const Picture p = MakeTestPicture(600, 400);
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit saved{};
@@ -420,10 +435,14 @@ TEST_F(FailedWrite, WriteFailsHalfway) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const struct {
         ImageEncoderId id;
-    } cases[] = {{ImageEncoderId::Png}, {ImageEncoderId::Bmp}, {ImageEncoderId::Gif}, {ImageEncoderId::Jpeg}};
+    } cases[] = {{ImageEncoderId::Png},
+                 {ImageEncoderId::Bmp},
+                 {ImageEncoderId::Gif},
+                 {ImageEncoderId::Jpeg}};
     for (const auto& c : cases) {
         int err = 0;
-        EXPECT_EQ(WritePicture(p, m_existing, c.id, 100, &err), Status::Win32Error) << MimeTypeOfEncoder(c.id).toStdString();
+        EXPECT_EQ(WritePicture(p, m_existing, c.id, 100, &err), Status::Win32Error)
+            << MimeTypeOfEncoder(c.id).toStdString();
         EXPECT_EQ(err, EFBIG) << MimeTypeOfEncoder(c.id).toStdString();
     }
     setrlimit(RLIMIT_FSIZE, &saved);

@@ -39,7 +39,8 @@ double MeanColourError(const Picture& picture, const QImage& image) {
             const uint32_t a = picture.Pixel(x, y);
             const uint32_t b = row[x];
             for (int shift = 0; shift <= 16; shift += 8)
-                sum += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+                sum += std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                                static_cast<int>((b >> shift) & 0xFF));
         }
     }
     return sum / (3.0 * static_cast<double>(picture.PixelCount()));

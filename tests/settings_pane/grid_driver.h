@@ -91,8 +91,8 @@ void OnModalDialog(F act) {
 }
 
 // Lets queued work run until the condition holds (a dialog opened and closed, say).
-#define QTRY_VERIFY_WITH_TIMEOUT_GTEST(cond)                                  \
-    do {                                                                      \
-        for (int i_ = 0; i_ < 500 && !(cond); ++i_) QTest::qWait(10);         \
-        EXPECT_TRUE(cond);                                                    \
+#define QTRY_VERIFY_WITH_TIMEOUT_GTEST(cond)                          \
+    do {                                                              \
+        for (int i_ = 0; i_ < 500 && !(cond); ++i_) QTest::qWait(10); \
+        EXPECT_TRUE(cond);                                            \
     } while (0)

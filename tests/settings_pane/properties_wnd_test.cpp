@@ -3,10 +3,10 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QImage>
-#include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 #include <QMainWindow>
 #include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include "facetta_doc.h"
 #include "facetta_view.h"
@@ -19,7 +19,9 @@
 
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 class PaneTest : public ::testing::Test {
 protected:
@@ -95,7 +97,7 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
     EXPECT_EQ(pane->m_pPropSeed->GetName(), U("种子"));
     EXPECT_EQ(GetValueText(pane->m_pPropSeed), U(""));
 
-    const QStringList modes = {U("纯色"), U("左右渐变"), U("左中右渐变"), U("上下渐变"),
+    const QStringList modes = {U("纯色"),       U("左右渐变"),     U("左中右渐变"),  U("上下渐变"),
                                U("上中下渐变"), U("从左上到右下"), U("从左下到右上")};
     ASSERT_EQ(pane->m_pPropBackMode->GetOptionCount(), 7);
     for (int k = 0; k < 7; ++k) {
@@ -163,10 +165,13 @@ TEST_F(PaneTest, TypedValuesAreCorrectedShownAndStored) {
     // Spin arrows reach the view one click at a time and stop at 100.
     auto* editor = qobject_cast<CSpinEditor*>(ClickValue(Grid(), pane->m_pPropQuality));
     ASSERT_NE(editor, nullptr);
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(false).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(false).center());
     EXPECT_EQ(viewA.m_settings.nQuality, 99);
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(true).center());
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(true).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(true).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(true).center());
     EXPECT_EQ(viewA.m_settings.nQuality, 100);
     EXPECT_EQ(GetValueText(pane->m_pPropQuality), "100");
 }
@@ -229,7 +234,8 @@ TEST_F(PaneTest, EachWindowShowsItsOwnValuesAndEditsReachOnlyTheActiveOne) {
         EXPECT_EQ(pane->m_pPropStartOpacity->GetIntValue(), s.nStartOpacity);
         EXPECT_EQ(pane->m_pPropBackColor->GetColor(), s.crBackColor);
         EXPECT_EQ(pane->m_pPropGradColor1->GetColor(), s.crGradColor1);
-        EXPECT_EQ(GetValueText(pane->m_pPropBackImage), QString::fromStdU16String(s.BackImagePath()));
+        EXPECT_EQ(GetValueText(pane->m_pPropBackImage),
+                  QString::fromStdU16String(s.BackImagePath()));
         EXPECT_EQ(ValueRect(Grid(), pane->m_pPropBackColor).isValid(), s.nBackMode == 0);
     };
     Activate(&viewA);
@@ -324,8 +330,8 @@ TEST_F(PaneTest, FollowsTheMenuFont) {
 }
 
 TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
-    for (Qt::DockWidgetArea area : {Qt::LeftDockWidgetArea, Qt::BottomDockWidgetArea,
-                                    Qt::RightDockWidgetArea}) {
+    for (Qt::DockWidgetArea area :
+         {Qt::LeftDockWidgetArea, Qt::BottomDockWidgetArea, Qt::RightDockWidgetArea}) {
         frame.addDockWidget(area, pane);
         QApplication::processEvents();
         EXPECT_EQ(frame.dockWidgetArea(pane), area);
@@ -341,7 +347,8 @@ TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
 
 TEST_F(PaneTest, BackgroundRowShowsItsWholePathAndItsDialogTheLabelsAsWritten) {
     // A path far wider than its cell can still be read whole, by hovering.
-    const QString path = QStringLiteral("/srv/pictures/") + QString(120, u'p') + QStringLiteral("/sky.png");
+    const QString path =
+        QStringLiteral("/srv/pictures/") + QString(120, u'p') + QStringLiteral("/sky.png");
     ImageSettings s = viewA.m_settings;
     s.SetBackImagePath(path.toStdU16String());
     viewA.ApplySettings(&s);
@@ -377,9 +384,8 @@ namespace {
 // anything but a seed changes nothing and says why.
 TEST_F(PaneTest, TypedSeedMakesThatMeshAsANewVariant) {
     std::vector<QString> messages;
-    CFacettaView::s_fnMessageBox = [&messages](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
-        messages.push_back(text);
-    };
+    CFacettaView::s_fnMessageBox = [&messages](QWidget*, QMessageBox::Icon, const QString&,
+                                               const QString& text) { messages.push_back(text); };
     ImageSettings small = viewA.m_settings;
     small.nWidth = 400;
     small.nHeight = 300;
@@ -399,8 +405,9 @@ TEST_F(PaneTest, TypedSeedMakesThatMeshAsANewVariant) {
         PolygonMesh expected;
         ASSERT_EQ(GenerateMesh(settings, expected, seed), MeshResult::Ok);
         ASSERT_EQ(viewA.m_mesh.pVertices.size(), expected.pVertices.size());
-        EXPECT_TRUE(std::equal(expected.pVertices.begin(), expected.pVertices.end(), viewA.m_mesh.pVertices.begin(),
-                               [](const MeshVertex& a, const MeshVertex& b) { return a.x == b.x && a.y == b.y; }));
+        EXPECT_TRUE(std::equal(
+            expected.pVertices.begin(), expected.pVertices.end(), viewA.m_mesh.pVertices.begin(),
+            [](const MeshVertex& a, const MeshVertex& b) { return a.x == b.x && a.y == b.y; }));
     }
     EXPECT_TRUE(messages.empty());
 

@@ -49,11 +49,10 @@ protected:
         looks->AddSubItem(file);
         grid.AddProperty(looks);
 
-        QObject::connect(&grid, &CPropertyGrid::propertyChanged,
-                         [this](int id, CGridProperty* p) {
-                             ids.push_back(id);
-                             changes.push_back(p);
-                         });
+        QObject::connect(&grid, &CPropertyGrid::propertyChanged, [this](int id, CGridProperty* p) {
+            ids.push_back(id);
+            changes.push_back(p);
+        });
         grid.resize(360, 420);
         ShowActive(grid);
     }
@@ -75,7 +74,10 @@ TEST_F(GridTest, TypedIntegersConvertAndNotifyOncePerChange) {
         int32_t value;
         const char* shown;
     } cases[] = {
-        {"12abc", 12, "12"}, {"abc", 0, "0"}, {" 7", 7, "7"}, {"-40", -40, "-40"},
+        {"12abc", 12, "12"},
+        {"abc", 0, "0"},
+        {" 7", 7, "7"},
+        {"-40", -40, "-40"},
         {"99999999999", 2147483647, "2147483647"},
     };
     for (const auto& c : cases) {
@@ -109,7 +111,8 @@ TEST_F(GridTest, EditorOpensWithTextSelectedAndCommitsWhenFocusLeaves) {
     EXPECT_EQ(editor->ComboBox()->lineEdit()->selectedText(), "1920");
     QTest::keyClicks(KeyTarget(editor), "1280x");
     // Clicking another row ends the edit and keeps what was typed.
-    QTest::mouseClick(grid.Tree()->viewport(), Qt::LeftButton, {}, NameRect(grid, quality).center());
+    QTest::mouseClick(grid.Tree()->viewport(), Qt::LeftButton, {},
+                      NameRect(grid, quality).center());
     QApplication::processEvents();
     EXPECT_EQ(width->GetIntValue(), 1280);
     EXPECT_EQ(changes.size(), 1u);
@@ -251,7 +254,7 @@ TEST_F(GridTest, TypedHexColours) {
         size_t notifications;
     } cases[] = {
         {"ff0000", RGBColor(255, 0, 0), 1},
-        {"FF0000", RGBColor(255, 0, 0), 0},  // same colour, other spelling
+        {"FF0000", RGBColor(255, 0, 0), 0},    // same colour, other spelling
         {"zz00ff00", RGBColor(0, 255, 0), 1},  // keys that are no hex digits do not type
         {"abc", RGBColor(0xab, 0x0c, 0), 1},
     };
@@ -338,11 +341,10 @@ TEST_F(GridTest, GetIntValueReadsEveryRepresentation) {
         QVariant value;
         int32_t expected;
     } cases[] = {
-        {QVariant(int(-7)), -7},         {QVariant::fromValue<short>(12), 12},
-        {QVariant(3.99), 3},             {QVariant(-3.99), -3},
-        {QVariant::fromValue(2.5f), 2},  {QVariant(true), 1},
-        {QVariant(false), 0},            {QVariant(QString("42")), 0},
-        {QVariant(), 0},                 {QVariant(1e12), 2147483647},
+        {QVariant(int(-7)), -7},      {QVariant::fromValue<short>(12), 12}, {QVariant(3.99), 3},
+        {QVariant(-3.99), -3},        {QVariant::fromValue(2.5f), 2},       {QVariant(true), 1},
+        {QVariant(false), 0},         {QVariant(QString("42")), 0},         {QVariant(), 0},
+        {QVariant(1e12), 2147483647},
     };
     for (const auto& c : cases) {
         width->SetValue(c.value);
@@ -364,8 +366,9 @@ TEST_F(GridTest, LayoutHalfWidthDividerAndDescription) {
     const int y = NameRect(grid, width).center().y();
     const int x0 = tree->DividerPos();
     QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, QPoint(x0, y));
-    QMouseEvent move(QEvent::MouseMove, QPointF(x0 - 40, y), tree->viewport()->mapToGlobal(QPointF(x0 - 40, y)),
-                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(x0 - 40, y),
+                     tree->viewport()->mapToGlobal(QPointF(x0 - 40, y)), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(tree->viewport(), &move);
     QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, QPoint(x0 - 40, y));
     EXPECT_EQ(tree->DividerPos(), x0 - 40);

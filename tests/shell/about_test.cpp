@@ -46,21 +46,21 @@ TEST_F(AboutBox, VersionAndNoticeLines) {
         const char* notice;
     } cases[] = {
         {1999, "Copyright © 2017 Quillmark"},  // a clock set back
-        {2016, "Copyright © 2017 Quillmark"},
-        {2017, "Copyright © 2017 Quillmark"},
-        {2018, "Copyright © 2017-2018 Quillmark"},
-        {2031, "Copyright © 2017-2031 Quillmark"},
+        {2016, "Copyright © 2017 Quillmark"},      {2017, "Copyright © 2017 Quillmark"},
+        {2018, "Copyright © 2017-2018 Quillmark"}, {2031, "Copyright © 2017-2031 Quillmark"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.year);
         auto dlg = Make(c.year);
         dlg->show();
-        EXPECT_EQ(Text(*dlg, CAboutDlg::IDC_ABOUT_VERSION).toStdString(), "Facetta V1.0 (20170326)");
+        EXPECT_EQ(Text(*dlg, CAboutDlg::IDC_ABOUT_VERSION).toStdString(),
+                  "Facetta V1.0 (20170326)");
         EXPECT_EQ(Text(*dlg, CAboutDlg::IDC_ABOUT_NOTICE), QString::fromUtf8(c.notice));
         // Showing again fills nothing in twice.
         dlg->hide();
         dlg->show();
-        EXPECT_EQ(Text(*dlg, CAboutDlg::IDC_ABOUT_VERSION).toStdString(), "Facetta V1.0 (20170326)");
+        EXPECT_EQ(Text(*dlg, CAboutDlg::IDC_ABOUT_VERSION).toStdString(),
+                  "Facetta V1.0 (20170326)");
     }
 }
 
@@ -76,9 +76,12 @@ TEST_F(AboutBox, LayoutFollowsTheDialogFont) {
         int id;
         QRect units;
     } controls[] = {
-        {CAboutDlg::IDC_ABOUT_BANNER, {0, 0, 215, 46}},  {CAboutDlg::IDC_ABOUT_VERSION, {9, 52, 188, 8}},
-        {CAboutDlg::IDC_ABOUT_LINK1, {9, 64, 188, 8}},   {CAboutDlg::IDC_ABOUT_LINK2, {9, 76, 188, 8}},
-        {CAboutDlg::IDC_ABOUT_NOTICE, {9, 88, 188, 8}},  {1, {83, 108, 50, 14}},
+        {CAboutDlg::IDC_ABOUT_BANNER, {0, 0, 215, 46}},
+        {CAboutDlg::IDC_ABOUT_VERSION, {9, 52, 188, 8}},
+        {CAboutDlg::IDC_ABOUT_LINK1, {9, 64, 188, 8}},
+        {CAboutDlg::IDC_ABOUT_LINK2, {9, 76, 188, 8}},
+        {CAboutDlg::IDC_ABOUT_NOTICE, {9, 88, 188, 8}},
+        {1, {83, 108, 50, 14}},
     };
     for (const auto& c : controls) {
         SCOPED_TRACE(c.id);
@@ -113,8 +116,8 @@ TEST_F(AboutBox, LinkClicksGoToTheOpener) {
         m_opened.clear();
         QWidget* label = dlg->GetDlgItem(l.id);
         const QFontMetrics fm(label->font());
-        const int x = fm.horizontalAdvance(QString::fromUtf8(l.prefix)) +
-                      fm.horizontalAdvance(l.anchor) / 2;
+        const int x =
+            fm.horizontalAdvance(QString::fromUtf8(l.prefix)) + fm.horizontalAdvance(l.anchor) / 2;
         QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(x, label->height() / 2));
         ASSERT_EQ(m_opened.size(), 1);
         EXPECT_EQ(m_opened[0], QUrl(QString::fromUtf8(l.url)));
@@ -167,10 +170,12 @@ TEST_F(AboutBox, BannerMovesAndKeepsItsColourOnResize) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return box.grab().toImage() != first; }, 10000));
 
     box.resize(500, 90);
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        box.grab();
-        return box.Core().VertexCount() == 40;
-    }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            box.grab();
+            return box.Core().VertexCount() == 40;
+        },
+        5000));
     EXPECT_EQ(box.Core().m_crBack, colour);
     EXPECT_EQ(box.grab().toImage().size(), QSize(500, 90));
     box.close();

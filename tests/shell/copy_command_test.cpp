@@ -79,7 +79,8 @@ TEST_F(ExtrasCommands, CopyFollowsTheActiveWindow) {
     ASSERT_NE(b, a);
     m_frame->GetCommand(ID_COPY_PICTURE)->trigger();
     EXPECT_FALSE(QFileInfo::exists(fileA));
-    const QImage png = QImage::fromData(QGuiApplication::clipboard()->mimeData()->data("PNG"), "PNG");
+    const QImage png =
+        QImage::fromData(QGuiApplication::clipboard()->mimeData()->data("PNG"), "PNG");
     ASSERT_FALSE(png.isNull());
     EXPECT_EQ(png.pixel(5, 5), b->m_pPicture->Pixel(5, 5));
 }
@@ -94,7 +95,8 @@ TEST_F(ExtrasCommands, AboutCommandShowsTheBoxModally) {
         closer.stop();
         caption = dlg->windowTitle();
         version = static_cast<QLabel*>(dlg->GetDlgItem(CAboutDlg::IDC_ABOUT_VERSION))->text();
-        animating = static_cast<CLowPolyBox*>(dlg->GetDlgItem(CAboutDlg::IDC_ABOUT_BANNER))->IsAnimating();
+        animating =
+            static_cast<CLowPolyBox*>(dlg->GetDlgItem(CAboutDlg::IDC_ABOUT_BANNER))->IsAnimating();
         dlg->reject();
     });
     closer.start(20);

@@ -17,6 +17,8 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -25,8 +27,6 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QRegularExpression>
-#include <QSet>
 #include <QToolButton>
 #include <QUrl>
 #include <QWheelEvent>
@@ -50,7 +50,9 @@
 #include "windows_dialog.h"
 
 // Readable failure messages.
-void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -78,7 +80,9 @@ private:
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ShellEnvironment);
 
-QSettings Store() { return QSettings(QStringLiteral("Quillmark"), QStringLiteral("Facetta")); }
+QSettings Store() {
+    return QSettings(QStringLiteral("Quillmark"), QStringLiteral("Facetta"));
+}
 
 void ClearStore() {
     QSettings s = Store();
@@ -366,10 +370,10 @@ TEST(ShellStartUp, DefaultPlaceIsCentredButKeepsTheMenuBarOnScreen) {
     };
     const Case cases[] = {
         {QRect(0, 0, 1920, 1040), QPoint(560, 220)},
-        {QRect(0, 0, 1281, 801), QPoint(240, 100)},      // halves truncate
-        {QRect(100, 30, 1280, 770), QPoint(340, 115)},   // panels on the left and top
-        {QRect(0, 0, 853, 533), QPoint(26, 0)},          // too low: top edge stays visible
-        {QRect(0, 24, 640, 456), QPoint(0, 24)},         // too small both ways
+        {QRect(0, 0, 1281, 801), QPoint(240, 100)},     // halves truncate
+        {QRect(100, 30, 1280, 770), QPoint(340, 115)},  // panels on the left and top
+        {QRect(0, 0, 853, 533), QPoint(26, 0)},         // too low: top edge stays visible
+        {QRect(0, 24, 640, 456), QPoint(0, 24)},        // too small both ways
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.work.width() << "x" << c.work.height());
@@ -392,21 +396,27 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
                                   QStringLiteral("窗口(&W)"), QStringLiteral("帮助(&H)")};
     const QStringList menus128 = {QStringLiteral("文件(&F)"), QStringLiteral("视图(&V)"),
                                   QStringLiteral("帮助(&H)")};
-    const QStringList looks = {
-        QStringLiteral("应用程序外观(&A)>"), QStringLiteral("Windows 2000(&2)"),
-        QStringLiteral("Office XP(&X)"), QStringLiteral("Windows XP(&W)"),
-        QStringLiteral("Office 2003(&3)"), QStringLiteral("Visual Studio.NET 2005(&5)"),
-        QStringLiteral("Office 2007(&7)>"), QStringLiteral("蓝色样式(&B)"),
-        QStringLiteral("黑色样式(&L)"), QStringLiteral("银色样式(&S)"),
-        QStringLiteral("水绿色样式(&A)"), QStringLiteral("<"), QStringLiteral("<")};
+    const QStringList looks = {QStringLiteral("应用程序外观(&A)>"),
+                               QStringLiteral("Windows 2000(&2)"),
+                               QStringLiteral("Office XP(&X)"),
+                               QStringLiteral("Windows XP(&W)"),
+                               QStringLiteral("Office 2003(&3)"),
+                               QStringLiteral("Visual Studio.NET 2005(&5)"),
+                               QStringLiteral("Office 2007(&7)>"),
+                               QStringLiteral("蓝色样式(&B)"),
+                               QStringLiteral("黑色样式(&L)"),
+                               QStringLiteral("银色样式(&S)"),
+                               QStringLiteral("水绿色样式(&A)"),
+                               QStringLiteral("<"),
+                               QStringLiteral("<")};
 
     // One window open: menu 130.
     EXPECT_EQ(MenuTitles(frame.menuBar()), menus130);
-    EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
-              QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "保存(&S)\tCtrl+S", "另存为(&A)...", "-",
-                           "生成预览", "复制图片", "设为桌面背景", "-", "复制配方", "粘贴配方", "-",
-                           "打印(&P)...\tCtrl+P", "打印预览(&V)",
-                           "打印设置(&R)...", "-", "退出(&X)"}));
+    EXPECT_EQ(
+        Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
+        QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "保存(&S)\tCtrl+S", "另存为(&A)...", "-",
+                     "生成预览", "复制图片", "设为桌面背景", "-", "复制配方", "粘贴配方", "-",
+                     "打印(&P)...\tCtrl+P", "打印预览(&V)", "打印设置(&R)...", "-", "退出(&X)"}));
     EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("视图(&V)"))),
               QStringList({"状态栏(&S)", "-", "上一个变体", "下一个变体", "-"}) + looks +
                   QStringList({"-", "适应屏幕", "适应所有屏幕"}));
@@ -427,12 +437,14 @@ TEST(ShellMainFrame, MenusFollowThePreviewWindows) {
     EXPECT_TRUE(frame.GetChildFrames().isEmpty());
     EXPECT_EQ(frame.GetActivePreviewView(), nullptr);
     EXPECT_EQ(MenuTitles(frame.menuBar()), menus128);
-    EXPECT_EQ(Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
-              QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "-", "生成预览", "复制图片", "设为桌面背景", "-",
-                           "复制配方", "粘贴配方", "-", "打印设置(&R)...", "-", "退出(&X)"}));
+    EXPECT_EQ(
+        Items(TopMenu(frame, QStringLiteral("文件(&F)"))),
+        QStringList({"新建(&N)\tCtrl+N", "关闭(&C)", "-", "生成预览", "复制图片", "设为桌面背景",
+                     "-", "复制配方", "粘贴配方", "-", "打印设置(&R)...", "-", "退出(&X)"}));
     QMenu* pView = TopMenu(frame, QStringLiteral("视图(&V)"));
     emit pView->actions().front()->menu()->aboutToShow();
-    EXPECT_EQ(Items(pView), QStringList({"工具栏和停靠窗口(&T)>", "标准", "属性", "<", "状态栏(&S)"}) + looks);
+    EXPECT_EQ(Items(pView),
+              QStringList({"工具栏和停靠窗口(&T)>", "标准", "属性", "<", "状态栏(&S)"}) + looks);
     EXPECT_FALSE(frame.GetZoomBox()->isEnabled());
     EXPECT_FALSE(frame.GetCommand(ID_GENERATE_PREVIEW)->isEnabled());
     EXPECT_FALSE(frame.GetCommand(ID_FILE_CLOSE)->isEnabled());
@@ -464,8 +476,9 @@ TEST(ShellMainFrame, NewWindowsAreNumberedOnwards) {
     QTest::keyClick(&frame, Qt::Key_N, Qt::ControlModifier);
     frame.GetCommand(ID_FILE_NEW)->trigger();
     Settle();
-    EXPECT_EQ(Titles(frame.GetChildFrames()),
-              QStringList({QStringLiteral("图片1"), QStringLiteral("图片2"), QStringLiteral("图片3")}));
+    EXPECT_EQ(
+        Titles(frame.GetChildFrames()),
+        QStringList({QStringLiteral("图片1"), QStringLiteral("图片2"), QStringLiteral("图片3")}));
     EXPECT_EQ(frame.windowTitle(), QStringLiteral("图片3 - Facetta"));
 
     // A closed number is not handed out again.
@@ -473,8 +486,9 @@ TEST(ShellMainFrame, NewWindowsAreNumberedOnwards) {
     Settle();
     frame.GetCommand(ID_FILE_NEW)->trigger();
     Settle();
-    EXPECT_EQ(Titles(frame.GetChildFrames()),
-              QStringList({QStringLiteral("图片1"), QStringLiteral("图片2"), QStringLiteral("图片4")}));
+    EXPECT_EQ(
+        Titles(frame.GetChildFrames()),
+        QStringList({QStringLiteral("图片1"), QStringLiteral("图片2"), QStringLiteral("图片4")}));
 }
 
 TEST(ShellMainFrame, ZoomBoxActsOnTheActiveViewOnlyAndOnlyOnAChange) {
@@ -494,17 +508,17 @@ TEST(ShellMainFrame, ZoomBoxActsOnTheActiveViewOnlyAndOnlyOnAChange) {
     ASSERT_EQ(frame.GetActivePreviewView(), a);
 
     struct Step {
-        int nTab;         // window to activate first
-        int nItem;        // zoom item picked
-        float fA, fB;     // zooms afterwards
+        int nTab;      // window to activate first
+        int nItem;     // zoom item picked
+        float fA, fB;  // zooms afterwards
     };
     const Step steps[] = {
-        {0, 3, 2.0f, -1.0f},   // 200% in A only
-        {1, 3, 2.0f, -1.0f},   // same item again in B: no change of selection, nothing happens
-        {1, 1, 2.0f, 0.5f},    // 50% in B
-        {1, 4, 2.0f, 4.0f},    // 400% in B
-        {1, 2, 2.0f, 1.0f},    // 100% in B
-        {0, 0, -1.0f, 1.0f},   // fit in A stores -1
+        {0, 3, 2.0f, -1.0f},  // 200% in A only
+        {1, 3, 2.0f, -1.0f},  // same item again in B: no change of selection, nothing happens
+        {1, 1, 2.0f, 0.5f},   // 50% in B
+        {1, 4, 2.0f, 4.0f},   // 400% in B
+        {1, 2, 2.0f, 1.0f},   // 100% in B
+        {0, 0, -1.0f, 1.0f},  // fit in A stores -1
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(testing::Message() << "tab " << s.nTab << " item " << s.nItem);
@@ -574,7 +588,8 @@ TEST(ShellMainFrame, TabsGetTheirOwnColoursThatStayWithThem) {
     // Moved by the user, each tab keeps its colour.
     pBar->moveTab(0, 2);
     Settle();
-    for (int i = 0; i < pBar->count(); ++i) EXPECT_EQ(pColors->ColorOf(i), byTitle.value(pBar->tabText(i)));
+    for (int i = 0; i < pBar->count(); ++i)
+        EXPECT_EQ(pColors->ColorOf(i), byTitle.value(pBar->tabText(i)));
 
     // And it shows: the band of the active tab is painted in its colour.
     const int nCurrent = pBar->currentIndex();
@@ -599,7 +614,8 @@ TEST(ShellLooks, EachLookHasItsOwnBarsAndCaptionAndAHoveredTabNeverOutshinesTheA
         const QString strLook = ruleColor(QStringLiteral("QToolBar")).name() +
                                 ruleColor(QStringLiteral("QDockWidget::title")).name() +
                                 QColor(qApp->palette().color(QPalette::Window)).name();
-        EXPECT_FALSE(seen.contains(strLook)) << "looks like another look: " << strLook.toStdString();
+        EXPECT_FALSE(seen.contains(strLook))
+            << "looks like another look: " << strLook.toStdString();
         seen.insert(strLook);
         const QColor tab = ruleColor(QStringLiteral("QMdiArea QTabBar::tab"));
         const QColor hovered = ruleColor(QStringLiteral("QMdiArea QTabBar::tab:hover:!selected"));

@@ -79,7 +79,9 @@ TEST_F(ViewTest, SaveWithoutTitleOffersATimeStampedName) {
     view->OnGeneratePreview();
     view->OnSavePicture();
     ASSERT_EQ(offeredPaths.size(), 1u);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Facetta_\\d{12}$")).match(view->m_strSavePath).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Facetta_\\d{12}$"))
+                    .match(view->m_strSavePath)
+                    .hasMatch())
         << view->m_strSavePath.toStdString();
     EXPECT_EQ(offeredSuffixes[0], QStringLiteral("png"));
     EXPECT_EQ(QFileInfo(offeredPaths[0]).fileName(), view->m_strSavePath);
@@ -91,13 +93,16 @@ TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
         const char* written;
         const char* format;
     } cases[] = {
-        {"a.JPG", "a.JPG", "jpeg"}, {"a.jpeg", "a.jpeg.png", "png"}, {"x", "x.png", "png"},
-        {"a.pg", "a.pg.png", "png"}, {"a.", "a..png", "png"},        {"b.gif", "b.gif", "gif"},
+        {"a.JPG", "a.JPG", "jpeg"},  {"a.jpeg", "a.jpeg.png", "png"}, {"x", "x.png", "png"},
+        {"a.pg", "a.pg.png", "png"}, {"a.", "a..png", "png"},         {"b.gif", "b.gif", "gif"},
         {"c.Bmp", "c.Bmp", "bmp"},   {"d.png", "d.png", "png"},
     };
     QTemporaryDir dir;
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 320; s.nHeight = 240; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 320;
+        s.nHeight = 240;
+    });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         nextChoice = dir.filePath(QString::fromUtf8(c.typed));
@@ -115,7 +120,11 @@ TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
 TEST_F(ViewTest, SavedFilesCarryResolutionAndQuality) {
     QTemporaryDir dir;
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 400; s.nHeight = 300; s.nLineOpacity = 100; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 400;
+        s.nHeight = 300;
+        s.nLineOpacity = 100;
+    });
     for (int dpi : {300, 72}) {
         for (const char* name : {"r.png", "r.jpg", "r.bmp"}) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(dpi));
@@ -246,9 +255,10 @@ TEST_F(ViewTest, SaveDialogIsConfiguredAsExpected) {
     EXPECT_TRUE(saveMode);
     EXPECT_TRUE(confirms);
     EXPECT_EQ(suffix, QStringLiteral("png"));
-    EXPECT_EQ(shownFilters, (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp)"),
-                                         QStringLiteral("PNG图片(*.png)"), QStringLiteral("JPG图片(*.jpg)"),
-                                         QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)")}));
+    EXPECT_EQ(shownFilters,
+              (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp)"),
+                           QStringLiteral("PNG图片(*.png)"), QStringLiteral("JPG图片(*.jpg)"),
+                           QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)")}));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("typed.png"))));
     EXPECT_EQ(view->m_strSavePath, dir.filePath(QStringLiteral("typed.png")));
 }
@@ -262,7 +272,8 @@ TEST_F(ViewTest, SaveDialogGivesATypedNameThePickedEntrysExtension) {
     int nPick = 0;
     CFacettaView::s_fnExecDialog = [&](QDialog& d) {
         auto* dialog = qobject_cast<QFileDialog*>(&d);
-        auto* combo = dialog ? dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")) : nullptr;
+        auto* combo =
+            dialog ? dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")) : nullptr;
         if (!combo) return int(QDialog::Rejected);
         // As a user does: the list of types, arrow keys down to the entry.
         combo->setFocus();

@@ -21,12 +21,12 @@ struct ShownMessage {
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon icon, const QString& caption,
-                                              const QString& text) {
+        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon icon,
+                                              const QString& caption, const QString& text) {
             messages.push_back({icon, caption, text});
         };
-        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString& initial, const QString& suffix,
-                                              const QStringList&) {
+        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString& initial,
+                                              const QString& suffix, const QStringList&) {
             offeredPaths.push_back(initial);
             offeredSuffixes.push_back(suffix);
             return nextChoice;

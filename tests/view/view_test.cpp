@@ -2,9 +2,9 @@
 // over settings, drawing and printing.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -24,7 +24,9 @@
 
 namespace {
 
-bool IsWhite(QRgb c) { return (c & 0xFFFFFF) == 0xFFFFFF; }
+bool IsWhite(QRgb c) {
+    return (c & 0xFFFFFF) == 0xFFFFFF;
+}
 
 int MaxChannelDiff(QRgb a, QRgb b) {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
@@ -83,7 +85,8 @@ TEST_F(ViewTest, DisplaySizeScrollAreaAndDrawPosition) {
         EXPECT_EQ(view->horizontalScrollBar()->isVisible(), c.horizontalBar);
         EXPECT_EQ(view->verticalScrollBar()->isVisible(), c.verticalBar);
         const QSize client = view->viewport()->size();
-        const QSize area(std::max(c.displayW, client.width()), std::max(c.displayH, client.height()));
+        const QSize area(std::max(c.displayW, client.width()),
+                         std::max(c.displayH, client.height()));
         EXPECT_EQ(view->GetScrollAreaSize(), area);
         EXPECT_EQ(view->horizontalScrollBar()->maximum(), area.width() - client.width());
         EXPECT_EQ(view->verticalScrollBar()->maximum(), area.height() - client.height());
@@ -119,7 +122,10 @@ TEST_F(ViewTest, FittedPicturePositions) {
     QApplication::processEvents();
     EXPECT_EQ(view->GetPictureRect(), QRect(133, 0, 533, 300));
     view->resize(800, 600);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 300; s.nHeight = 200; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 300;
+        s.nHeight = 200;
+    });
     EXPECT_EQ(view->GetPictureRect(), QRect(250, 200, 300, 200));
 }
 
@@ -127,7 +133,11 @@ TEST_F(ViewTest, FittedPicturePositions) {
 // picture's own.
 TEST_F(ViewTest, ScrolledViewShowsThePictureAtTheScrollPosition) {
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 1200; s.nHeight = 900; s.nLineOpacity = 100; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 1200;
+        s.nHeight = 900;
+        s.nLineOpacity = 100;
+    });
     FinishFade(view);
     view->m_fZoom = 1.0f;
     view->UpdateScrollSizes(true);
@@ -167,7 +177,8 @@ TEST_F(ViewTest, ReducedPictureIsTheAreaAverage) {
         int worst = 0;
         for (int y = 0; y < r.height(); ++y)
             for (int x = 0; x < r.width(); ++x) {
-                const int d = MaxChannelDiff(shot.pixel(r.x() + x, r.y() + y), expected.Pixel(x, y));
+                const int d =
+                    MaxChannelDiff(shot.pixel(r.x() + x, r.y() + y), expected.Pixel(x, y));
                 worst = std::max(worst, d);
                 sum += d;
             }
@@ -181,11 +192,15 @@ TEST_F(ViewTest, ReducedPictureIsTheAreaAverage) {
 // its alpha and shown over white.
 TEST_F(ViewTest, TranslucentPictureIsShownOverWhite) {
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 1600; s.nHeight = 1200; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 1600;
+        s.nHeight = 1200;
+    });
     FinishFade(view);
     Picture translucent = Picture::Create(1600, 1200);
     for (int y = 0; y < 1200; ++y)
-        for (int x = 0; x < 1600; ++x) translucent.Row(y)[x] = (x / 2 + y / 2) % 2 ? 0x80FF0000u : 0xFFFF0000u;
+        for (int x = 0; x < 1600; ++x)
+            translucent.Row(y)[x] = (x / 2 + y / 2) % 2 ? 0x80FF0000u : 0xFFFF0000u;
     view->m_pPicture = std::make_unique<Picture>(std::move(translucent));
     view->UpdateScrollSizes(true);
     const QImage shot = Grab(view);
@@ -297,7 +312,12 @@ TEST_F(ViewTest, SettingsChangesKeepOrRebuildTheMesh) {
         {"background mode", [](ImageSettings& s) { s.nBackMode = kBackTopBottom; }, false},
         {"background colour", [](ImageSettings& s) { s.crBackColor = RGBColor(1, 2, 3); }, false},
         {"gradient colours", [](ImageSettings& s) { s.crGradColor2 = RGBColor(9, 9, 9); }, false},
-        {"outline", [](ImageSettings& s) { s.nLineOpacity = 80; s.crLineColor = 0; }, false},
+        {"outline",
+         [](ImageSettings& s) {
+             s.nLineOpacity = 80;
+             s.crLineColor = 0;
+         },
+         false},
         {"quality", [](ImageSettings& s) { s.nQuality = 40; }, false},
         {"width", [](ImageSettings& s) { s.nWidth = 1000; }, true},
         {"height", [](ImageSettings& s) { s.nHeight = 700; }, true},
@@ -392,14 +412,20 @@ TEST_F(ViewTest, MeshWithoutMemoryKeepsThePreviousPicture) {
     CFacettaView* view = MakeView();
     view->OnGeneratePreview();
     const Picture* previous = view->m_pPicture.get();
-    Apply(view, [](ImageSettings& s) { s.nWidth = 100000; s.nPolySize = 1; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 100000;
+        s.nPolySize = 1;
+    });
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("内存不足。"));
     EXPECT_EQ(view->m_pPicture.get(), previous);
     EXPECT_TRUE(view->m_mesh.IsEmpty());
     EXPECT_EQ(view->m_pPicture->Width(), 1920);
     // The empty mesh makes the next picture generate again.
-    Apply(view, [](ImageSettings& s) { s.nWidth = 1000; s.nPolySize = 0; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 1000;
+        s.nPolySize = 0;
+    });
     EXPECT_FALSE(view->m_mesh.IsEmpty());
     EXPECT_EQ(view->m_pPicture->Width(), 1000);
     EXPECT_EQ(messages.size(), 1u);
