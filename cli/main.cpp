@@ -17,6 +17,7 @@
 #include "polygon_mesh.h"
 #include "random.h"
 #include "renderer.h"
+#include "svg_writer.h"
 
 namespace {
 
@@ -80,6 +81,19 @@ void PrintMeshJson(const PolygonMesh& mesh) {
 
 QString ErrnoText(int err) { return err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("unknown error"); }
 
+// Renders and writes one raster picture. A picture that cannot be made gives OutOfMemory with
+// osError -1.
+Status WriteRendered(const ImageSettings& s, const PolygonMesh& mesh, const Picture* back, const QString& path,
+                     ImageEncoderId encoder, int& osError) {
+    Picture picture = RenderPicture(s, mesh, back);
+    if (picture.IsNull()) {
+        osError = -1;
+        return Status::OutOfMemory;
+    }
+    picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+    return WritePicture(picture, path, encoder, s.nQuality, &osError);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -120,7 +134,7 @@ int main(int argc, char* argv[]) {
 
     const PictureFilePath target = ResolvePictureFilePath(o.output);
     ImageEncoderId encoder{};
-    if (FindImageEncoder(target.mimeType, &encoder) < 0)
+    if (!target.IsSvg() && FindImageEncoder(target.mimeType, &encoder) < 0)
         return Fail(QStringLiteral("no encoder for %1").arg(target.mimeType));
     // Fail before the work when the folder is plainly not there.
     const QFileInfo folder(QFileInfo(target.path).absolutePath());
@@ -140,16 +154,24 @@ int main(int argc, char* argv[]) {
         PolygonMesh mesh;
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
-        Picture picture = RenderPicture(s, mesh, back ? &*back : nullptr);
-        if (picture.IsNull())
-            return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
-                            .arg(s.nWidth)
-                            .arg(s.nHeight)
-                            .arg(static_cast<int>(picture.LastStatus())));
-        picture.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
         const QString path = NumberedPath(target.path, i, o.count);
         int osError = 0;
-        const Status status = WritePicture(picture, path, encoder, s.nQuality, &osError);
+        Status status = Status::Ok;
+        QString svgError;
+        if (target.IsSvg()) {
+            status = WriteSvg(s, mesh, back ? &*back : nullptr, o.backImage, path, &osError, &svgError);
+            if (status != Status::Ok && status != Status::Win32Error) {
+                if (svgError.isEmpty()) svgError = QStringLiteral("cannot write the SVG document");
+                return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)").arg(path, svgError).arg(static_cast<int>(status)).arg(osError));
+            }
+        } else {
+            status = WriteRendered(s, mesh, back ? &*back : nullptr, path, encoder, osError);
+            if (status == Status::OutOfMemory && osError < 0)
+                return Fail(QStringLiteral("a %1 x %2 picture is too large to make (status %3)")
+                                .arg(s.nWidth)
+                                .arg(s.nHeight)
+                                .arg(static_cast<int>(status)));
+        }
         if (status != Status::Ok) {
             return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
                             .arg(path, status == Status::Win32Error ? ErrnoText(osError) : QStringLiteral("encoder failed"))

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "raster.h"
+#include "transparent_picture.h"
 
 namespace {
 
@@ -117,6 +118,7 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
 
 Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
                       const Picture* backImage) {
+    if (settings.nBackMode == kBackTransparent) return RenderTransparentPicture(settings, mesh);
     Picture pic = Picture::Create(settings.nWidth, settings.nHeight);
     if (pic.IsNull()) return pic;
     try {

@@ -63,6 +63,7 @@ PictureFilePath ResolvePictureFilePath(const QString& path) {
         {"gif", "image/gif"},
         {"png", "image/png"},
         {"bmp", "image/bmp"},
+        {"svg", kSvgMimeType},
     };
     const QString ext = ExtensionOfPath(path);
     for (const auto& row : kTable) {
