@@ -46,11 +46,20 @@ QString XmlAttributeEscaped(const QString& s) {
     out.reserve(s.size());
     for (QChar c : s) {
         switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        default: out += c;
+            case '&':
+                out += QLatin1String("&amp;");
+                break;
+            case '<':
+                out += QLatin1String("&lt;");
+                break;
+            case '>':
+                out += QLatin1String("&gt;");
+                break;
+            case '"':
+                out += QLatin1String("&quot;");
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -72,10 +81,10 @@ AnsiEncoder EncoderFor(const QByteArray& name) {
         // One code point at a time, so that what the encoding cannot hold becomes '?', as
         // it does for Windows' default character, not the control code some converters use.
         for (qsizetype i = 0; i < text.size();) {
-            const qsizetype n = (text[i].isHighSurrogate() && i + 1 < text.size() &&
-                                 text[i + 1].isLowSurrogate())
-                                    ? 2
-                                    : 1;
+            const qsizetype n =
+                (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+                    ? 2
+                    : 1;
             QStringEncoder encoder(name.constData());
             const QByteArray bytes = encoder.encode(text.mid(i, n));
             out += encoder.hasError() || bytes.isEmpty() ? QByteArray("?") : bytes;
@@ -178,6 +187,7 @@ void ClipboardExport::ReleaseClipboardPayloads() {
     hHtml.clear();
     hQQ.clear();
     hQQUnicode.clear();
+    hSvg.clear();
     // The previous copy's file goes only now: until the next copy the clipboard refers to it.
     if (!szTempPath.isEmpty()) QFile::remove(szTempPath);
     szTempPath.clear();
@@ -216,7 +226,9 @@ void ClipboardExport::WriteTempPng() {
     szTempPath.clear();
 }
 
-void ClipboardExport::BuildHtmlFormat() { hHtml = BuildHtmlPayload(szTempPath); }
+void ClipboardExport::BuildHtmlFormat() {
+    hHtml = BuildHtmlPayload(szTempPath);
+}
 
 void ClipboardExport::BuildQQFormats() {
     hQQ = BuildQQPayload(szTempPath, fnAnsi ? fnAnsi : SystemAnsiEncoder());
@@ -230,10 +242,12 @@ QMimeData* ClipboardExport::MakeMimeData() const {
     if (!hQQ.isEmpty()) data->setData(FormatKey(kClipboardFormatQQ), hQQ);
     if (!hQQUnicode.isEmpty()) data->setData(FormatKey(kClipboardFormatQQUnicode), hQQUnicode);
     if (!hBitmap.isNull()) data->setImageData(hBitmap);
+    if (!hSvg.isEmpty()) data->setData(QStringLiteral("image/svg+xml"), hSvg);
 #if !defined(Q_OS_WIN)
     // Windows makes these two from the formats above by itself.
     if (!hPng.isEmpty()) data->setData(QStringLiteral("image/png"), hPng);
-    if (!hHtml.isEmpty()) data->setData(QStringLiteral("text/html"), hHtml.mid(qsizetype(sizeof kHtmlHeader - 1)));
+    if (!hHtml.isEmpty())
+        data->setData(QStringLiteral("text/html"), hHtml.mid(qsizetype(sizeof kHtmlHeader - 1)));
 #endif
     return data;
 }
@@ -249,6 +263,7 @@ bool ClipboardExport::PublishClipboardData() {
     hHtml.clear();
     hQQ.clear();
     hQQUnicode.clear();
+    hSvg.clear();
     return true;
 }
 
@@ -259,6 +274,11 @@ ClipboardExport& TheClipboardExport() {
 }
 
 void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
+    CopyPictureToClipboard(record, picture, QByteArray());
+}
+
+void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture,
+                            const QByteArray& svg) {
     record.ReleaseClipboardPayloads();
     if (!picture || picture->IsNull()) {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -270,5 +290,6 @@ void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
     record.WriteTempPng();
     record.BuildHtmlFormat();
     record.BuildQQFormats();
+    record.hSvg = svg;
     record.PublishClipboardData();
 }

@@ -2,9 +2,11 @@
 
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QPainter>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "encoders.h"
@@ -65,11 +67,15 @@ private:
 int ErrnoFor(const QFileDevice& file, int observed) {
     if (observed != 0) return observed;
     switch (file.error()) {
-        case QFileDevice::ResourceError: return ENOSPC;
-        case QFileDevice::PermissionsError: return EPERM;
+        case QFileDevice::ResourceError:
+            return ENOSPC;
+        case QFileDevice::PermissionsError:
+            return EPERM;
         case QFileDevice::OpenError:
-        case QFileDevice::RenameError: return EACCES;
-        default: return EIO;
+        case QFileDevice::RenameError:
+            return EACCES;
+        default:
+            return EIO;
     }
 }
 
@@ -107,11 +113,24 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
     ErrnoKeepingDevice device(file);
     QImageWriter writer(&device, format);
     writer.setQuality(qBound(1, quality, 100));
-    const bool ok = writer.write(PictureAsImage(picture));
+    QImage image = PictureAsImage(picture);
+    // JPEG has no alpha: a picture with transparent parts goes over white, as on paper.
+    if (std::strcmp(format, "jpeg") == 0 && !IsOpaque(picture)) {
+        QImage flat(image.size(), QImage::Format_RGB32);
+        if (flat.isNull()) return Status::OutOfMemory;
+        flat.setDotsPerMeterX(image.dotsPerMeterX());
+        flat.setDotsPerMeterY(image.dotsPerMeterY());
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        image = flat;
+    }
+    const bool ok = writer.write(image);
     *writeErrno = device.Errno();
     if (ok && *writeErrno == 0) return Status::Ok;
     return *writeErrno != 0 || file.error() != QFileDevice::NoError ? Status::Win32Error
-                                                                     : Status::GenericError;
+                                                                    : Status::GenericError;
 }
 
 }  // namespace
@@ -142,11 +161,21 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
     int qtWriteErrno = 0;
     Status status = Status::GenericError;
     switch (encoder) {
-        case ImageEncoderId::Png: status = EncodePng(picture, sink, DefaultPngTuning()); break;
-        case ImageEncoderId::Gif: status = EncodeGif(picture, sink); break;
-        case ImageEncoderId::Bmp: status = EncodeBmp(picture, sink); break;
-        case ImageEncoderId::Jpeg: status = EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno); break;
-        case ImageEncoderId::Webp: status = EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno); break;
+        case ImageEncoderId::Png:
+            status = EncodePng(picture, sink, DefaultPngTuning());
+            break;
+        case ImageEncoderId::Gif:
+            status = EncodeGif(picture, sink);
+            break;
+        case ImageEncoderId::Bmp:
+            status = EncodeBmp(picture, sink);
+            break;
+        case ImageEncoderId::Jpeg:
+            status = EncodeWithQt(picture, file, "jpeg", quality, &qtWriteErrno);
+            break;
+        case ImageEncoderId::Webp:
+            status = EncodeWithQt(picture, file, "webp", quality, &qtWriteErrno);
+            break;
     }
     if (status != Status::Ok) {
         const int err = ErrnoFor(file, sink.Errno() ? sink.Errno() : qtWriteErrno);

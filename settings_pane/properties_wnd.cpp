@@ -11,10 +11,12 @@
 
 namespace {
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
-const char* const kBackModes[] = {"纯色",       "左右渐变",     "左中右渐变",  "上下渐变",
-                                  "上中下渐变", "从左上到右下", "从左下到右上"};
+const char* const kBackModes[] = {"纯色",       "左右渐变",     "左中右渐变",   "上下渐变",
+                                  "上中下渐变", "从左上到右下", "从左下到右上", "透明"};
 constexpr int32_t kPolySizes[] = {50, 60, 80, 100, 120, 140, 160, 180, 200};
 
 constexpr const char* kImageFilter =
@@ -103,9 +105,11 @@ void CPropertiesWnd::InitPropList() {
     m_wndPropList.AddProperty(size);
 
     auto* look = new CPropertyGroup(Utf8("图片设置"));
-    m_pPropBackMode = new CMyComboProperty(Utf8("背景模式"), Utf8("纯色"), Utf8("指定背景填充模式"));
+    m_pPropBackMode =
+        new CMyComboProperty(Utf8("背景模式"), Utf8("纯色"), Utf8("指定背景填充模式"));
     m_pPropBackMode->AllowEdit(false);
-    for (int i = 0; i < 7; ++i) m_pPropBackMode->AddDataOption(Utf8(kBackModes[i]), i);
+    for (int i = 0; i < static_cast<int>(std::size(kBackModes)); ++i)
+        m_pPropBackMode->AddDataOption(Utf8(kBackModes[i]), i);
     look->AddSubItem(m_pPropBackMode);
 
     const COLORREF sky = RGBColor(70, 200, 255);
@@ -123,13 +127,15 @@ void CPropertiesWnd::InitPropList() {
                                              Utf8(kImageFilter), Utf8("背景图文件路径"));
     look->AddSubItem(m_pPropBackImage);
 
-    m_pPropPolySize = new CMyComboProperty(Utf8("多边形大小"), Utf8("自动"), Utf8("指定多边形大小"));
+    m_pPropPolySize =
+        new CMyComboProperty(Utf8("多边形大小"), Utf8("自动"), Utf8("指定多边形大小"));
     m_pPropPolySize->AllowEdit(false);
     m_pPropPolySize->AddDataOption(Utf8("自动"), 0);
     for (int32_t n : kPolySizes) m_pPropPolySize->AddDataOption(QString::number(n), n);
     look->AddSubItem(m_pPropPolySize);
 
-    m_pPropPolyColor = new CMyColorProperty(Utf8("多边形颜色"), RGBColor(0, 0, 0), Utf8("指定多边形颜色"));
+    m_pPropPolyColor =
+        new CMyColorProperty(Utf8("多边形颜色"), RGBColor(0, 0, 0), Utf8("指定多边形颜色"));
     m_pPropPolyColor->SetPaletteEntry(0, RGBColor(0, 0, 0));
     look->AddSubItem(m_pPropPolyColor);
 
@@ -140,8 +146,8 @@ void CPropertiesWnd::InitPropList() {
     m_pPropEndOpacity->EnableSpinControl(true, 0, 100);
     look->AddSubItem(m_pPropEndOpacity);
 
-    m_pPropLineColor = new CMyColorProperty(Utf8("线条颜色"), RGBColor(255, 255, 255),
-                                            Utf8("多边形边缘线条颜色"));
+    m_pPropLineColor =
+        new CMyColorProperty(Utf8("线条颜色"), RGBColor(255, 255, 255), Utf8("多边形边缘线条颜色"));
     m_pPropLineColor->SetPaletteEntry(0, RGBColor(255, 255, 255));
     look->AddSubItem(m_pPropLineColor);
     m_pPropLineOpacity = new CMyIntProperty(Utf8("透明度"), 100, Utf8("多边形边缘线条透明度"));
@@ -212,8 +218,9 @@ int CPropertiesWnd::OnPropertyChanged(int, CGridProperty* pProperty) {
 }
 
 void CPropertiesWnd::UpdateColorVisibility(int32_t nBackMode) {
-    const bool bSolid = nBackMode == 0;
+    // A transparent background has no colours at all.
+    const bool bSolid = nBackMode == 0, bGradient = !bSolid && nBackMode != kBackTransparent;
     m_pPropBackColor->Show(bSolid);
-    m_pPropGradColor1->Show(!bSolid);
-    m_pPropGradColor2->Show(!bSolid);
+    m_pPropGradColor1->Show(bGradient);
+    m_pPropGradColor2->Show(bGradient);
 }

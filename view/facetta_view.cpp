@@ -22,6 +22,7 @@
 #include "print_helper.h"
 #include "raster.h"
 #include "renderer.h"
+#include "svg_writer.h"
 
 namespace {
 
@@ -100,19 +101,20 @@ void CFacettaView::OnInitialUpdate() {
 
 void CFacettaView::OnTimer(int nIDEvent) {
     switch (nIDEvent) {
-    case kStartTimer:
-        m_startTimer.stop();
-        // Posted, so that the first picture is made from the event loop like any command.
-        if (!m_pPicture)
-            QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview, Qt::QueuedConnection);
-        break;
-    case kFadeTimer:
-        m_nFadeAlpha += 25;
-        if (m_nFadeAlpha >= 255) m_fadeTimer.stop();
-        viewport()->update();
-        break;
-    default:
-        break;
+        case kStartTimer:
+            m_startTimer.stop();
+            // Posted, so that the first picture is made from the event loop like any command.
+            if (!m_pPicture)
+                QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview,
+                                          Qt::QueuedConnection);
+            break;
+        case kFadeTimer:
+            m_nFadeAlpha += 25;
+            if (m_nFadeAlpha >= 255) m_fadeTimer.stop();
+            viewport()->update();
+            break;
+        default:
+            break;
     }
 }
 
@@ -144,11 +146,10 @@ void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
     if (!pNewSettings) return;
     const ImageSettings& s = *pNewSettings;
     // The resolution counts as a mesh change too: changing it gives a new layout.
-    const bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
-                          s.nResolution != m_settings.nResolution ||
-                          s.nPolySize != m_settings.nPolySize ||
-                          s.nStartOpacity != m_settings.nStartOpacity ||
-                          s.nEndOpacity != m_settings.nEndOpacity;
+    const bool bNewMesh =
+        s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
+        s.nResolution != m_settings.nResolution || s.nPolySize != m_settings.nPolySize ||
+        s.nStartOpacity != m_settings.nStartOpacity || s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
     if (QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0) {
@@ -171,7 +172,13 @@ void CFacettaView::OnGeneratePreview() {
 
 void CFacettaView::OnCopyPicture() {
     if (!m_pPicture) UpdatePicture(true);
-    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get());
+    // The vector document too, for editors that paste it; a background picture that cannot
+    // be embedded just leaves it out.
+    QByteArray svg;
+    if (m_pPicture && !m_pPicture->IsNull())
+        EncodeSvg(m_settings, m_mesh, m_pBackImage.get(),
+                  QString::fromStdU16String(m_settings.BackImagePath()), svg);
+    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get(), svg);
 }
 
 void CFacettaView::UpdateScrollSizes(bool bRepaint) {
@@ -248,6 +255,19 @@ void CFacettaView::paintEvent(QPaintEvent* event) {
     OnDraw(painter, event->rect().translated(ptOrigin));
 }
 
+QBrush CFacettaView::CheckerboardBrush() {
+    static const QBrush brush = [] {
+        constexpr int kSquare = 8;
+        QImage tile(2 * kSquare, 2 * kSquare, QImage::Format_RGB32);
+        tile.fill(QColor(255, 255, 255));
+        for (int y = 0; y < 2 * kSquare; ++y)
+            for (int x = 0; x < 2 * kSquare; ++x)
+                if ((x < kSquare) != (y < kSquare)) tile.setPixel(x, y, qRgb(204, 204, 204));
+        return QBrush(tile);
+    }();
+    return brush;
+}
+
 QImage CFacettaView::ReducedPicture() {
     const Picture* pSource = m_pPicture.get();
     if (m_cache.pSource == pSource && m_cache.nGeneration == m_nPictureGeneration &&
@@ -297,6 +317,12 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
 
     painter.save();
     if (m_nFadeAlpha < 255) painter.setOpacity(std::max(0, m_nFadeAlpha) / 255.0);
+    // Transparent parts show a checkerboard, as image editors do; paper stays white.
+    const bool bPrinting = painter.device() && painter.device()->devType() == QInternal::Printer;
+    if (m_settings.nBackMode == kBackTransparent && !bPrinting) {
+        painter.setBrushOrigin(rcPicture.topLeft());
+        painter.fillRect(rcVisible, CheckerboardBrush());
+    }
     const QPoint ptInPicture = rcVisible.topLeft() - rcPicture.topLeft();
     const bool bReduce = m_nDisplayWidth <= picture.Width() && m_nDisplayHeight <= picture.Height();
     QImage shown;
@@ -333,25 +359,33 @@ bool CFacettaView::PrintTo(QPrinter& printer) {
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     // The painter's origin is the printable area's top-left corner.
-    const QRect rcPage(QPoint(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
+    const QRect rcPage(QPoint(0, 0),
+                       printer.pageLayout().paintRectPixels(printer.resolution()).size());
     PaintPage(painter, rcPage);
     return painter.end();
 }
 
-void CFacettaView::OnFilePrint() { CPrintHelper(*this).Print(true); }
+void CFacettaView::OnFilePrint() {
+    CPrintHelper(*this).Print(true);
+}
 
-void CFacettaView::OnFilePrintDirect() { CPrintHelper(*this).Print(false); }
+void CFacettaView::OnFilePrintDirect() {
+    CPrintHelper(*this).Print(false);
+}
 
-void CFacettaView::OnFilePrintPreview() { CPrintHelper(*this).Preview(); }
+void CFacettaView::OnFilePrintPreview() {
+    CPrintHelper(*this).Preview();
+}
 
 QStringList CFacettaView::SaveNameFilters() {
     // Each label is shown as written; the patterns after it are what the dialog matches.
     static const char* const kFilters[][2] = {
-        {"图片文件(*.jpg;*.png;*.gif;*.bmp)", "*.jpg *.png *.gif *.bmp"},
+        {"图片文件(*.jpg;*.png;*.gif;*.bmp;*.svg)", "*.jpg *.png *.gif *.bmp *.svg"},
         {"PNG图片(*.png)", "*.png"},
         {"JPG图片(*.jpg)", "*.jpg"},
         {"GIF图片(*.gif)", "*.gif"},
         {"BMP位图(*.bmp)", "*.bmp"},
+        {"SVG矢量图(*.svg)", "*.svg"},
     };
     QStringList filters;
     for (const auto& f : kFilters)
@@ -395,7 +429,18 @@ void CFacettaView::OnSavePicture() {
     ImageEncoderId encoder{};
     m_pPicture->SetResolution(static_cast<float>(m_settings.nResolution),
                               static_cast<float>(m_settings.nResolution));
-    if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
+    if (target.IsSvg()) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        status =
+            WriteSvg(m_settings, m_mesh, m_pBackImage.get(),
+                     QString::fromStdU16String(m_settings.BackImagePath()), target.path, &nOsError);
+        QGuiApplication::restoreOverrideCursor();
+        if (status == Status::GenericError) {
+            ShowMessage(QMessageBox::Critical,
+                        QStringLiteral("背景图无法嵌入SVG文件，图片未保存。"));
+            return;
+        }
+    } else if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         status = WritePicture(*m_pPicture, target.path, encoder, m_settings.nQuality, &nOsError);
         QGuiApplication::restoreOverrideCursor();

@@ -4,6 +4,7 @@
 // takes over new settings, shows the picture centred on white at its zoom or fitted into
 // the window, saves and prints it.
 #include <QAbstractScrollArea>
+#include <QBrush>
 #include <QImage>
 #include <QMessageBox>
 #include <QString>
@@ -67,6 +68,8 @@ public:
     // origin is the scroll area's origin): white, and the picture centred at its display
     // size or the "generating" text. Used for the screen, printing and print preview.
     void OnDraw(QPainter& painter, const QRect& rcClip);
+    // Grey and white squares shown under transparent parts of the picture.
+    static QBrush CheckerboardBrush();
     // Paints one page: the scroll area at one device pixel per screen pixel, top-left.
     void PaintPage(QPainter& painter, const QRect& rcPage);
     // Prints to an already configured printer; false when the printer cannot be painted on.
@@ -80,12 +83,12 @@ public:
 
     // Seams, replaceable by tests; empty means the real dialog or box.
     // Save dialog: returns the chosen path, or an empty string when cancelled.
-    using SaveDialogFunction = std::function<QString(
-        QWidget* pParent, const QString& strInitialPath, const QString& strDefaultSuffix,
-        const QStringList& nameFilters)>;
-    using MessageBoxFunction = std::function<void(
-        QWidget* pParent, QMessageBox::Icon icon, const QString& strCaption,
-        const QString& strText)>;
+    using SaveDialogFunction =
+        std::function<QString(QWidget* pParent, const QString& strInitialPath,
+                              const QString& strDefaultSuffix, const QStringList& nameFilters)>;
+    using MessageBoxFunction =
+        std::function<void(QWidget* pParent, QMessageBox::Icon icon, const QString& strCaption,
+                           const QString& strText)>;
     // Runs a modal dialog (print, print preview) and returns its result.
     using DialogExecFunction = std::function<int(QDialog& dialog)>;
     static SaveDialogFunction s_fnSaveDialog;

@@ -7,6 +7,7 @@
 
 #include "painter_reference.h"
 #include "picture_compare.h"
+#include "polygon_mesh.h"
 #include "raster.h"
 #include "renderer.h"
 
@@ -26,7 +27,9 @@ ImageSettings Settings(int w, int h, int mode = 0) {
     return s;
 }
 
-uint32_t Opaque(COLORREF c) { return MakeArgb(c, 255); }
+uint32_t Opaque(COLORREF c) {
+    return MakeArgb(c, 255);
+}
 
 // Background colour lerped towards black by alpha a / 255.
 uint32_t Shaded(COLORREF c, double a) {
@@ -37,7 +40,8 @@ uint32_t Shaded(COLORREF c, double a) {
 }
 
 void ExpectAllOpaque(const Picture& p) {
-    for (size_t i = 0; i < p.PixelCount(); ++i) ASSERT_EQ(p.Pixels()[i] >> 24, 0xFFu) << "pixel " << i;
+    for (size_t i = 0; i < p.PixelCount(); ++i)
+        ASSERT_EQ(p.Pixels()[i] >> 24, 0xFFu) << "pixel " << i;
 }
 
 TEST(RenderPicture, MatchesQPainterReference) {
@@ -62,7 +66,8 @@ TEST(RenderPicture, MatchesQPainterReference) {
         ASSERT_FALSE(got.IsNull());
         // QPainter over-covers a pixel or two at outline corners (see the outline tests).
         const int corners = c.lineOpacity > 0 ? 3 * mesh.nTriangleCount : 0;
-        EXPECT_TRUE(PicturesMatch(got, PainterRender(s, mesh, nullptr, false), c.tolerance, corners))
+        EXPECT_TRUE(
+            PicturesMatch(got, PainterRender(s, mesh, nullptr, false), c.tolerance, corners))
             << c.name;
         ExpectAllOpaque(got);
     }
@@ -107,12 +112,11 @@ TEST(RenderPicture, SolidModeShadesBothSidesAndUnknownModesDrawLikeIt) {
         const Picture p = RenderPicture(s, none, nullptr);
         const double edge = c.alpha * (1 - 0.5 / (c.w / 2));  // at the first pixel's centre
         EXPECT_LE(ChannelDiff(p.Pixel(0, 10), Shaded(s.crBackColor, edge)), 1) << c.w;
-        EXPECT_LE(ChannelDiff(p.Pixel(c.w - 1, 10), Shaded(s.crBackColor, edge)), 1)
-            << c.w;
+        EXPECT_LE(ChannelDiff(p.Pixel(c.w - 1, 10), Shaded(s.crBackColor, edge)), 1) << c.w;
         EXPECT_LE(ChannelDiff(p.Pixel(c.w / 2, 10), Opaque(s.crBackColor)), 1) << c.w;
     }
     const Picture solid = RenderPicture(Settings(400, 100, 0), none, nullptr);
-    for (int mode : {7, -1, 1000}) {
+    for (int mode : {8, -1, 1000}) {
         const Picture odd = RenderPicture(Settings(400, 100, mode), none, nullptr);
         EXPECT_TRUE(std::equal(odd.Pixels(), odd.Pixels() + odd.PixelCount(), solid.Pixels()))
             << "mode " << mode;
@@ -147,14 +151,31 @@ TEST(RenderPicture, BackgroundPictureCoversTheFrameCentred) {
     // 800 x 600: s = 2.4, drawn at (0, -180), 1920 x 1440. Source y = 100 lands at 60,
     // y = 500 at 1020, x = 10 at 24 and x = 790 at 1896.
     const Case cases[] = {
-        {1000, 500, 60, 10,
-         {{6, 500, 0xFFFF0000}, {13, 500, 0xFF00FF00}, {1907, 500, 0xFF00FF00},
-          {1914, 500, 0xFF0000FF}, {960, 18, 0xFFFFFF00}, {960, 25, 0xFF00FF00},
-          {960, 1055, 0xFF00FF00}, {960, 1062, 0xFFFFFFFF}}},
-        {800, 600, 10, 100,
-         {{960, 0, 0xFFFFFF00}, {960, 57, 0xFFFFFF00}, {960, 64, 0xFF00FF00},
-          {960, 1017, 0xFF00FF00}, {960, 1024, 0xFFFFFFFF}, {960, 1079, 0xFFFFFFFF},
-          {21, 500, 0xFFFF0000}, {27, 500, 0xFF00FF00}, {1893, 500, 0xFF00FF00},
+        {1000,
+         500,
+         60,
+         10,
+         {{6, 500, 0xFFFF0000},
+          {13, 500, 0xFF00FF00},
+          {1907, 500, 0xFF00FF00},
+          {1914, 500, 0xFF0000FF},
+          {960, 18, 0xFFFFFF00},
+          {960, 25, 0xFF00FF00},
+          {960, 1055, 0xFF00FF00},
+          {960, 1062, 0xFFFFFFFF}}},
+        {800,
+         600,
+         10,
+         100,
+         {{960, 0, 0xFFFFFF00},
+          {960, 57, 0xFFFFFF00},
+          {960, 64, 0xFF00FF00},
+          {960, 1017, 0xFF00FF00},
+          {960, 1024, 0xFFFFFFFF},
+          {960, 1079, 0xFFFFFFFF},
+          {21, 500, 0xFFFF0000},
+          {27, 500, 0xFF00FF00},
+          {1893, 500, 0xFF00FF00},
           {1899, 500, 0xFF0000FF}}},
     };
     const PolygonMesh none;
@@ -200,10 +221,64 @@ TEST(RenderPicture, CrossedCellLeavesOneQuarterBareAndTintsOneTwice) {
         for (int sh = 0; sh < 24; sh += 8) out |= ((((c >> sh) & 0xFF) * 155 + 127) / 255) << sh;
         return out;
     };
-    EXPECT_EQ(p.Pixel(50, 90), bare.Pixel(50, 90));                             // bottom quarter
+    EXPECT_EQ(p.Pixel(50, 90), bare.Pixel(50, 90));                              // bottom quarter
     EXPECT_LE(ChannelDiff(p.Pixel(10, 50), tint(bare.Pixel(10, 50))), 1);        // left: once
     EXPECT_LE(ChannelDiff(p.Pixel(90, 50), tint(bare.Pixel(90, 50))), 1);        // right: once
     EXPECT_LE(ChannelDiff(p.Pixel(50, 10), tint(tint(bare.Pixel(50, 10)))), 2);  // top: twice
+}
+
+// Straight alpha over `under` (opaque), rounded like a blend of 8-bit channels.
+uint32_t Over(uint32_t top, uint32_t under) {
+    const uint32_t a = top >> 24;
+    uint32_t out = 0xFF000000;
+    for (int sh = 0; sh < 24; sh += 8)
+        out |= ((((top >> sh) & 0xFF) * a + ((under >> sh) & 0xFF) * (255 - a) + 127) / 255) << sh;
+    return out;
+}
+
+TEST(RenderPicture, TransparentModeLeavesBarePixelsClearAndKeepsEachTrianglesAlpha) {
+    ImageSettings s = Settings(100, 100, kBackTransparent);
+    s.crPolyColor = RGBColor(30, 60, 200);
+    const Picture p = RenderPicture(s, CrossedCell(), nullptr);
+    ASSERT_FALSE(p.IsNull());
+    EXPECT_EQ(p.Pixel(50, 90), 0u);                               // the bare quarter
+    for (auto [x, y] : {std::pair{10, 50}, std::pair{90, 50}}) {  // covered once
+        EXPECT_NEAR(int(p.Pixel(x, y) >> 24), 100, 1) << x;
+        EXPECT_EQ(p.Pixel(x, y) & 0xFFFFFF, MakeArgb(s.crPolyColor, 0)) << x;
+    }
+    EXPECT_NEAR(int(p.Pixel(50, 10) >> 24), 255 - 155 * 155 / 255, 2);  // covered twice
+    // No background picture layer either.
+    const Picture back = BandedBackground(100, 100, 20, 20);
+    const Picture withBack = RenderPicture(s, CrossedCell(), &back);
+    EXPECT_TRUE(std::equal(p.Pixels(), p.Pixels() + p.PixelCount(), withBack.Pixels()));
+}
+
+TEST(RenderPicture, TransparentPictureOverAColourIsThePictureDrawnOverIt) {
+    // Any mesh, with and without outlines: laid over an opaque colour, the transparent picture
+    // gives what drawing over that colour gives, within the rounding of a few blends.
+    PolygonMesh mesh;
+    ImageSettings s = Settings(480, 300, kBackTransparent);
+    s.nPolySize = 50;
+    s.nStartOpacity = 5;
+    s.nEndOpacity = 90;
+    ASSERT_EQ(GenerateMesh(s, mesh, 77u), MeshResult::Ok);
+    for (int lineOpacity : {0, 60}) {
+        s.nLineOpacity = lineOpacity;
+        s.nBackMode = kBackTransparent;
+        const Picture clear = RenderPicture(s, mesh, nullptr);
+        for (COLORREF under :
+             {RGBColor(200, 120, 40), RGBColor(255, 255, 255), RGBColor(0, 0, 0)}) {
+            ImageSettings o = s;
+            o.nBackMode = kBackLeftRight;
+            o.crGradColor1 = o.crGradColor2 = under;
+            const Picture drawn = RenderPicture(o, mesh, nullptr);
+            int worst = 0;
+            for (size_t i = 0; i < clear.PixelCount(); ++i)
+                worst = std::max(
+                    worst, ChannelDiff(Over(clear.Pixels()[i], Opaque(under)), drawn.Pixels()[i]));
+            EXPECT_LE(worst, 3) << "outlines " << lineOpacity << ", under " << under;
+        }
+    }
 }
 
 TEST(RenderPicture, OutlinesOnlyWithPositiveOpacity) {
@@ -282,7 +357,8 @@ TEST(RenderPicture, PixelMemoryComesFromTheInstalledAllocator) {
         frame = {moved.Pixels(), size_t{64} * 48 * 4};
         EXPECT_EQ(std::count(AllocationLog::taken.begin(), AllocationLog::taken.end(), frame), 1);
         // Working pictures of the renderer went back; the frame, moved on, is still held.
-        EXPECT_EQ(std::count(AllocationLog::returned.begin(), AllocationLog::returned.end(), frame), 0);
+        EXPECT_EQ(std::count(AllocationLog::returned.begin(), AllocationLog::returned.end(), frame),
+                  0);
         EXPECT_EQ(AllocationLog::returned.size() + 1, AllocationLog::taken.size());
     }
     ASSERT_EQ(AllocationLog::returned.size(), AllocationLog::taken.size());
@@ -296,7 +372,7 @@ TEST(RenderPicture, PixelMemoryComesFromTheInstalledAllocator) {
     Picture::SetAllocator(nullptr, nullptr);
     EXPECT_TRUE(refused.IsNull());
     EXPECT_EQ(refused.LastStatus(), Status::OutOfMemory);
-// Back on the default allocator: nothing more reaches the log.
+    // Back on the default allocator: nothing more reaches the log.
     const Picture plain = RenderPicture(Settings(64, 48), none, nullptr);
     EXPECT_FALSE(plain.IsNull());
     EXPECT_EQ(AllocationLog::taken.size(), count);
@@ -318,13 +394,26 @@ Picture LayeredRender(const ImageSettings& s, const PolygonMesh& m, const Pictur
     ARGB c1 = w < 300 ? 0x50000000u : 0x78000000u, c2 = 0;
     const ARGB g1 = MakeArgb(s.crGradColor1, 255), g2 = MakeArgb(s.crGradColor2, 255);
     switch (s.nBackMode) {
-        case 1: p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
-        case 2: c1 = g1, c2 = g2; break;
-        case 3: p2 = {0, double(h)}, c1 = g1, c2 = g2; break;
-        case 4: p2 = {0, double(h / 2)}, c1 = g1, c2 = g2; break;
-        case 5: p2 = {double(w), double(h)}, c1 = g1, c2 = g2; break;
-        case 6: p1 = {0, double(h)}, p2 = {double(w), 0}, c1 = g1, c2 = g2; break;
-        default: break;
+        case 1:
+            p2 = {double(w), 0}, c1 = g1, c2 = g2;
+            break;
+        case 2:
+            c1 = g1, c2 = g2;
+            break;
+        case 3:
+            p2 = {0, double(h)}, c1 = g1, c2 = g2;
+            break;
+        case 4:
+            p2 = {0, double(h / 2)}, c1 = g1, c2 = g2;
+            break;
+        case 5:
+            p2 = {double(w), double(h)}, c1 = g1, c2 = g2;
+            break;
+        case 6:
+            p1 = {0, double(h)}, p2 = {double(w), 0}, c1 = g1, c2 = g2;
+            break;
+        default:
+            break;
     }
     FillRectangleGradient(p, all, p1, p2, c1, c2);
     if (back) {
@@ -337,7 +426,8 @@ Picture LayeredRender(const ImageSettings& s, const PolygonMesh& m, const Pictur
     for (const MeshTriangle& t : m.pTriangles) {
         const int n = static_cast<int>(m.pVertices.size());
         if (t.a < 0 || t.b < 0 || t.c < 0 || t.a >= n || t.b >= n || t.c >= n) continue;
-        const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)], &c = m.pVertices[size_t(t.c)];
+        const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)],
+                         &c = m.pVertices[size_t(t.c)];
         if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
         const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
         FillPolygon(p, pts, 3, MakeArgb(s.crPolyColor, t.alpha), true);
@@ -360,9 +450,15 @@ TEST(RenderPicture, BackgroundDrawnAheadEqualsLayeredDrawing) {
         bool reversed = false;
     };
     const Case cases[] = {
-        {3000, 90, 0, 0, false}, {3000, 90, 1, 100, false}, {2999, 91, 2, 37, false},
-        {3000, 90, 3, 0, false}, {3001, 90, 4, 100, false}, {3000, 90, 5, 0, true},
-        {3000, 90, 6, 100, false}, {3000, 90, 9, 100, true}, {290, 40, 0, 50, false},
+        {3000, 90, 0, 0, false},
+        {3000, 90, 1, 100, false},
+        {2999, 91, 2, 37, false},
+        {3000, 90, 3, 0, false},
+        {3001, 90, 4, 100, false},
+        {3000, 90, 5, 0, true},
+        {3000, 90, 6, 100, false},
+        {3000, 90, 9, 100, true},
+        {290, 40, 0, 50, false},
         {1, 1, 0, 100, false},
         {2000, 300, 1, 100, false, 8},  // many small triangles
         {700, 500, 0, 100, false, 40, true},
@@ -380,7 +476,7 @@ TEST(RenderPicture, BackgroundDrawnAheadEqualsLayeredDrawing) {
         m.pVertices.push_back({17, kMax, 0, 0});
         m.pTriangles.push_back({base, base + 1, base + 2, 90});
         m.pTriangles.push_back({base, base + 1, base + 7, 90});  // index out of range: skipped
-        m.pTriangles.push_back({0, 0, 0, 200});                   // degenerate
+        m.pTriangles.push_back({0, 0, 0, 200});                  // degenerate
         if (c.reversed) std::reverse(m.pTriangles.begin(), m.pTriangles.end());
         const Picture* b = c.backPicture ? &back : nullptr;
         const Picture got = RenderPicture(s, m, b);
@@ -393,9 +489,11 @@ TEST(RenderPicture, BackgroundDrawnAheadEqualsLayeredDrawing) {
         for (size_t i = 0; i < got.PixelCount() && first == got.PixelCount(); ++i)
             if (ChannelDiff(got.Pixels()[i], want.Pixels()[i]) > 2) first = i;
         EXPECT_EQ(first, got.PixelCount())
-            << c.w << "x" << c.h << " mode " << c.mode << ": first difference at (" << first % size_t(c.w)
-            << ", " << first / size_t(c.w) << "): "
-            << (first < got.PixelCount() ? Hex(got.Pixels()[first]) + " vs " + Hex(want.Pixels()[first]) : "");
+            << c.w << "x" << c.h << " mode " << c.mode << ": first difference at ("
+            << first % size_t(c.w) << ", " << first / size_t(c.w) << "): "
+            << (first < got.PixelCount()
+                    ? Hex(got.Pixels()[first]) + " vs " + Hex(want.Pixels()[first])
+                    : "");
         ExpectAllOpaque(got);
     }
 }

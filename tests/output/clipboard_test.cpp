@@ -22,7 +22,9 @@
 
 namespace {
 
-QByteArray Bytes(const char* s) { return QByteArray(s); }
+QByteArray Bytes(const char* s) {
+    return QByteArray(s);
+}
 
 TEST(ClipboardPayload, HtmlBlockByteForByte) {
     const struct {
@@ -62,8 +64,8 @@ TEST(ClipboardPayload, HtmlBlockByteForByte) {
 
 TEST(ClipboardPayload, HtmlOffsetsHoldForLongPaths) {
     // No buffer to overflow: thousands of units, the header still tells the truth.
-    const QString path = QStringLiteral("/tmp/") + QString(3000, QChar(0x4E34)) +
-                         QStringLiteral("/Temp_1_1.png");
+    const QString path =
+        QStringLiteral("/tmp/") + QString(3000, QChar(0x4E34)) + QStringLiteral("/Temp_1_1.png");
     const QByteArray html = BuildHtmlPayload(path);
     const int n = 10 + 7 + 5 + 3000 * 3 + 13 + 3;
     EXPECT_EQ(html.size(), 172 + n);
@@ -96,8 +98,9 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     const QString ascii = QStringLiteral("/tmp/Temp_4321_1.png");
     const QString chinese = QString::fromUtf8("/tmp/临时/Temp_4321_1.png");
     auto qq = [](const QByteArray& path) {
-        return Bytes("<QQRichEditFormat><Info version=\"1001\"></Info><EditElement type=\"1\" "
-                     "filepath=\"") +
+        return Bytes(
+                   "<QQRichEditFormat><Info version=\"1001\"></Info><EditElement type=\"1\" "
+                   "filepath=\"") +
                path + Bytes("\" shortcut=\"\"></EditElement></QQRichEditFormat>");
     };
     const AnsiEncoder latin1 = [](QStringView s) {
@@ -110,7 +113,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     };
     EXPECT_EQ(BuildQQPayload(ascii, latin1), qq("/tmp/Temp_4321_1.png"));
     // Characters the code page lacks become its default character.
-    EXPECT_EQ(BuildQQPayload(chinese, latin1), qq("/tmp/?" "?/Temp_4321_1.png"));
+    EXPECT_EQ(BuildQQPayload(chinese, latin1), qq("/tmp/?"
+                                                  "?/Temp_4321_1.png"));
     if (QStringEncoder("GB18030").isValid()) {
         EXPECT_EQ(BuildQQPayload(chinese, gb18030), qq("/tmp/\xC1\xD9\xCA\xB1/Temp_4321_1.png"));
     }
@@ -122,7 +126,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
     if (codeset == "UTF-8") {
         EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq(chinese.toUtf8()));
     } else if (codeset == "ANSI_X3.4-1968") {
-        EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq("/tmp/?" "?/Temp_4321_1.png"));
+        EXPECT_EQ(BuildQQPayload(chinese, SystemAnsiEncoder()), qq("/tmp/?"
+                                                                   "?/Temp_4321_1.png"));
     }
 #endif
 
@@ -140,7 +145,8 @@ TEST(ClipboardPayload, QQFormatsInTheEightBitEncodingAndUtf16) {
 
 TEST(ClipboardPayload, TempNames) {
     EXPECT_EQ(TempPngPath(QStringLiteral("/tmp"), 4321, 1), QStringLiteral("/tmp/Temp_4321_1.png"));
-    EXPECT_EQ(TempPngPath(QStringLiteral("/tmp/"), 4321, 12), QStringLiteral("/tmp/Temp_4321_12.png"));
+    EXPECT_EQ(TempPngPath(QStringLiteral("/tmp/"), 4321, 12),
+              QStringLiteral("/tmp/Temp_4321_12.png"));
 }
 
 TEST(ClipboardPayload, BitmapIsThePictureOverWhite) {
@@ -188,9 +194,13 @@ TEST_F(ClipboardCopy, FormatsAndBytesReadBack) {
 
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    const QStringList expected = {"PNG", "HTML Format", "QQ_RichEdit_Format",
-                                  "QQ_Unicode_RichEdit_Format", "application/x-qt-image",
-                                  "image/png", "text/html"};
+    const QStringList expected = {"PNG",
+                                  "HTML Format",
+                                  "QQ_RichEdit_Format",
+                                  "QQ_Unicode_RichEdit_Format",
+                                  "application/x-qt-image",
+                                  "image/png",
+                                  "text/html"};
     EXPECT_EQ(data->formats(), expected);
 
     QByteArray png;
@@ -212,6 +222,20 @@ TEST_F(ClipboardCopy, FormatsAndBytesReadBack) {
     EXPECT_TRUE(m_record.hPng.isEmpty());
     EXPECT_TRUE(m_record.hHtml.isEmpty());
     EXPECT_TRUE(m_record.hBitmap.isNull());
+}
+
+TEST_F(ClipboardCopy, VectorDocumentIsOfferedWhenGiven) {
+    const Picture picture = MakeTestPicture(120, 80, true);
+    const QByteArray svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"120\" height=\"80\"/>";
+    CopyPictureToClipboard(m_record, &picture, svg);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->data("image/svg+xml"), svg);
+    EXPECT_TRUE(m_record.hSvg.isEmpty());
+    // The next copy without one does not offer the old document.
+    CopyPictureToClipboard(m_record, &picture);
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasFormat("image/svg+xml"));
 }
 
 TEST_F(ClipboardCopy, TempNamesSkipWhatExistsAndTheLastCopyDeletesThePrevious) {
@@ -261,8 +285,8 @@ TEST_F(ClipboardCopy, AnUnwritableFolderStillOffersTheRest) {
     m_record.strTempFolder = m_dir.filePath(QStringLiteral("missing"));
     const Picture a = MakeTestPicture(40, 30);
     CopyPictureToClipboard(m_record, &a);
-    const QString path = QDir::toNativeSeparators(m_record.strTempFolder) +
-                         QStringLiteral("/Temp_4321_1.png");
+    const QString path =
+        QDir::toNativeSeparators(m_record.strTempFolder) + QStringLiteral("/Temp_4321_1.png");
     EXPECT_EQ(m_record.szTempPath, path);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     EXPECT_EQ(data->data("HTML Format"), BuildHtmlPayload(path));

@@ -1,17 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
 
-#include <cerrno>
-#include <cmath>
-#include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <zlib.h>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
 
 #include "image_encoder.h"
 #include "picture_image.h"
@@ -26,7 +28,9 @@ QImage ReadBack(const QString& path, QByteArray* format = nullptr) {
     return reader.read();
 }
 
-int Dpi(int dotsPerMeter) { return static_cast<int>(std::lround(dotsPerMeter * 0.0254)); }
+int Dpi(int dotsPerMeter) {
+    return static_cast<int>(std::lround(dotsPerMeter * 0.0254));
+}
 
 // First pixel where the picture and the image differ, as text; empty when none does.
 std::string FirstDifference(const Picture& picture, const QImage& image) {
@@ -35,7 +39,8 @@ std::string FirstDifference(const Picture& picture, const QImage& image) {
     for (int y = 0; y < picture.Height(); ++y)
         for (int x = 0; x < picture.Width(); ++x)
             if (picture.Pixel(x, y) != argb.pixel(x, y))
-                return QString::asprintf("(%d, %d): %08x vs %08x", x, y, picture.Pixel(x, y), argb.pixel(x, y))
+                return QString::asprintf("(%d, %d): %08x vs %08x", x, y, picture.Pixel(x, y),
+                                         argb.pixel(x, y))
                     .toStdString();
     return {};
 }
@@ -131,8 +136,28 @@ TEST(WritePicture, GifIsCloseToTheOriginalAndKeepsTransparency) {
     const QString tpath = dir.filePath("t.gif");
     ASSERT_EQ(WritePicture(t, tpath, ImageEncoderId::Gif, 100), Status::Ok);
     const QImage tback = ReadBack(tpath).convertToFormat(QImage::Format_ARGB32);
-    EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);      // alpha 0 corner
+    EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);        // alpha 0 corner
     EXPECT_EQ(qAlpha(tback.pixel(399, 299)), 255);  // nearly opaque side
+    // A faint pixel is neither dropped nor made solid: it shows as over white.
+    const uint32_t faint = t.Pixel(2, 290);
+    ASSERT_LT(faint >> 24, 60u);
+    EXPECT_EQ(qAlpha(tback.pixel(2, 290)), 255);
+    const int a = int(faint >> 24);
+    EXPECT_NEAR(qGreen(tback.pixel(2, 290)), (int((faint >> 8) & 0xFF) * a + 255 * (255 - a)) / 255,
+                12);
+}
+
+TEST(WritePicture, JpegOfATransparentPictureIsFlattenedOverWhite) {
+    QTemporaryDir dir;
+    Picture t = Picture::Create(64, 48);
+    std::fill_n(t.Pixels(), t.PixelCount(), 0u);  // nothing
+    for (int x = 32; x < 64; ++x)
+        for (int y = 0; y < 48; ++y) t.Row(y)[x] = 0x80000000u;  // black at half opacity
+    const QString path = dir.filePath("t.jpg");
+    ASSERT_EQ(WritePicture(t, path, ImageEncoderId::Jpeg, 95), Status::Ok);
+    const QImage back = ReadBack(path);
+    EXPECT_NEAR(qRed(back.pixel(8, 24)), 255, 3);
+    EXPECT_NEAR(qRed(back.pixel(50, 24)), 127, 4);
 }
 
 TEST(WritePicture, PngInMemoryIsTheFileBytes) {
@@ -153,11 +178,12 @@ TEST(EncodePngToMemory, EveryTuningIsLossless) {
         bool translucent;
     } shapes[] = {{97, 61, false}, {97, 61, true}, {1, 40, false}, {40, 1, true}, {1, 1, false}};
     for (auto filter : {PngTuning::Filter::None, PngTuning::Filter::Sub, PngTuning::Filter::Up,
-                        PngTuning::Filter::Average, PngTuning::Filter::Paeth, PngTuning::Filter::Adaptive,
-                        PngTuning::Filter::SubOrUp}) {
+                        PngTuning::Filter::Average, PngTuning::Filter::Paeth,
+                        PngTuning::Filter::Adaptive, PngTuning::Filter::SubOrUp}) {
         for (const auto& shape : shapes) {
-            SCOPED_TRACE(testing::Message() << "filter " << static_cast<int>(filter) << ", " << shape.w << " x "
-                                            << shape.h << (shape.translucent ? " translucent" : ""));
+            SCOPED_TRACE(testing::Message()
+                         << "filter " << static_cast<int>(filter) << ", " << shape.w << " x "
+                         << shape.h << (shape.translucent ? " translucent" : ""));
             const Picture p = MakeTestPicture(shape.w, shape.h, shape.translucent);
             QByteArray bytes;
             ASSERT_EQ(EncodePngToMemory(p, bytes, PngTuning{filter, 1, Z_RLE}), Status::Ok);
@@ -191,11 +217,16 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
         int w, h;
         bool translucent, noise;
         int minIdat;
-    } cases[] = {{400, 300, false, true, 2}, {400, 300, true, true, 2}, {97, 61, true, false, 1}, {1, 1, false, false, 1}};
+    } cases[] = {{400, 300, false, true, 2},
+                 {400, 300, true, true, 2},
+                 {97, 61, true, false, 1},
+                 {1, 1, false, false, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << (c.translucent ? " translucent" : "")
-                                        << (c.noise ? " noise" : ""));
-        const Picture p = c.noise ? MakeNoisePicture(c.w, c.h, c.translucent) : MakeTestPicture(c.w, c.h, c.translucent);
+        SCOPED_TRACE(testing::Message()
+                     << c.w << " x " << c.h << (c.translucent ? " translucent" : "")
+                     << (c.noise ? " noise" : ""));
+        const Picture p = c.noise ? MakeNoisePicture(c.w, c.h, c.translucent)
+                                  : MakeTestPicture(c.w, c.h, c.translucent);
         QByteArray bytes;
         ASSERT_EQ(EncodePngToMemory(p, bytes), Status::Ok);
         ASSERT_TRUE(bytes.startsWith("\x89PNG\r\n\x1a\n"));
@@ -208,7 +239,8 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
             ASSERT_LE(at + 12 + static_cast<qsizetype>(size), bytes.size());
             const QByteArray type = bytes.mid(at + 4, 4);
             const auto* typeAndData = reinterpret_cast<const Bytef*>(bytes.constData() + at + 4);
-            EXPECT_EQ(crc32(0, typeAndData, size + 4), BigEndian(bytes.constData() + at + 8 + size)) << type.data();
+            EXPECT_EQ(crc32(0, typeAndData, size + 4), BigEndian(bytes.constData() + at + 8 + size))
+                << type.data();
             if (type == "IDAT") {
                 stream += bytes.mid(at + 8, size);
                 ++idats;
@@ -222,7 +254,8 @@ TEST(EncodePngToMemory, ChunksAndStreamAreWellFormed) {
         QByteArray raw(static_cast<qsizetype>(rowBytes * c.h + 1), '\0');
         uLongf rawSize = static_cast<uLongf>(raw.size());
         ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
-                             reinterpret_cast<const Bytef*>(stream.constData()), static_cast<uLong>(stream.size())),
+                             reinterpret_cast<const Bytef*>(stream.constData()),
+                             static_cast<uLong>(stream.size())),
                   Z_OK);
         EXPECT_EQ(rawSize, rowBytes * c.h);
         EXPECT_EQ(FirstDifference(p, QImage::fromData(bytes, "PNG")), "");
@@ -233,7 +266,8 @@ TEST(WritePicture, PictureWithoutPixelsWritesNothing) {
     QTemporaryDir dir;
     const QString path = dir.filePath("none.png");
     int err = -1;
-    for (ImageEncoderId id : {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif, ImageEncoderId::Bmp}) {
+    for (ImageEncoderId id :
+         {ImageEncoderId::Png, ImageEncoderId::Jpeg, ImageEncoderId::Gif, ImageEncoderId::Bmp}) {
         EXPECT_EQ(WritePicture(Picture(), path, id, 90, &err), Status::InvalidParameter);
         EXPECT_EQ(err, 0);
     }
@@ -257,7 +291,9 @@ protected:
     }
     void ExpectFolderUnchanged() {
         EXPECT_EQ(ReadAll(m_existing), m_before);
-        EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot),
+        EXPECT_EQ(QDir(m_dir.path())
+                      .entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::System |
+                                 QDir::NoDotAndDotDot),
                   QStringList{QStringLiteral("keep.png")} + m_extraEntries);
     }
     QTemporaryDir m_dir;
@@ -272,7 +308,8 @@ TEST_F(FailedWrite, PathIsADirectory) {
     m_extraEntries.sort();
     const Picture p = MakeTestPicture(50, 40);
     int err = 0;
-    EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("sub.png"), ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, EISDIR);
     EXPECT_TRUE(QDir(m_dir.filePath("sub.png")).isEmpty());
     ExpectFolderUnchanged();
@@ -283,7 +320,8 @@ TEST_F(FailedWrite, PipeInTheFilesPlaceIsKept) {
     ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     m_extraEntries = {QStringLiteral("pipe.png")};
     int err = 0;
-    EXPECT_EQ(WritePicture(MakeTestPicture(50, 40), pipe, ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(MakeTestPicture(50, 40), pipe, ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, EINVAL);
     EXPECT_TRUE(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
     ExpectFolderUnchanged();
@@ -292,7 +330,8 @@ TEST_F(FailedWrite, PipeInTheFilesPlaceIsKept) {
 TEST_F(FailedWrite, MissingFolder) {
     const Picture p = MakeTestPicture(50, 40);
     int err = 0;
-    EXPECT_EQ(WritePicture(p, m_dir.filePath("nope/a.png"), ImageEncoderId::Png, 100, &err), Status::Win32Error);
+    EXPECT_EQ(WritePicture(p, m_dir.filePath("nope/a.png"), ImageEncoderId::Png, 100, &err),
+              Status::Win32Error);
     EXPECT_EQ(err, ENOENT);
     ExpectFolderUnchanged();
 }
@@ -319,7 +358,8 @@ TEST_F(FailedWrite, ReadOnlyFolder) {
 // tests run as root: the file size limit makes the write past it fail with EFBIG.
 TEST_F(FailedWrite, WriteFailsHalfway) {
     const Picture p = MakeTestPicture(600, 400);
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old);
     rlimit saved{};
@@ -329,10 +369,14 @@ TEST_F(FailedWrite, WriteFailsHalfway) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const struct {
         ImageEncoderId id;
-    } cases[] = {{ImageEncoderId::Png}, {ImageEncoderId::Bmp}, {ImageEncoderId::Gif}, {ImageEncoderId::Jpeg}};
+    } cases[] = {{ImageEncoderId::Png},
+                 {ImageEncoderId::Bmp},
+                 {ImageEncoderId::Gif},
+                 {ImageEncoderId::Jpeg}};
     for (const auto& c : cases) {
         int err = 0;
-        EXPECT_EQ(WritePicture(p, m_existing, c.id, 100, &err), Status::Win32Error) << MimeTypeOfEncoder(c.id).toStdString();
+        EXPECT_EQ(WritePicture(p, m_existing, c.id, 100, &err), Status::Win32Error)
+            << MimeTypeOfEncoder(c.id).toStdString();
         EXPECT_EQ(err, EFBIG) << MimeTypeOfEncoder(c.id).toStdString();
     }
     setrlimit(RLIMIT_FSIZE, &saved);

@@ -15,7 +15,9 @@
 
 namespace {
 
-QString U(const char* s) { return QString::fromUtf8(s); }
+QString U(const char* s) {
+    return QString::fromUtf8(s);
+}
 
 class PaneTest : public ::testing::Test {
 protected:
@@ -87,10 +89,10 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
         ++i;
     }
 
-    const QStringList modes = {U("纯色"), U("左右渐变"), U("左中右渐变"), U("上下渐变"),
-                               U("上中下渐变"), U("从左上到右下"), U("从左下到右上")};
-    ASSERT_EQ(pane->m_pPropBackMode->GetOptionCount(), 7);
-    for (int k = 0; k < 7; ++k) {
+    const QStringList modes = {U("纯色"),       U("左右渐变"),     U("左中右渐变"),   U("上下渐变"),
+                               U("上中下渐变"), U("从左上到右下"), U("从左下到右上"), U("透明")};
+    ASSERT_EQ(pane->m_pPropBackMode->GetOptionCount(), 8);
+    for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(pane->m_pPropBackMode->GetOption(k), modes[k]);
         EXPECT_EQ(pane->m_pPropBackMode->m_arrData[static_cast<size_t>(k)], k);
     }
@@ -155,10 +157,13 @@ TEST_F(PaneTest, TypedValuesAreCorrectedShownAndStored) {
     // Spin arrows reach the view one click at a time and stop at 100.
     auto* editor = qobject_cast<CSpinEditor*>(ClickValue(Grid(), pane->m_pPropQuality));
     ASSERT_NE(editor, nullptr);
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(false).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(false).center());
     EXPECT_EQ(viewA.m_settings.nQuality, 99);
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(true).center());
-    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {}, editor->SpinBox()->ArrowRect(true).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(true).center());
+    QTest::mouseClick(editor->SpinBox(), Qt::LeftButton, {},
+                      editor->SpinBox()->ArrowRect(true).center());
     EXPECT_EQ(viewA.m_settings.nQuality, 100);
     EXPECT_EQ(GetValueText(pane->m_pPropQuality), "100");
 }
@@ -185,6 +190,14 @@ TEST_F(PaneTest, BackgroundModeShowsItsColours) {
     EXPECT_EQ(viewA.m_settings.crPolyColor, RGBColor(8, 105, 173));
     PickOption(Grid(), pane->m_pPropPolySize, 2);
     EXPECT_EQ(viewA.m_settings.nPolySize, 60);
+
+    // Transparent: no colour applies; the background picture row stays.
+    PickOption(Grid(), pane->m_pPropBackMode, 7);
+    EXPECT_EQ(viewA.m_settings.nBackMode, kBackTransparent);
+    EXPECT_FALSE(visible(pane->m_pPropBackColor));
+    EXPECT_FALSE(visible(pane->m_pPropGradColor1));
+    EXPECT_FALSE(visible(pane->m_pPropGradColor2));
+    EXPECT_TRUE(visible(pane->m_pPropBackImage));
 
     PickOption(Grid(), pane->m_pPropBackMode, 0);
     EXPECT_EQ(viewA.m_settings.nBackMode, 0);
@@ -221,7 +234,8 @@ TEST_F(PaneTest, EachWindowShowsItsOwnValuesAndEditsReachOnlyTheActiveOne) {
         EXPECT_EQ(pane->m_pPropStartOpacity->GetIntValue(), s.nStartOpacity);
         EXPECT_EQ(pane->m_pPropBackColor->GetColor(), s.crBackColor);
         EXPECT_EQ(pane->m_pPropGradColor1->GetColor(), s.crGradColor1);
-        EXPECT_EQ(GetValueText(pane->m_pPropBackImage), QString::fromStdU16String(s.BackImagePath()));
+        EXPECT_EQ(GetValueText(pane->m_pPropBackImage),
+                  QString::fromStdU16String(s.BackImagePath()));
         EXPECT_EQ(ValueRect(Grid(), pane->m_pPropBackColor).isValid(), s.nBackMode == 0);
     };
     Activate(&viewA);
@@ -316,8 +330,8 @@ TEST_F(PaneTest, FollowsTheMenuFont) {
 }
 
 TEST_F(PaneTest, GridFillsThePaneWhereverItIsDocked) {
-    for (Qt::DockWidgetArea area : {Qt::LeftDockWidgetArea, Qt::BottomDockWidgetArea,
-                                    Qt::RightDockWidgetArea}) {
+    for (Qt::DockWidgetArea area :
+         {Qt::LeftDockWidgetArea, Qt::BottomDockWidgetArea, Qt::RightDockWidgetArea}) {
         frame.addDockWidget(area, pane);
         QApplication::processEvents();
         EXPECT_EQ(frame.dockWidgetArea(pane), area);

@@ -41,7 +41,8 @@ TEST_F(ViewTest, SaveOffersTitleThenRememberedPathPerWindow) {
     nextChoice.clear();
     first->OnSavePicture();
     first->OnSavePicture();
-    EXPECT_EQ(offeredPaths, (std::vector<QString>{QStringLiteral("图片1"), QStringLiteral("图片1")}));
+    EXPECT_EQ(offeredPaths,
+              (std::vector<QString>{QStringLiteral("图片1"), QStringLiteral("图片1")}));
     EXPECT_EQ(offeredSuffixes.back(), QStringLiteral("png"));
 
     const QString saved = dir.filePath(QStringLiteral("a.JPG"));
@@ -63,7 +64,8 @@ TEST_F(ViewTest, SaveWithoutTitleOffersATimeStampedName) {
     view->OnGeneratePreview();
     view->OnSavePicture();
     ASSERT_EQ(offeredPaths.size(), 1u);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Facetta_\\d{12}$")).match(offeredPaths[0]).hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Facetta_\\d{12}$")).match(offeredPaths[0]).hasMatch())
         << offeredPaths[0].toStdString();
     EXPECT_EQ(offeredSuffixes[0], QStringLiteral("png"));
     EXPECT_EQ(view->m_strSavePath, offeredPaths[0]);
@@ -75,13 +77,16 @@ TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
         const char* written;
         const char* format;
     } cases[] = {
-        {"a.JPG", "a.JPG", "jpeg"}, {"a.jpeg", "a.jpeg.png", "png"}, {"x", "x.png", "png"},
-        {"a.pg", "a.pg.png", "png"}, {"a.", "a..png", "png"},        {"b.gif", "b.gif", "gif"},
-        {"c.Bmp", "c.Bmp", "bmp"},   {"d.png", "d.png", "png"},
+        {"a.JPG", "a.JPG", "jpeg"},  {"a.jpeg", "a.jpeg.png", "png"}, {"x", "x.png", "png"},
+        {"a.pg", "a.pg.png", "png"}, {"a.", "a..png", "png"},         {"b.gif", "b.gif", "gif"},
+        {"c.Bmp", "c.Bmp", "bmp"},   {"d.png", "d.png", "png"},       {"e.SVG", "e.SVG", "svg"},
     };
     QTemporaryDir dir;
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 320; s.nHeight = 240; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 320;
+        s.nHeight = 240;
+    });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         nextChoice = dir.filePath(QString::fromUtf8(c.typed));
@@ -99,7 +104,11 @@ TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
 TEST_F(ViewTest, SavedFilesCarryResolutionAndQuality) {
     QTemporaryDir dir;
     CFacettaView* view = MakeView(400, 300);
-    Apply(view, [](ImageSettings& s) { s.nWidth = 400; s.nHeight = 300; s.nLineOpacity = 100; });
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 400;
+        s.nHeight = 300;
+        s.nLineOpacity = 100;
+    });
     for (int dpi : {300, 72}) {
         for (const char* name : {"r.png", "r.jpg", "r.bmp"}) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(dpi));
@@ -209,9 +218,11 @@ TEST_F(ViewTest, SaveDialogIsConfiguredAsExpected) {
     EXPECT_TRUE(saveMode);
     EXPECT_TRUE(confirms);
     EXPECT_EQ(suffix, QStringLiteral("png"));
-    EXPECT_EQ(shownFilters, (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp)"),
-                                         QStringLiteral("PNG图片(*.png)"), QStringLiteral("JPG图片(*.jpg)"),
-                                         QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)")}));
+    EXPECT_EQ(shownFilters,
+              (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp;*.svg)"),
+                           QStringLiteral("PNG图片(*.png)"), QStringLiteral("JPG图片(*.jpg)"),
+                           QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)"),
+                           QStringLiteral("SVG矢量图(*.svg)")}));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("typed.png"))));
     EXPECT_EQ(view->m_strSavePath, dir.filePath(QStringLiteral("typed.png")));
 }
