@@ -24,6 +24,7 @@
 #include "picture_writer.h"
 #include "polygon_mesh.h"
 #include "renderer.h"
+#include "svg_writer.h"
 
 namespace {
 
@@ -50,6 +51,27 @@ void BM_PngOurs(benchmark::State& state) {
     SetBytes(state, out.size());
 }
 BENCHMARK(BM_PngOurs)->Apply(Sizes);
+
+// The same pictures as SVG documents (from settings and mesh; BM_PngOurs is the reference
+// in the same run). Mode 7 is the transparent background, whose triangles stay translucent.
+void BM_SvgOurs(benchmark::State& state) {
+    ImageSettings s = DefaultSettings();
+    s.nWidth = static_cast<int>(state.range(0));
+    s.nHeight = static_cast<int>(state.range(1));
+    s.nBackMode = static_cast<int>(state.range(2));
+    s.crBackColor = s.crGradColor1 = kPalette[6];
+    s.crGradColor2 = kPalette[9];
+    PolygonMesh mesh;
+    GenerateMesh(s, mesh, 20170326u);
+    QByteArray out;
+    for (auto _ : state) {
+        EncodeSvg(s, mesh, nullptr, QString(), out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_SvgOurs)->Apply(Sizes)->Args({1920, 1080, kBackTransparent});
+BENCHMARK(BM_PngOurs)->Args({1920, 1080, kBackTransparent})->Unit(benchmark::kMillisecond);
 
 // Times Qt's PNG writer on one image, into memory, and records the file size.
 void TimeQtPng(benchmark::State& state, const QImage& image) {
