@@ -41,8 +41,9 @@ void Sizes(benchmark::internal::Benchmark* b) {
 }
 
 void BM_PngOurs(benchmark::State& state) {
-    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                       static_cast<int>(state.range(2)));
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                        static_cast<int>(state.range(2)));
     QByteArray out;
     for (auto _ : state) {
         EncodePngToMemory(p, out);
@@ -89,8 +90,9 @@ void TimeQtPng(benchmark::State& state, const QImage& image) {
 
 // Reference: Qt's writer on the picture as it is (ARGB32, so an RGBA file).
 void BM_PngQt(benchmark::State& state) {
-    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                       static_cast<int>(state.range(2)));
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                        static_cast<int>(state.range(2)));
     const QImage image = PictureAsImage(p);
     TimeQtPng(state, image);
 }
@@ -99,8 +101,9 @@ BENCHMARK(BM_PngQt)->Apply(Sizes);
 // Second reference: Qt's writer given an RGB32 image (an RGB file like ours); the conversion
 // is not timed.
 void BM_PngQtRgb32(benchmark::State& state) {
-    const Picture& p = RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                                       static_cast<int>(state.range(2)));
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                        static_cast<int>(state.range(2)));
     const QImage image = PictureAsImage(p).convertToFormat(QImage::Format_RGB32);
     TimeQtPng(state, image);
 }
@@ -110,9 +113,11 @@ BENCHMARK(BM_PngQtRgb32)->Apply(Sizes);
 void BM_WriteFile(benchmark::State& state) {
     const auto encoder = static_cast<ImageEncoderId>(state.range(0));
     const int quality = static_cast<int>(state.range(1));
-    const Picture& p = RenderedPicture(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)),
-                                       static_cast<int>(state.range(4)));
-    const QString path = QDir::temp().filePath(QStringLiteral("facetta_encode_bench.%1").arg(state.range(0)));
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)),
+                        static_cast<int>(state.range(4)));
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("facetta_encode_bench.%1").arg(state.range(0)));
     for (auto _ : state) WritePicture(p, path, encoder, quality);
     SetBytes(state, QFile(path).size());
     // Mean absolute difference per colour channel (0..255) of the file read back.
@@ -122,7 +127,8 @@ void BM_WriteFile(benchmark::State& state) {
         const auto* row = reinterpret_cast<const uint32_t*>(back.constScanLine(y));
         for (int x = 0; x < p.Width(); ++x)
             for (int shift = 0; shift <= 16; shift += 8)
-                sum += std::abs(static_cast<int>((p.Pixel(x, y) >> shift) & 0xFF) - static_cast<int>((row[x] >> shift) & 0xFF));
+                sum += std::abs(static_cast<int>((p.Pixel(x, y) >> shift) & 0xFF) -
+                                static_cast<int>((row[x] >> shift) & 0xFF));
     }
     state.counters["mean_err"] = sum / (3.0 * static_cast<double>(p.PixelCount()));
     QFile::remove(path);
@@ -145,8 +151,8 @@ BENCHMARK(BM_WriteFile)->Apply(Formats);
 // The sweep: filter x zlib level x zlib strategy on 1920 x 1080 in the three modes.
 void BM_PngTuning(benchmark::State& state) {
     const Picture& p = RenderedPicture(1920, 1080, static_cast<int>(state.range(0)));
-    const PngTuning tuning{static_cast<PngTuning::Filter>(state.range(1)), static_cast<int>(state.range(2)),
-                           static_cast<int>(state.range(3))};
+    const PngTuning tuning{static_cast<PngTuning::Filter>(state.range(1)),
+                           static_cast<int>(state.range(2)), static_cast<int>(state.range(3))};
     QByteArray out;
     for (auto _ : state) {
         EncodePngToMemory(p, out, tuning);
@@ -160,7 +166,8 @@ void TuningGrid(benchmark::internal::Benchmark* b) {
         for (auto filter : {PngTuning::Filter::Sub, PngTuning::Filter::Up, PngTuning::Filter::Paeth,
                             PngTuning::Filter::SubOrUp})
             for (int strategy : {Z_RLE, Z_FILTERED})
-                for (int level : {1, 2, 3, 4, 6}) b->Args({mode, static_cast<int>(filter), level, strategy});
+                for (int level : {1, 2, 3, 4, 6})
+                    b->Args({mode, static_cast<int>(filter), level, strategy});
         // What libpng does by default: every filter tried per row, zlib level 6.
         b->Args({mode, static_cast<int>(PngTuning::Filter::Adaptive), 6, Z_FILTERED});
     }
@@ -175,10 +182,12 @@ public:
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration) continue;
             // The best of the repetitions, in CPU time: the machine is shared.
-            const std::string name = r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
+            const std::string name =
+                r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
             const auto bytes = r.counters.find("bytes");
             const double ms = r.GetAdjustedCPUTime();
-            auto [it, inserted] = m_results.try_emplace(name, ms, bytes == r.counters.end() ? 0.0 : bytes->second.value);
+            auto [it, inserted] = m_results.try_emplace(
+                name, ms, bytes == r.counters.end() ? 0.0 : bytes->second.value);
             if (!inserted && ms < it->second.first) it->second.first = ms;
         }
         ConsoleReporter::ReportRuns(runs);
@@ -193,13 +202,15 @@ public:
             const auto rgb = m_results.find("BM_PngQtRgb32" + args);
             if (qt == m_results.end()) continue;
             if (!header) {
-                std::printf("\nPNG, best CPU time of the repetitions\n"
-                            "w/h/mode          ours ms   Qt ms  speed-up  ours bytes    Qt bytes  Qt RGB32 bytes\n");
+                std::printf(
+                    "\nPNG, best CPU time of the repetitions\n"
+                    "w/h/mode          ours ms   Qt ms  speed-up  ours bytes    Qt bytes  Qt RGB32 "
+                    "bytes\n");
                 header = true;
             }
-            std::printf("%-16s %8.1f %7.1f %8.1fx %11.0f %11.0f %15.0f\n", args.c_str() + 1, ours.first, qt->second.first,
-                        qt->second.first / ours.first, ours.second, qt->second.second,
-                        rgb == m_results.end() ? 0.0 : rgb->second.second);
+            std::printf("%-16s %8.1f %7.1f %8.1fx %11.0f %11.0f %15.0f\n", args.c_str() + 1,
+                        ours.first, qt->second.first, qt->second.first / ours.first, ours.second,
+                        qt->second.second, rgb == m_results.end() ? 0.0 : rgb->second.second);
         }
     }
 

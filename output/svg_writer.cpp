@@ -285,18 +285,24 @@ std::vector<Shape> WithOverlaps(std::vector<Shape> shapes) {
                 fn(binKey(bx, by));
     };
     std::vector<size_t> candidates;
+    // Generated meshes fold rarely and shallowly; a mesh whose triangles pile up many deep
+    // would multiply pieces without end, so their number is bounded (the picture then shows
+    // fewer tints where the pile is, rather than the program hanging).
+    size_t budget = 4 * shapes.size() + 1024;
     for (Shape& base : shapes) {
         const Box box = BoxOf(base.poly);
         candidates.clear();
-        forBins(box, [&](uint64_t k) {
-            auto it = bins.find(k);
-            if (it != bins.end())
-                candidates.insert(candidates.end(), it->second.begin(), it->second.end());
-        });
+        if (budget > 0)
+            forBins(box, [&](uint64_t k) {
+                auto it = bins.find(k);
+                if (it != bins.end())
+                    candidates.insert(candidates.end(), it->second.begin(), it->second.end());
+            });
         std::sort(candidates.begin(), candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
         std::vector<Shape> pieces;
         for (size_t c : candidates) {
+            if (pieces.size() >= budget) break;
             const Box cb = BoxOf(out[c].poly);
             if (cb.x1 <= box.x0 || cb.x0 >= box.x1 || cb.y1 <= box.y0 || cb.y0 >= box.y1) continue;
             Poly both = Intersect(out[c].poly, base.poly);
@@ -307,6 +313,7 @@ std::vector<Shape> WithOverlaps(std::vector<Shape> shapes) {
             piece.tints.insert(piece.tints.end(), base.tints.begin(), base.tints.end());
             pieces.push_back(std::move(piece));
         }
+        budget -= pieces.size();
         out.push_back(std::move(base));
         for (Shape& p : pieces) out.push_back(std::move(p));
         for (size_t n = out.size() - pieces.size() - 1; n < out.size(); ++n)

@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -40,7 +42,8 @@ CliRun RunCli(const QStringList& args, const QString& workingDir) {
 }
 
 QStringList FilesIn(const QString& dir) {
-    QStringList files = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList files =
+        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
     files.sort();
     return files;
 }
@@ -100,9 +103,9 @@ TEST(FacettaCli, BadInputFailsWithOneLineAndNoFile) {
 
 TEST(FacettaCli, ClampsLikeTheSettingsPaneAndSaysSo) {
     QTemporaryDir dir;
-    const CliRun r = RunCli({"--width", "10", "--height", "-3", "--resolution", "1000", "--quality", "0", "--seed", "5",
-                          "-o", "c.jpg"},
-                         dir.path());
+    const CliRun r = RunCli({"--width", "10", "--height", "-3", "--resolution", "1000", "--quality",
+                             "0", "--seed", "5", "-o", "c.jpg"},
+                            dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList notes = r.err.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(notes.size(), 4) << r.err.toStdString();
@@ -136,8 +139,11 @@ TEST(FacettaCli, FormatFollowsTheExtensionRule) {
         const char* typed;
         const char* written;
         const char* format;
-    } cases[] = {{"p.JPG", "p.JPG", "jpeg"}, {"p.jpeg", "p.jpeg.png", "png"}, {"p.gif", "p.gif", "gif"},
-                 {"p.bmp", "p.bmp", "bmp"},  {"noext", "noext.png", "png"}};
+    } cases[] = {{"p.JPG", "p.JPG", "jpeg"},
+                 {"p.jpeg", "p.jpeg.png", "png"},
+                 {"p.gif", "p.gif", "gif"},
+                 {"p.bmp", "p.bmp", "bmp"},
+                 {"noext", "noext.png", "png"}};
     for (const auto& c : cases) {
         const CliRun r = RunCli({"--width", "300", "--height", "200", "-o", c.typed}, dir.path());
         ASSERT_EQ(r.exitCode, 0) << c.typed << r.err.toStdString();
@@ -148,17 +154,75 @@ TEST(FacettaCli, FormatFollowsTheExtensionRule) {
     }
 }
 
+// Mode 7 by number or name, in every format; the SVG as rsvg-convert draws it is the PNG.
+TEST(FacettaCli, TransparentModeAndSvgFiles) {
+    QTemporaryDir dir;
+    const QStringList common = {"--seed",          "9",  "--width",       "640", "--height", "360",
+                                "--start-opacity", "20", "--end-opacity", "60"};
+    for (const char* name : {"t.png", "t.gif", "t.jpg", "t.bmp"}) {
+        const CliRun r = RunCli(common + QStringList{"--mode", "7", "-o", name}, dir.path());
+        ASSERT_EQ(r.exitCode, 0) << name << r.err.toStdString();
+    }
+    const CliRun r = RunCli(
+        common + QStringList{"--mode", "Transparent", "--count", "2", "-o", "t.svg"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath("t-001.svg")) &&
+                QFile::exists(dir.filePath("t-002.svg")));
+    EXPECT_EQ(RunCli(common + QStringList{"--mode", "8", "-o", "x.png"}, dir.path()).exitCode, 2);
+
+    const QImage png = QImage(dir.filePath("t.png")).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(png.size(), QSize(640, 360));
+    // A pixel nothing covers (a bare quarter of a cell cut both ways) and one a triangle does.
+    QPoint bare(-1, -1), covered(-1, -1);
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 640; ++x) {
+            if (qAlpha(png.pixel(x, y)) == 0) bare = QPoint(x, y);
+            if (qAlpha(png.pixel(x, y)) > 40) covered = QPoint(x, y);
+        }
+    ASSERT_NE(bare.x(), -1);
+    ASSERT_NE(covered.x(), -1);
+    const QImage gif = QImage(dir.filePath("t.gif")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(qAlpha(gif.pixel(bare)), 0);
+    EXPECT_EQ(qAlpha(gif.pixel(covered)), 255);
+    const QImage jpg = QImage(dir.filePath("t.jpg"));
+    EXPECT_FALSE(jpg.hasAlphaChannel());
+    EXPECT_GE(qGreen(jpg.pixel(bare)), 240);  // white where nothing covers
+    const QImage bmp = QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(bmp.pixel(bare), png.pixel(bare));
+    EXPECT_EQ(bmp.pixel(covered), png.pixel(covered));
+
+    const QString rsvg = QStandardPaths::findExecutable(QStringLiteral("rsvg-convert"));
+    ASSERT_FALSE(rsvg.isEmpty()) << "rsvg-convert (Debian package librsvg2-bin) is needed";
+    ASSERT_EQ(QProcess::execute(rsvg, {dir.filePath("t-001.svg"), "-o", dir.filePath("svg.png")}),
+              0);
+    const QImage drawn =
+        QImage(dir.filePath("svg.png")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage ours = png.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(drawn.size(), ours.size());
+    double sum = 0;
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 640; ++x)
+            for (int sh = 0; sh < 32; sh += 8)
+                sum += std::abs(int((drawn.pixel(x, y) >> sh) & 0xFF) -
+                                int((ours.pixel(x, y) >> sh) & 0xFF));
+    EXPECT_LE(sum / (640.0 * 360 * 4), 1.0);
+}
+
 TEST(FacettaCli, CountWritesNumberedFilesWithAProgressLineEach) {
     QTemporaryDir dir;
-    const CliRun r = RunCli({"--width", "300", "--height", "200", "--count", "3", "-o", "out.png"}, dir.path());
+    const CliRun r =
+        RunCli({"--width", "300", "--height", "200", "--count", "3", "-o", "out.png"}, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(FilesIn(dir.path()), (QStringList{"out-001.png", "out-002.png", "out-003.png"}));
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(lines[i].contains(QStringLiteral("out-00%1.png").arg(i + 1))) << lines[i].toStdString();
-        EXPECT_TRUE(lines[i].contains(QStringLiteral("[%1/3]").arg(i + 1))) << lines[i].toStdString();
-        EXPECT_EQ(QImageReader(dir.filePath(QStringLiteral("out-00%1.png").arg(i + 1))).size(), QSize(300, 200));
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("out-00%1.png").arg(i + 1)))
+            << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(QStringLiteral("[%1/3]").arg(i + 1)))
+            << lines[i].toStdString();
+        EXPECT_EQ(QImageReader(dir.filePath(QStringLiteral("out-00%1.png").arg(i + 1))).size(),
+                  QSize(300, 200));
     }
 }
 
@@ -202,10 +266,11 @@ TEST(FacettaCli, HelpAndVersion) {
     EXPECT_EQ(v.out, "Facetta V1.0 (20170326)\n");
     const CliRun h = RunCli({"--help"}, dir.path());
     EXPECT_EQ(h.exitCode, 0);
-    for (const char* option : {"--width", "--height", "--resolution", "--quality", "--mode", "--back-color",
-                               "--grad-color1", "--grad-color2", "--back-image", "--poly-size", "--poly-color",
-                               "--start-opacity", "--end-opacity", "--line-color", "--line-opacity", "--seed",
-                               "--count", "--output", "--mesh-json"})
+    for (const char* option :
+         {"--width", "--height", "--resolution", "--quality", "--mode", "--back-color",
+          "--grad-color1", "--grad-color2", "--back-image", "--poly-size", "--poly-color",
+          "--start-opacity", "--end-opacity", "--line-color", "--line-opacity", "--seed", "--count",
+          "--output", "--mesh-json"})
         EXPECT_TRUE(h.out.contains(option)) << option;
     EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
 }
@@ -215,10 +280,10 @@ TEST(ParseCliArguments, ValuesReachTheRecord) {
     CliOptions o;
     o.settings = DefaultSettings();
     QString error, text;
-    ASSERT_EQ(ParseCliArguments({"facetta-cli", "--mode", "TOP-middle-bottom", "--back-color", "#FF8000",
-                                 "--poly-color", "0a0B0c", "--start-opacity", "-10", "--end-opacity", "150",
-                                 "--width", "640", "--width", "800", "--back-image", "/tmp/x.png", "--seed",
-                                 "4294967295"},
+    ASSERT_EQ(ParseCliArguments({"facetta-cli", "--mode", "TOP-middle-bottom", "--back-color",
+                                 "#FF8000", "--poly-color", "0a0B0c", "--start-opacity", "-10",
+                                 "--end-opacity", "150", "--width", "640", "--width", "800",
+                                 "--back-image", "/tmp/x.png", "--seed", "4294967295"},
                                 o, error, text),
               CliParse::Run)
         << error.toStdString();

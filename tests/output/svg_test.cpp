@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "image_settings.h"
@@ -165,6 +166,7 @@ protected:
         for (const auto& [name, img] : {std::pair{"rsvg-convert", rsvg}, std::pair{"QtSvg", qt}}) {
             const Diff d = Compare(ours, img);
             const bool isQt = img.constBits() == qt.constBits();
+            std::printf("%s, %s: %s\n", what.c_str(), name, Where(d).c_str());
             EXPECT_LE(d.mean, maxMean) << what << ", " << name << ": " << Where(d);
             EXPECT_GE(d.within8, isQt ? std::min(minWithin8, 0.95) : minWithin8)
                 << what << ", " << name << ": " << Where(d);
@@ -266,6 +268,22 @@ TEST_F(SvgTest, SizeViewBoxAndIntegerCorners) {
         QByteArray::number(v[size_t(t.a)].x) + ' ' + QByteArray::number(v[size_t(t.a)].y) + ' ' +
         QByteArray::number(v[size_t(t.b)].x) + ' ' + QByteArray::number(v[size_t(t.b)].y);
     EXPECT_TRUE(svg.contains("<path d=\"M" + corner)) << corner.toStdString();
+}
+
+TEST_F(SvgTest, MalformedAndPiledUpMeshesAreSafe) {
+    // Corners out of range are skipped; a thousand copies of one triangle stay bounded.
+    const ImageSettings s = Settings(400, 300, 1);
+    PolygonMesh mesh;
+    mesh.pVertices = {{10, 10, 0, 0}, {390, 20, 0, 0}, {200, 290, 0, 0}};
+    mesh.pTriangles.assign(1000, MeshTriangle{0, 1, 2, 3});
+    mesh.pTriangles.push_back({0, 1, 7, 50});
+    mesh.pTriangles.push_back({-1, 1, 2, 50});
+    mesh.nVertexCount = 3;
+    mesh.nTriangleCount = int32_t(mesh.pTriangles.size());
+    QByteArray svg;
+    ASSERT_EQ(EncodeSvg(s, mesh, nullptr, QString(), svg), Status::Ok);
+    EXPECT_LT(svg.size(), 2 * 1024 * 1024);
+    EXPECT_TRUE(QSvgRenderer(svg).isValid());
 }
 
 TEST_F(SvgTest, FailedWriteKeepsTheOldFile) {
