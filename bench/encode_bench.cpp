@@ -26,6 +26,7 @@
 #include "picture_writer.h"
 #include "polygon_mesh.h"
 #include "renderer.h"
+#include "svg_writer.h"
 
 namespace {
 
@@ -82,6 +83,27 @@ BENCHMARK(BM_PngThreads)
     ->Args({1920, 1080, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The same pictures as SVG documents (from settings and mesh; BM_PngOurs is the reference
+// in the same run). Mode 7 is the transparent background, whose triangles stay translucent.
+void BM_SvgOurs(benchmark::State& state) {
+    ImageSettings s = DefaultSettings();
+    s.nWidth = static_cast<int>(state.range(0));
+    s.nHeight = static_cast<int>(state.range(1));
+    s.nBackMode = static_cast<int>(state.range(2));
+    s.crBackColor = s.crGradColor1 = kPalette[6];
+    s.crGradColor2 = kPalette[9];
+    PolygonMesh mesh;
+    GenerateMesh(s, mesh, 20170326u);
+    QByteArray out;
+    for (auto _ : state) {
+        EncodeSvg(s, mesh, nullptr, QString(), out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetBytes(state, out.size());
+}
+BENCHMARK(BM_SvgOurs)->Apply(Sizes)->Args({1920, 1080, kBackTransparent});
+BENCHMARK(BM_PngOurs)->Args({1920, 1080, kBackTransparent})->Unit(benchmark::kMillisecond);
 
 // Times Qt's PNG writer on one image, into memory, and records the file size.
 void TimeQtPng(benchmark::State& state, const QImage& image) {

@@ -19,6 +19,7 @@
 #include "polygon_mesh.h"
 #include "random.h"
 #include "renderer.h"
+#include "svg_writer.h"
 #include "wallpaper.h"
 
 namespace {
@@ -204,7 +205,7 @@ int main(int argc, char* argv[]) {
 
     const PictureFilePath target = ResolvePictureFilePath(o.output);
     ImageEncoderId encoder{};
-    if (FindImageEncoder(target.mimeType, &encoder) < 0)
+    if (!target.IsSvg() && FindImageEncoder(target.mimeType, &encoder) < 0)
         return Fail(QStringLiteral("no encoder for %1").arg(target.mimeType));
     // Fail before the work when the folder is plainly not there.
     // With --set-wallpaper the picture goes to the wallpapers folder, and to -o only when given.
@@ -215,7 +216,7 @@ int main(int argc, char* argv[]) {
                         .arg(target.path, folder.filePath()));
 
     // The format's own size limit, before any work.
-    if (!FitsFormat(encoder, s.nWidth, s.nHeight))
+    if (!target.IsSvg() && !FitsFormat(encoder, s.nWidth, s.nHeight))
         return Fail(
             QStringLiteral("cannot write \"%1\": %2 (error %3/0)")
                 .arg(target.path, WriteFailureText(target.path, Status::ValueOverflow, 0, encoder))
@@ -241,7 +242,9 @@ int main(int argc, char* argv[]) {
             if (writeOutput) {
                 int osError = 0;
                 const Status status =
-                    WritePicture(picture, target.path, encoder, s.nQuality, &osError);
+                    target.IsSvg()
+                        ? WriteSvg(s, mesh, background, o.backImage, target.path, &osError, nullptr)
+                        : WritePicture(picture, target.path, encoder, s.nQuality, &osError);
                 if (status != Status::Ok) return CannotWrite(target.path, status, osError, encoder);
                 std::printf("Wrote %s (%d x %d, seed %u)\n",
                             QDir::toNativeSeparators(target.path).toUtf8().constData(), s.nWidth,
@@ -252,7 +255,18 @@ int main(int argc, char* argv[]) {
         const QString path = NumberedPath(target.path, i, o.count);
         int osError = 0;
         Status status;
-        if (EncoderTakesBands(encoder)) {
+        if (target.IsSvg()) {
+            QString svgError;
+            status = WriteSvg(s, mesh, background, o.backImage, path, &osError, &svgError);
+            if (status != Status::Ok && status != Status::Win32Error)
+                return Fail(QStringLiteral("cannot write \"%1\": %2 (error %3/%4)")
+                                .arg(path, svgError.isEmpty()
+                                               ? QStringLiteral("cannot write the SVG document")
+                                               : svgError)
+                                .arg(static_cast<int>(status))
+                                .arg(osError));
+        } else if (EncoderTakesBands(encoder) && s.nBackMode != kBackTransparent) {
+            // Bands are drawn over the opaque background layers only.
             status = WritePictureBands(RenderedBands(s, mesh, background), path, encoder, &osError);
         } else {
             Picture picture = RenderPicture(s, mesh, background);

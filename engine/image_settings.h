@@ -87,4 +87,5 @@ enum BackMode : int32_t {
     kBackTopMiddleBottom = 4,
     kBackTopLeftBottomRight = 5,
     kBackBottomLeftTopRight = 6,
+    kBackTransparent = 7,  // no background: the triangles over transparent pixels
 };

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "raster.h"
+#include "transparent_picture.h"
 
 namespace {
 
@@ -237,6 +238,7 @@ bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
 
 Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
                       const Picture* backImage) {
+    if (settings.nBackMode == kBackTransparent) return RenderTransparentPicture(settings, mesh);
     Picture pic = Picture::Create(settings.nWidth, settings.nHeight);
     if (pic.IsNull()) return pic;
     try {

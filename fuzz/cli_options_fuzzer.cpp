@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(s.nWidth >= 300 && s.nHeight >= 200);
     FUZZ_CHECK(s.nResolution >= 72 && s.nResolution <= 300);
     FUZZ_CHECK(s.nQuality >= 1 && s.nQuality <= 100);
-    FUZZ_CHECK(s.nBackMode >= 0 && s.nBackMode <= 6);
+    FUZZ_CHECK(s.nBackMode >= 0 && s.nBackMode <= 7);
     FUZZ_CHECK(o.count >= 1);
     FUZZ_CHECK(!o.output.isEmpty());
     FUZZ_CHECK(s.szBackImage[kBackImagePathLength - 1] == 0);

@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::array<const char*, 7> kModeNames = {
+const std::array<const char*, 8> kModeNames = {
     "solid",
     "left-right",
     "left-middle-right",
@@ -17,6 +17,7 @@ const std::array<const char*, 7> kModeNames = {
     "top-middle-bottom",
     "topleft-bottomright",
     "bottomleft-topright",
+    "transparent",
 };
 
 bool ParseInt(const QString& text, int32_t& out) {
@@ -44,7 +45,7 @@ bool ParseColor(QString text, COLORREF& out) {
 bool ParseMode(const QString& text, int32_t& out) {
     int32_t n = 0;
     if (ParseInt(text, n)) {
-        if (n < 0 || n > 6) return false;
+        if (n < 0 || n >= static_cast<int32_t>(kModeNames.size())) return false;
         out = n;
         return true;
     }
@@ -87,8 +88,8 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
     const QCommandLineOption mode = valueOption(
         "mode",
         "Background: 0 solid, 1 left-right, 2 left-middle-right, 3 top-bottom, "
-        "4 top-middle-bottom, 5 topleft-bottomright, 6 bottomleft-topright; number or name "
-        "(default 0).",
+        "4 top-middle-bottom, 5 topleft-bottomright, 6 bottomleft-topright, 7 transparent; "
+        "number or name (default 0).",
         "mode");
     const QCommandLineOption backColor = valueOption(
         "back-color", "Background colour of mode 0 (default: a palette colour).", "RRGGBB");
@@ -180,7 +181,7 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
         if (parser.isSet(*entry.opt) && !ParseInt(last(*entry.opt), *entry.field))
             return badValue(*entry.opt, "a whole number in the 32-bit range");
     if (parser.isSet(mode) && !ParseMode(last(mode), s.nBackMode))
-        return badValue(mode, "a background mode (0..6 or a mode name)");
+        return badValue(mode, "a background mode (0..7 or a mode name)");
     const struct {
         const QCommandLineOption* opt;
         COLORREF* field;

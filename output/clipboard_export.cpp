@@ -193,6 +193,7 @@ void ClipboardExport::ReleaseClipboardPayloads() {
     hHtml.clear();
     hQQ.clear();
     hQQUnicode.clear();
+    hSvg.clear();
     // The previous copy's file goes only now: until the next copy the clipboard refers to it.
     if (!szTempPath.isEmpty()) QFile::remove(szTempPath);
     szTempPath.clear();
@@ -319,6 +320,7 @@ QMimeData* ClipboardExport::MakeMimeData() const {
     if (!hQQ.isEmpty()) data->setData(FormatKey(kClipboardFormatQQ), hQQ);
     if (!hQQUnicode.isEmpty()) data->setData(FormatKey(kClipboardFormatQQUnicode), hQQUnicode);
     if (!hBitmap.isNull()) data->setImageData(hBitmap);
+    if (!hSvg.isEmpty()) data->setData(QStringLiteral("image/svg+xml"), hSvg);
 #if !defined(Q_OS_WIN)
     // Windows makes these two from the formats above by itself.
     if (!hPng.isEmpty()) data->setData(QStringLiteral("image/png"), hPng);
@@ -339,6 +341,7 @@ bool ClipboardExport::PublishClipboardData() {
     hHtml.clear();
     hQQ.clear();
     hQQUnicode.clear();
+    hSvg.clear();
     return true;
 }
 
@@ -349,6 +352,11 @@ ClipboardExport& TheClipboardExport() {
 }
 
 void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
+    CopyPictureToClipboard(record, picture, QByteArray());
+}
+
+void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture,
+                            const QByteArray& svg) {
     record.ReleaseClipboardPayloads();
     if (!picture || picture->IsNull()) {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -360,5 +368,6 @@ void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
     record.WriteTempPng();
     record.BuildHtmlFormat();
     record.BuildQQFormats();
+    record.hSvg = svg;
     record.PublishClipboardData();
 }

@@ -61,6 +61,7 @@ struct ClipboardExport {
     QByteArray hHtml;
     QByteArray hQQ;
     QByteArray hQQUnicode;
+    QByteArray hSvg;       // the picture as an SVG document, offered as image/svg+xml
     QString szTempPath;    // temporary PNG of the last copy, empty when none was written
     int nTempCounter = 0;  // never reset, so names keep counting up through a run
 
@@ -90,3 +91,5 @@ ClipboardExport& TheClipboardExport();
 // Builds and publishes every payload; a null picture empties the clipboard. Failures are
 // silent: each failed step leaves its format out.
 void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture);
+// The same, also offering `svg` (when not empty) as image/svg+xml for vector editors.
+void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture, const QByteArray& svg);

@@ -35,7 +35,8 @@ private:
 // Opaque pictures as 8-bit RGB, others as 8-bit RGBA; pHYs from the picture's resolution.
 Status EncodePng(const Picture& picture, ByteSink& sink, const PngTuning& tuning);
 Status EncodePng(const PictureBands& picture, ByteSink& sink, const PngTuning& tuning);
-// 256-colour palette, dithered; pixels below half opacity become the transparent colour.
+// 256-colour palette, dithered; fully transparent pixels become the transparent colour, the
+// others are laid over white.
 Status EncodeGif(const Picture& picture, ByteSink& sink);
 // 24-bit for opaque pictures, 32-bit with an alpha mask otherwise; resolution in the header.
 Status EncodeBmp(const Picture& picture, ByteSink& sink);

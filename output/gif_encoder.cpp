@@ -10,19 +10,23 @@
 
 namespace {
 
-// GIF has one transparent colour and no partial alpha: below half opacity counts as
-// transparent, everything else as opaque.
+// GIF has one transparent colour and no partial alpha: what nothing covers is transparent,
+// and every pixel something covers shows as it would over white (a faint triangle over a
+// transparent background stays a faint tint rather than vanishing or turning solid).
 void RowCallback(liq_color rowOut[], int row, int rowWidth, void* userInfo) {
     const auto* picture = static_cast<const Picture*>(userInfo);
     const uint32_t* src = picture->Row(row);
     for (int x = 0; x < rowWidth; ++x) {
         const uint32_t p = src[x];
-        if ((p >> 24) < 128) {
+        const uint32_t a = p >> 24;
+        if (a == 0) {
             rowOut[x] = liq_color{0, 0, 0, 0};
         } else {
-            rowOut[x] =
-                liq_color{static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
-                          static_cast<unsigned char>(p), 255};
+            auto overWhite = [a](uint32_t c) {
+                return static_cast<unsigned char>((c * a + 255 * (255 - a) + 127) / 255);
+            };
+            rowOut[x] = liq_color{overWhite((p >> 16) & 0xFF), overWhite((p >> 8) & 0xFF),
+                                  overWhite(p & 0xFF), 255};
         }
     }
 }

@@ -64,10 +64,8 @@ PictureFilePath ResolvePictureFilePath(const QString& path) {
         const char* extension;
         const char* mimeType;
     } kTable[] = {
-        {"jpg", "image/jpeg"},
-        {"gif", "image/gif"},
-        {"png", "image/png"},
-        {"bmp", "image/bmp"},
+        {"jpg", "image/jpeg"}, {"gif", "image/gif"},  {"png", "image/png"},
+        {"bmp", "image/bmp"},  {"svg", kSvgMimeType},
     };
     const QString ext = ExtensionOfPath(path);
     for (const auto& row : kTable) {

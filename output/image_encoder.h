@@ -23,13 +23,19 @@ QString MimeTypeOfEncoder(ImageEncoderId id);
 // only dot is the path's first character. A dot in a folder name counts.
 QString ExtensionOfPath(const QString& path);
 
+// Vector pictures are written from the settings and the mesh (svg_writer.h), not by an
+// encoder of pixels; FindImageEncoder does not list them.
+inline constexpr const char kSvgMimeType[] = "image/svg+xml";
+
 struct PictureFilePath {
     QString path;       // the path to write
-    QString extension;  // "jpg", "png", "gif" or "bmp"
-    QString mimeType;   // "image/jpeg", "image/png", "image/gif" or "image/bmp"
+    QString extension;  // "jpg", "png", "gif", "bmp" or "svg"
+    QString mimeType;   // "image/jpeg", "image/png", "image/gif", "image/bmp" or kSvgMimeType
+
+    bool IsSvg() const { return mimeType == QLatin1String(kSvgMimeType); }
 };
 
-// Keeps `path` when its extension is exactly jpg, png, gif or bmp (in any case, as typed);
+// Keeps `path` when its extension is exactly jpg, png, gif, bmp or svg (in any case, as typed);
 // otherwise appends ".png" and writes PNG. So a.JPG is JPEG as a.JPG, a.jpeg becomes
 // a.jpeg.png, "a." becomes "a..png".
 PictureFilePath ResolvePictureFilePath(const QString& path);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QImageWriter>
+#include <QPainter>
 
 #include <unistd.h>
 
@@ -142,7 +143,20 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
     ErrnoKeepingDevice device(file);
     QImageWriter writer(&device, format);
     writer.setQuality(qBound(1, quality, 100));
-    const bool ok = writer.write(PictureAsImage(picture));
+    QImage image = PictureAsImage(picture);
+    // JPEG has no alpha: a picture with transparent parts goes over white, as on paper.
+    if (std::strcmp(format, "jpeg") == 0 && !IsOpaque(picture)) {
+        QImage flat(image.size(), QImage::Format_RGB32);
+        if (flat.isNull()) return Status::OutOfMemory;
+        flat.setDotsPerMeterX(image.dotsPerMeterX());
+        flat.setDotsPerMeterY(image.dotsPerMeterY());
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        image = flat;
+    }
+    const bool ok = writer.write(image);
     *writeErrno = device.Errno();
     if (ok && *writeErrno == 0) return Status::Ok;
     return *writeErrno != 0 || file.error() != QFileDevice::NoError ? Status::Win32Error
@@ -240,6 +254,15 @@ Status WritePictureBands(const PictureBands& picture, const QString& path, Image
     return WriteAtomically(path, osError, [&](AtomicFile&, FdSink& sink, int&) {
         return encoder == ImageEncoderId::Png ? EncodePng(picture, sink, DefaultPngTuning())
                                               : EncodeBmp(picture, sink);
+    });
+}
+
+Status WriteFileBytes(const QString& path, const QByteArray& bytes, int* osError) {
+    if (osError) *osError = 0;
+    return WriteAtomically(path, osError, [&](AtomicFile&, FdSink& sink, int&) {
+        return sink.Write(bytes.constData(), static_cast<size_t>(bytes.size()))
+                   ? Status::Ok
+                   : Status::Win32Error;
     });
 }
 

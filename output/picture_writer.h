@@ -27,6 +27,9 @@
 Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId encoder,
                     int quality, int* osError = nullptr);
 
+// Bytes made elsewhere (an SVG document) written with the same atomic write and statuses.
+Status WriteFileBytes(const QString& path, const QByteArray& bytes, int* osError = nullptr);
+
 // The largest width and height the format records, 0 when only memory limits it.
 int MaxSideOfFormat(ImageEncoderId encoder);
 bool FitsFormat(ImageEncoderId encoder, int width, int height);

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth x11-utils
+  librsvg2-bin
   fonts-wqy-microhei
   libglib2.0-dev libglib2.0-bin gsettings-desktop-schemas dbus-daemon xfconf libxfconf-0-3
   dpkg-dev file help2man desktop-file-utils appstream

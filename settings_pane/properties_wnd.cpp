@@ -22,7 +22,8 @@ const char* const kBackModes[] = {QT_TRANSLATE_NOOP("CPropertiesWnd", "纯色"),
                                   QT_TRANSLATE_NOOP("CPropertiesWnd", "上下渐变"),
                                   QT_TRANSLATE_NOOP("CPropertiesWnd", "上中下渐变"),
                                   QT_TRANSLATE_NOOP("CPropertiesWnd", "从左上到右下"),
-                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "从左下到右上")};
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "从左下到右上"),
+                                  QT_TRANSLATE_NOOP("CPropertiesWnd", "透明")};
 constexpr int32_t kPolySizes[] = {50, 60, 80, 100, 120, 140, 160, 180, 200};
 
 constexpr const char* kImageFilter =
@@ -114,7 +115,8 @@ void CPropertiesWnd::InitPropList() {
     auto* look = new CPropertyGroup(tr("图片设置"));
     m_pPropBackMode = new CMyComboProperty(tr("背景模式"), tr("纯色"), tr("指定背景填充模式"));
     m_pPropBackMode->AllowEdit(false);
-    for (int i = 0; i < 7; ++i) m_pPropBackMode->AddDataOption(tr(kBackModes[i]), i);
+    for (int i = 0; i < static_cast<int>(std::size(kBackModes)); ++i)
+        m_pPropBackMode->AddDataOption(tr(kBackModes[i]), i);
     look->AddSubItem(m_pPropBackMode);
 
     const COLORREF sky = RGBColor(70, 200, 255);
@@ -254,10 +256,11 @@ int CPropertiesWnd::OnPropertyChanged(int, CGridProperty* pProperty) {
 }
 
 void CPropertiesWnd::UpdateColorVisibility(int32_t nBackMode) {
-    const bool bSolid = nBackMode == 0;
+    // A transparent background has no colours at all.
+    const bool bSolid = nBackMode == 0, bGradient = !bSolid && nBackMode != kBackTransparent;
     m_pPropBackColor->Show(bSolid);
-    m_pPropGradColor1->Show(!bSolid);
-    m_pPropGradColor2->Show(!bSolid);
+    m_pPropGradColor1->Show(bGradient);
+    m_pPropGradColor2->Show(bGradient);
 }
 
 void CPropertiesWnd::ApplyPictureSize(int32_t nWidth, int32_t nHeight) {

@@ -29,6 +29,7 @@
 #include "recipe.h"
 #include "renderer.h"
 #include "screen_size.h"
+#include "svg_writer.h"
 #include "wallpaper.h"
 
 namespace {
@@ -275,7 +276,13 @@ void CFacettaView::OnGeneratePreview() {
 
 void CFacettaView::OnCopyPicture() {
     if (!m_pPicture) UpdatePicture(true);
-    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get());
+    // The vector document too, for editors that paste it; a background picture that cannot
+    // be embedded just leaves it out.
+    QByteArray svg;
+    if (m_pPicture && !m_pPicture->IsNull())
+        EncodeSvg(m_settings, m_mesh, m_pBackImage.get(),
+                  QString::fromStdU16String(m_settings.BackImagePath()), svg);
+    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get(), svg);
 }
 
 void CFacettaView::OnSetWallpaper() {
@@ -398,6 +405,19 @@ void CFacettaView::paintEvent(QPaintEvent* event) {
     OnDraw(painter, rcClip);
 }
 
+QBrush CFacettaView::CheckerboardBrush() {
+    static const QBrush brush = [] {
+        constexpr int kSquare = 8;
+        QImage tile(2 * kSquare, 2 * kSquare, QImage::Format_RGB32);
+        tile.fill(QColor(255, 255, 255));
+        for (int y = 0; y < 2 * kSquare; ++y)
+            for (int x = 0; x < 2 * kSquare; ++x)
+                if ((x < kSquare) != (y < kSquare)) tile.setPixel(x, y, qRgb(204, 204, 204));
+        return QBrush(tile);
+    }();
+    return brush;
+}
+
 QImage CFacettaView::ReducedPicture() {
     const Picture* pSource = m_pPicture.get();
     if (m_cache.pSource == pSource && m_cache.nGeneration == m_nPictureGeneration &&
@@ -450,6 +470,12 @@ void CFacettaView::OnDraw(QPainter& painter, const QRect& rcClip) {
 
     painter.save();
     if (m_nFadeAlpha < 255) painter.setOpacity(std::max(0, m_nFadeAlpha) / 255.0);
+    // Transparent parts show a checkerboard, as image editors do; paper stays white.
+    const bool bPrinting = painter.device() && painter.device()->devType() == QInternal::Printer;
+    if (m_settings.nBackMode == kBackTransparent && !bPrinting) {
+        painter.setBrushOrigin(rcPicture.topLeft());
+        painter.fillRect(rcVisible, CheckerboardBrush());
+    }
     const QPoint ptInPicture = rcVisible.topLeft() - rcPicture.topLeft();
     const bool bReduce = m_nDisplayWidth <= picture.Width() && m_nDisplayHeight <= picture.Height();
     QImage shown;
@@ -507,12 +533,13 @@ void CFacettaView::OnFilePrintPreview() {
 namespace {
 // Each label is shown as written; the patterns after it are what the dialog matches.
 const char* const kSaveFilters[][2] = {
-    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp)"),
-     "*.jpg *.png *.gif *.bmp"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "图片文件(*.jpg;*.png;*.gif;*.bmp;*.svg)"),
+     "*.jpg *.png *.gif *.bmp *.svg"},
     {QT_TRANSLATE_NOOP("CFacettaView", "PNG图片(*.png)"), "*.png"},
     {QT_TRANSLATE_NOOP("CFacettaView", "JPG图片(*.jpg)"), "*.jpg"},
     {QT_TRANSLATE_NOOP("CFacettaView", "GIF图片(*.gif)"), "*.gif"},
     {QT_TRANSLATE_NOOP("CFacettaView", "BMP位图(*.bmp)"), "*.bmp"},
+    {QT_TRANSLATE_NOOP("CFacettaView", "SVG矢量图(*.svg)"), "*.svg"},
 };
 }  // namespace
 
@@ -593,7 +620,18 @@ void CFacettaView::OnSavePicture() {
     ImageEncoderId encoder{};
     m_pPicture->SetResolution(static_cast<float>(m_settings.nResolution),
                               static_cast<float>(m_settings.nResolution));
-    if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
+    if (target.IsSvg()) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        status =
+            WriteSvg(m_settings, m_mesh, m_pBackImage.get(),
+                     QString::fromStdU16String(m_settings.BackImagePath()), target.path, &nOsError);
+        QGuiApplication::restoreOverrideCursor();
+        if (status == Status::GenericError) {
+            ShowMessage(QMessageBox::Critical,
+                        QStringLiteral("背景图无法嵌入SVG文件，图片未保存。"));
+            return;
+        }
+    } else if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         status = WritePicture(*m_pPicture, target.path, encoder, m_settings.nQuality, &nOsError);
         QGuiApplication::restoreOverrideCursor();

@@ -4,6 +4,7 @@
 // takes over new settings, shows the picture centred on white at its zoom or fitted into
 // the window, saves and prints it.
 #include <QAbstractScrollArea>
+#include <QBrush>
 #include <QImage>
 #include <QMessageBox>
 #include <QString>
@@ -112,6 +113,8 @@ public:
     // origin is the scroll area's origin): white, and the picture centred at its display
     // size or the "generating" text. Used for the screen, printing and print preview.
     void OnDraw(QPainter& painter, const QRect& rcClip);
+    // Grey and white squares shown under transparent parts of the picture.
+    static QBrush CheckerboardBrush();
     // Paints one page: the scroll area at one device pixel per screen pixel, top-left.
     void PaintPage(QPainter& painter, const QRect& rcPage);
     // Prints to an already configured printer; false when the printer cannot be painted on.

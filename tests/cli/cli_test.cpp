@@ -2,11 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -197,6 +199,60 @@ TEST(FacettaCli, FormatFollowsTheExtensionRule) {
         EXPECT_EQ(reader.format(), QByteArray(c.format)) << c.typed;
         EXPECT_EQ(reader.size(), QSize(300, 200)) << c.typed;
     }
+}
+
+// Mode 7 by number or name, in every format; the SVG as rsvg-convert draws it is the PNG.
+TEST(FacettaCli, TransparentModeAndSvgFiles) {
+    QTemporaryDir dir;
+    const QStringList common = {"--seed",          "9",  "--width",       "640", "--height", "360",
+                                "--start-opacity", "20", "--end-opacity", "60"};
+    for (const char* name : {"t.png", "t.gif", "t.jpg", "t.bmp"}) {
+        const CliRun r = RunCli(common + QStringList{"--mode", "7", "-o", name}, dir.path());
+        ASSERT_EQ(r.exitCode, 0) << name << r.err.toStdString();
+    }
+    const CliRun r = RunCli(
+        common + QStringList{"--mode", "Transparent", "--count", "2", "-o", "t.svg"}, dir.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath("t-001.svg")) &&
+                QFile::exists(dir.filePath("t-002.svg")));
+    EXPECT_EQ(RunCli(common + QStringList{"--mode", "8", "-o", "x.png"}, dir.path()).exitCode, 2);
+
+    const QImage png = QImage(dir.filePath("t.png")).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(png.size(), QSize(640, 360));
+    // A pixel nothing covers (a bare quarter of a cell cut both ways) and one a triangle does.
+    QPoint bare(-1, -1), covered(-1, -1);
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 640; ++x) {
+            if (qAlpha(png.pixel(x, y)) == 0) bare = QPoint(x, y);
+            if (qAlpha(png.pixel(x, y)) > 40) covered = QPoint(x, y);
+        }
+    ASSERT_NE(bare.x(), -1);
+    ASSERT_NE(covered.x(), -1);
+    const QImage gif = QImage(dir.filePath("t.gif")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(qAlpha(gif.pixel(bare)), 0);
+    EXPECT_EQ(qAlpha(gif.pixel(covered)), 255);
+    const QImage jpg = QImage(dir.filePath("t.jpg"));
+    EXPECT_FALSE(jpg.hasAlphaChannel());
+    EXPECT_GE(qGreen(jpg.pixel(bare)), 240);  // white where nothing covers
+    const QImage bmp = QImage(dir.filePath("t.bmp")).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(bmp.pixel(bare), png.pixel(bare));
+    EXPECT_EQ(bmp.pixel(covered), png.pixel(covered));
+
+    const QString rsvg = QStandardPaths::findExecutable(QStringLiteral("rsvg-convert"));
+    ASSERT_FALSE(rsvg.isEmpty()) << "rsvg-convert (Debian package librsvg2-bin) is needed";
+    ASSERT_EQ(QProcess::execute(rsvg, {dir.filePath("t-001.svg"), "-o", dir.filePath("svg.png")}),
+              0);
+    const QImage drawn =
+        QImage(dir.filePath("svg.png")).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage ours = png.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(drawn.size(), ours.size());
+    double sum = 0;
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 640; ++x)
+            for (int sh = 0; sh < 32; sh += 8)
+                sum += std::abs(int((drawn.pixel(x, y) >> sh) & 0xFF) -
+                                int((ours.pixel(x, y) >> sh) & 0xFF));
+    EXPECT_LE(sum / (640.0 * 360 * 4), 1.0);
 }
 
 TEST(FacettaCli, CountWritesNumberedFilesWithAProgressLineEach) {

@@ -7,6 +7,7 @@
 
 #include "painter_reference.h"
 #include "picture_compare.h"
+#include "polygon_mesh.h"
 #include "raster.h"
 #include "renderer.h"
 
@@ -115,7 +116,7 @@ TEST(RenderPicture, SolidModeShadesBothSidesAndUnknownModesDrawLikeIt) {
         EXPECT_LE(ChannelDiff(p.Pixel(c.w / 2, 10), Opaque(s.crBackColor)), 1) << c.w;
     }
     const Picture solid = RenderPicture(Settings(400, 100, 0), none, nullptr);
-    for (int mode : {7, -1, 1000}) {
+    for (int mode : {8, -1, 1000}) {
         const Picture odd = RenderPicture(Settings(400, 100, mode), none, nullptr);
         EXPECT_TRUE(std::equal(odd.Pixels(), odd.Pixels() + odd.PixelCount(), solid.Pixels()))
             << "mode " << mode;
@@ -224,6 +225,60 @@ TEST(RenderPicture, CrossedCellLeavesOneQuarterBareAndTintsOneTwice) {
     EXPECT_LE(ChannelDiff(p.Pixel(10, 50), tint(bare.Pixel(10, 50))), 1);        // left: once
     EXPECT_LE(ChannelDiff(p.Pixel(90, 50), tint(bare.Pixel(90, 50))), 1);        // right: once
     EXPECT_LE(ChannelDiff(p.Pixel(50, 10), tint(tint(bare.Pixel(50, 10)))), 2);  // top: twice
+}
+
+// Straight alpha over `under` (opaque), rounded like a blend of 8-bit channels.
+uint32_t Over(uint32_t top, uint32_t under) {
+    const uint32_t a = top >> 24;
+    uint32_t out = 0xFF000000;
+    for (int sh = 0; sh < 24; sh += 8)
+        out |= ((((top >> sh) & 0xFF) * a + ((under >> sh) & 0xFF) * (255 - a) + 127) / 255) << sh;
+    return out;
+}
+
+TEST(RenderPicture, TransparentModeLeavesBarePixelsClearAndKeepsEachTrianglesAlpha) {
+    ImageSettings s = Settings(100, 100, kBackTransparent);
+    s.crPolyColor = RGBColor(30, 60, 200);
+    const Picture p = RenderPicture(s, CrossedCell(), nullptr);
+    ASSERT_FALSE(p.IsNull());
+    EXPECT_EQ(p.Pixel(50, 90), 0u);                               // the bare quarter
+    for (auto [x, y] : {std::pair{10, 50}, std::pair{90, 50}}) {  // covered once
+        EXPECT_NEAR(int(p.Pixel(x, y) >> 24), 100, 1) << x;
+        EXPECT_EQ(p.Pixel(x, y) & 0xFFFFFF, MakeArgb(s.crPolyColor, 0)) << x;
+    }
+    EXPECT_NEAR(int(p.Pixel(50, 10) >> 24), 255 - 155 * 155 / 255, 2);  // covered twice
+    // No background picture layer either.
+    const Picture back = BandedBackground(100, 100, 20, 20);
+    const Picture withBack = RenderPicture(s, CrossedCell(), &back);
+    EXPECT_TRUE(std::equal(p.Pixels(), p.Pixels() + p.PixelCount(), withBack.Pixels()));
+}
+
+TEST(RenderPicture, TransparentPictureOverAColourIsThePictureDrawnOverIt) {
+    // Any mesh, with and without outlines: laid over an opaque colour, the transparent picture
+    // gives what drawing over that colour gives, within the rounding of a few blends.
+    PolygonMesh mesh;
+    ImageSettings s = Settings(480, 300, kBackTransparent);
+    s.nPolySize = 50;
+    s.nStartOpacity = 5;
+    s.nEndOpacity = 90;
+    ASSERT_EQ(GenerateMesh(s, mesh, 77u), MeshResult::Ok);
+    for (int lineOpacity : {0, 60}) {
+        s.nLineOpacity = lineOpacity;
+        s.nBackMode = kBackTransparent;
+        const Picture clear = RenderPicture(s, mesh, nullptr);
+        for (COLORREF under :
+             {RGBColor(200, 120, 40), RGBColor(255, 255, 255), RGBColor(0, 0, 0)}) {
+            ImageSettings o = s;
+            o.nBackMode = kBackLeftRight;
+            o.crGradColor1 = o.crGradColor2 = under;
+            const Picture drawn = RenderPicture(o, mesh, nullptr);
+            int worst = 0;
+            for (size_t i = 0; i < clear.PixelCount(); ++i)
+                worst = std::max(
+                    worst, ChannelDiff(Over(clear.Pixels()[i], Opaque(under)), drawn.Pixels()[i]));
+            EXPECT_LE(worst, 3) << "outlines " << lineOpacity << ", under " << under;
+        }
+    }
 }
 
 TEST(RenderPicture, OutlinesOnlyWithPositiveOpacity) {

@@ -225,6 +225,20 @@ TEST_F(ClipboardCopy, FormatsAndBytesReadBack) {
     EXPECT_TRUE(m_record.hBitmap.isNull());
 }
 
+TEST_F(ClipboardCopy, VectorDocumentIsOfferedWhenGiven) {
+    const Picture picture = MakeTestPicture(120, 80, true);
+    const QByteArray svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"120\" height=\"80\"/>";
+    CopyPictureToClipboard(m_record, &picture, svg);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->data("image/svg+xml"), svg);
+    EXPECT_TRUE(m_record.hSvg.isEmpty());
+    // The next copy without one does not offer the old document.
+    CopyPictureToClipboard(m_record, &picture);
+    EXPECT_FALSE(QGuiApplication::clipboard()->mimeData()->hasFormat("image/svg+xml"));
+}
+
 TEST_F(ClipboardCopy, TempNamesSkipWhatExistsAndTheLastCopyDeletesThePrevious) {
     // A stranger's file and a planted link take numbers 1 and 3.
     QFile stranger(Temp(1));

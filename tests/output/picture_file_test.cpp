@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -144,6 +146,26 @@ TEST(WritePicture, GifIsCloseToTheOriginalAndKeepsTransparency) {
     const QImage tback = ReadBack(tpath).convertToFormat(QImage::Format_ARGB32);
     EXPECT_EQ(qAlpha(tback.pixel(5, 5)), 0);        // alpha 0 corner
     EXPECT_EQ(qAlpha(tback.pixel(399, 299)), 255);  // nearly opaque side
+    // A faint pixel is neither dropped nor made solid: it shows as over white.
+    const uint32_t faint = t.Pixel(2, 290);
+    ASSERT_LT(faint >> 24, 60u);
+    EXPECT_EQ(qAlpha(tback.pixel(2, 290)), 255);
+    const int a = int(faint >> 24);
+    EXPECT_NEAR(qGreen(tback.pixel(2, 290)), (int((faint >> 8) & 0xFF) * a + 255 * (255 - a)) / 255,
+                12);
+}
+
+TEST(WritePicture, JpegOfATransparentPictureIsFlattenedOverWhite) {
+    QTemporaryDir dir;
+    Picture t = Picture::Create(64, 48);
+    std::fill_n(t.Pixels(), t.PixelCount(), 0u);  // nothing
+    for (int x = 32; x < 64; ++x)
+        for (int y = 0; y < 48; ++y) t.Row(y)[x] = 0x80000000u;  // black at half opacity
+    const QString path = dir.filePath("t.jpg");
+    ASSERT_EQ(WritePicture(t, path, ImageEncoderId::Jpeg, 95), Status::Ok);
+    const QImage back = ReadBack(path);
+    EXPECT_NEAR(qRed(back.pixel(8, 24)), 255, 3);
+    EXPECT_NEAR(qRed(back.pixel(50, 24)), 127, 4);
 }
 
 TEST(WritePicture, PngInMemoryIsTheFileBytes) {

@@ -97,10 +97,10 @@ TEST_F(PaneTest, UnboundListShowsInitialValues) {
     EXPECT_EQ(pane->m_pPropSeed->GetName(), U("种子"));
     EXPECT_EQ(GetValueText(pane->m_pPropSeed), U(""));
 
-    const QStringList modes = {U("纯色"),       U("左右渐变"),     U("左中右渐变"),  U("上下渐变"),
-                               U("上中下渐变"), U("从左上到右下"), U("从左下到右上")};
-    ASSERT_EQ(pane->m_pPropBackMode->GetOptionCount(), 7);
-    for (int k = 0; k < 7; ++k) {
+    const QStringList modes = {U("纯色"),       U("左右渐变"),     U("左中右渐变"),   U("上下渐变"),
+                               U("上中下渐变"), U("从左上到右下"), U("从左下到右上"), U("透明")};
+    ASSERT_EQ(pane->m_pPropBackMode->GetOptionCount(), 8);
+    for (int k = 0; k < 8; ++k) {
         EXPECT_EQ(pane->m_pPropBackMode->GetOption(k), modes[k]);
         EXPECT_EQ(pane->m_pPropBackMode->m_arrData[static_cast<size_t>(k)], k);
     }
@@ -198,6 +198,14 @@ TEST_F(PaneTest, BackgroundModeShowsItsColours) {
     EXPECT_EQ(viewA.m_settings.crPolyColor, RGBColor(8, 105, 173));
     PickOption(Grid(), pane->m_pPropPolySize, 2);
     EXPECT_EQ(viewA.m_settings.nPolySize, 60);
+
+    // Transparent: no colour applies; the background picture row stays.
+    PickOption(Grid(), pane->m_pPropBackMode, 7);
+    EXPECT_EQ(viewA.m_settings.nBackMode, kBackTransparent);
+    EXPECT_FALSE(visible(pane->m_pPropBackColor));
+    EXPECT_FALSE(visible(pane->m_pPropGradColor1));
+    EXPECT_FALSE(visible(pane->m_pPropGradColor2));
+    EXPECT_TRUE(visible(pane->m_pPropBackImage));
 
     PickOption(Grid(), pane->m_pPropBackMode, 0);
     EXPECT_EQ(viewA.m_settings.nBackMode, 0);

@@ -95,7 +95,7 @@ TEST_F(ViewTest, SavedFileNameAndFormatFollowTheExtension) {
     } cases[] = {
         {"a.JPG", "a.JPG", "jpeg"},  {"a.jpeg", "a.jpeg.png", "png"}, {"x", "x.png", "png"},
         {"a.pg", "a.pg.png", "png"}, {"a.", "a..png", "png"},         {"b.gif", "b.gif", "gif"},
-        {"c.Bmp", "c.Bmp", "bmp"},   {"d.png", "d.png", "png"},
+        {"c.Bmp", "c.Bmp", "bmp"},   {"d.png", "d.png", "png"},       {"e.SVG", "e.SVG", "svg"},
     };
     QTemporaryDir dir;
     CFacettaView* view = MakeView(400, 300);
@@ -256,9 +256,10 @@ TEST_F(ViewTest, SaveDialogIsConfiguredAsExpected) {
     EXPECT_TRUE(confirms);
     EXPECT_EQ(suffix, QStringLiteral("png"));
     EXPECT_EQ(shownFilters,
-              (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp)"),
+              (QStringList{QStringLiteral("图片文件(*.jpg;*.png;*.gif;*.bmp;*.svg)"),
                            QStringLiteral("PNG图片(*.png)"), QStringLiteral("JPG图片(*.jpg)"),
-                           QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)")}));
+                           QStringLiteral("GIF图片(*.gif)"), QStringLiteral("BMP位图(*.bmp)"),
+                           QStringLiteral("SVG矢量图(*.svg)")}));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("typed.png"))));
     EXPECT_EQ(view->m_strSavePath, dir.filePath(QStringLiteral("typed.png")));
 }
