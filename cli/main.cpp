@@ -103,7 +103,13 @@ int main(int argc, char* argv[]) {
     std::optional<Picture> back;
     if (!o.backImage.isEmpty()) {
         if (!QFileInfo(o.backImage).isFile()) return Fail(QStringLiteral("background picture \"%1\" does not exist").arg(o.backImage));
-        back = DecodePictureFile(o.backImage);
+        DecodedPicture decoded = DecodeBackgroundPicture(o.backImage, s.nWidth, s.nHeight);
+        if (decoded.error == DecodeError::TooLarge)
+            return Fail(QStringLiteral("background picture \"%1\" is too large to decode within the memory limit")
+                            .arg(o.backImage));
+        if (decoded.error == DecodeError::NotAFile)
+            return Fail(QStringLiteral("background picture \"%1\" is not a regular file").arg(o.backImage));
+        back = std::move(decoded.picture);
         if (!back) return Fail(QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));
     }
 

@@ -10,6 +10,7 @@
 #include <QPrinter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <climits>
@@ -117,6 +118,12 @@ void CFacettaView::OnTimer(int nIDEvent) {
 }
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
+    if (m_bBackLoading) {
+        // Made once the background picture is there: nothing is drawn without it.
+        m_bRenderPending = true;
+        m_bPendingNewMesh = m_bPendingNewMesh || bNewMesh;
+        return;
+    }
     if (bNewMesh || m_mesh.IsEmpty()) {
         if (!Picture::Fits(m_settings.nWidth, m_settings.nHeight)) {
             // No picture can be made at this size: its mesh would only cost seconds and
@@ -144,24 +151,70 @@ void CFacettaView::ApplySettings(const ImageSettings* pNewSettings) {
     if (!pNewSettings) return;
     const ImageSettings& s = *pNewSettings;
     // The resolution counts as a mesh change too: changing it gives a new layout.
-    const bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
+    bool bNewMesh = s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
                           s.nResolution != m_settings.nResolution ||
                           s.nPolySize != m_settings.nPolySize ||
                           s.nStartOpacity != m_settings.nStartOpacity ||
                           s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
-    if (QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0) {
+    const bool bNewPath = QString::compare(strNewPath, BackImagePathOf(m_settings), Qt::CaseInsensitive) != 0;
+    // A picture decoded reduced for a smaller frame is decoded again for a larger one.
+    const bool bLargerFrame = !bNewPath && m_backReducedFor.isValid() &&
+                              (s.nWidth > m_backReducedFor.width() || s.nHeight > m_backReducedFor.height());
+    if (pNewSettings != &m_settings) m_settings = s;
+    if (bNewPath || bLargerFrame) {
         m_pBackImage.reset();
-        if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) {
-            if (std::optional<Picture> decoded = DecodePictureFile(strNewPath))
-                m_pBackImage = std::make_unique<Picture>(std::move(*decoded));
-        }
+        m_backReducedFor = QSize();
+        // A load still running for the old path no longer counts; what waited for it is done below.
+        ++m_nBackLoad;
+        if (m_bBackLoading) bNewMesh = bNewMesh || m_bPendingNewMesh;
+        m_bBackLoading = m_bRenderPending = m_bPendingNewMesh = false;
+        if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) StartBackgroundLoad(strNewPath);
     }
 
-    if (pNewSettings != &m_settings) m_settings = s;
     UpdatePicture(bNewMesh);
     UpdateScrollSizes(true);
+}
+
+void CFacettaView::StartBackgroundLoad(const QString& strPath) {
+    const uint64_t nLoad = m_nBackLoad;
+    m_bBackLoading = true;
+    const int nWidth = m_settings.nWidth, nHeight = m_settings.nHeight;
+    // Off the interface thread: the window keeps repainting while a large picture decodes.
+    m_backWatcher.disconnect(this);
+    m_backWatcher.setFuture(QtConcurrent::run([strPath, nWidth, nHeight] {
+        return std::make_shared<DecodedPicture>(DecodeBackgroundPicture(strPath, nWidth, nHeight));
+    }));
+    connect(&m_backWatcher, &QFutureWatcherBase::finished, this, [this, nLoad] { OnBackgroundLoaded(nLoad); });
+}
+
+void CFacettaView::OnBackgroundLoaded(uint64_t nLoad) {
+    if (!m_bBackLoading || nLoad != m_nBackLoad) return;
+    m_bBackLoading = false;
+    const std::shared_ptr<DecodedPicture> result = m_backWatcher.future().result();
+    if (result && result->picture) {
+        if (result->reduced) m_backReducedFor = QSize(m_settings.nWidth, m_settings.nHeight);
+        m_pBackImage = std::make_unique<Picture>(std::move(*result->picture));
+        result->picture.reset();
+    } else if (result && result->error == DecodeError::TooLarge) {
+        // Refused like any picture that cannot be held; a file that does not decode is not reported.
+        ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+    }
+    // Rendered now, with the picture, when something asked for it meanwhile or there is a
+    // picture to put it in.
+    if (m_bRenderPending || m_pPicture) {
+        const bool bNewMesh = m_bPendingNewMesh;
+        m_bRenderPending = m_bPendingNewMesh = false;
+        UpdatePicture(bNewMesh);
+        UpdateScrollSizes(true);
+    }
+}
+
+void CFacettaView::FinishBackgroundLoad() {
+    if (!m_bBackLoading) return;
+    m_backWatcher.waitForFinished();
+    OnBackgroundLoaded(m_nBackLoad);
 }
 
 void CFacettaView::OnGeneratePreview() {
@@ -170,8 +223,10 @@ void CFacettaView::OnGeneratePreview() {
 }
 
 void CFacettaView::OnCopyPicture() {
+    FinishBackgroundLoad();
     if (!m_pPicture) UpdatePicture(true);
-    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get());
+    if (!CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get()))
+        ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
 }
 
 void CFacettaView::UpdateScrollSizes(bool bRepaint) {
@@ -364,6 +419,7 @@ QString CFacettaView::DefaultSaveName() const {
 }
 
 void CFacettaView::OnSavePicture() {
+    FinishBackgroundLoad();
     if (!m_pPicture) return;
     if (m_strSavePath.isEmpty() && m_pDoc) m_strSavePath = m_pDoc->GetTitle();
     if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();

@@ -4,6 +4,7 @@
 // takes over new settings, shows the picture centred on white at its zoom or fitted into
 // the window, saves and prints it.
 #include <QAbstractScrollArea>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QMessageBox>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "image_settings.h"
+#include "picture_image.h"
 #include "picture.h"
 #include "polygon_mesh.h"
 
@@ -55,6 +57,11 @@ public:
     // Display size and scroll area from the settings, the zoom and the client size.
     void UpdateScrollSizes(bool bRepaint);
     void OnGeneratePreview();
+    // Whether a background picture is being decoded (off the interface thread); the picture
+    // follows once it is there.
+    bool IsLoadingBackground() const { return m_bBackLoading; }
+    // Waits for a background picture being decoded and takes it over now.
+    void FinishBackgroundLoad();
     // Copies the full-size picture, making one first when there is none yet.
     void OnCopyPicture();
     void OnSavePicture();
@@ -108,6 +115,9 @@ private:
     // image when there is no memory for it.
     QImage ReducedPicture();
 
+    void StartBackgroundLoad(const QString& strPath);
+    void OnBackgroundLoaded(uint64_t nLoad);
+
     CFacettaDoc* m_pDoc;
     QTimer m_startTimer;
     QTimer m_fadeTimer;
@@ -123,4 +133,15 @@ private:
         QImage image;
     };
     DisplayCache m_cache;
+
+    // The background picture's decoding: the newest load only counts; a picture is asked for
+    // while it runs is made once it is done.
+    QFutureWatcher<std::shared_ptr<DecodedPicture>> m_backWatcher;
+    uint64_t m_nBackLoad = 0;
+    bool m_bBackLoading = false;
+    bool m_bRenderPending = false;
+    bool m_bPendingNewMesh = false;
+    // The frame the background was decoded for, when it was decoded reduced: a larger frame
+    // decodes it again.
+    QSize m_backReducedFor;
 };
