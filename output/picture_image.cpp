@@ -243,14 +243,18 @@ QByteArray WithoutOutsideLinks(const QByteArray& svg) {
     return out;
 }
 
-// Whether a JPEG is progressive (its reader then keeps every coefficient of the full-size
-// picture, whatever size it is asked for), and how many components it has.
-bool JpegIsProgressive(QIODevice& file, int* components) {
-    *components = 3;
+// What a JPEG's frame header says about how it is coded.
+struct JpegFrame {
+    bool found = false;
+    bool progressive = false;  // its reader then keeps every coefficient of the full-size picture
+    bool arithmetic = false;
+    int components = 3;
+};
+
+JpegFrame ReadJpegFrame(QIODevice& file) {
+    JpegFrame frame;
     const qint64 start = file.pos();
-    bool progressive = false;
-    QByteArray marker = file.read(2);
-    if (marker == QByteArray("\xFF\xD8", 2)) {
+    if (file.seek(0) && file.read(2) == QByteArray("\xFF\xD8", 2)) {
         for (int segment = 0; segment < 256; ++segment) {
             const QByteArray head = file.read(4);
             if (head.size() < 4 || static_cast<uint8_t>(head[0]) != 0xFF) break;
@@ -258,16 +262,17 @@ bool JpegIsProgressive(QIODevice& file, int* components) {
             const int length = (static_cast<uint8_t>(head[2]) << 8) | static_cast<uint8_t>(head[3]);
             if (type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC) {
                 const QByteArray sof = file.read(6);
-                if (sof.size() == 6)
-                    *components = std::max(1, static_cast<int>(static_cast<uint8_t>(sof[5])));
-                progressive = type == 0xC2 || type == 0xC6 || type == 0xCA || type == 0xCE;
+                if (sof.size() == 6) frame.components = std::max(1, static_cast<int>(static_cast<uint8_t>(sof[5])));
+                frame.found = true;
+                frame.progressive = type == 0xC2 || type == 0xC6 || type == 0xCA || type == 0xCE;
+                frame.arithmetic = type >= 0xC9;
                 break;
             }
             if (length < 2 || !file.seek(file.pos() + length - 2)) break;
         }
     }
     file.seek(start);
-    return progressive;
+    return frame;
 }
 
 int BytesPerPixel(QImage::Format format) {
@@ -375,9 +380,11 @@ DecodedPicture DecodeWithReader(const QString& path, int frameWidth, int frameHe
             decodePixels =
                 isJpeg ? std::max(Pixels(target), Pixels(declared) / 64) : Pixels(target);
             if (isJpeg) {
-                int components = 3;
-                if (JpegIsProgressive(file, &components))
-                    extraBytes = Pixels(declared) * 2 * components;
+                const JpegFrame jpeg = ReadJpegFrame(file);
+                // Huffman coding spends at least a bit on every 8 x 8 block of every component.
+                if (jpeg.found && !jpeg.arithmetic && Pixels(declared) / 1024 > fileBytes)
+                    return Refused(DecodeError::NotDecodable);
+                if (jpeg.progressive) extraBytes = Pixels(declared) * 2 * jpeg.components;
             }
         } else {
             decodePixels = Pixels(declared);
