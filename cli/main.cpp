@@ -103,7 +103,10 @@ int main(int argc, char* argv[]) {
     std::optional<Picture> back;
     if (!o.backImage.isEmpty()) {
         if (!QFileInfo(o.backImage).isFile()) return Fail(QStringLiteral("background picture \"%1\" does not exist").arg(o.backImage));
+        // The image readers' own complaints would only add lines to the one that says why.
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         DecodedPicture decoded = DecodeBackgroundPicture(o.backImage, s.nWidth, s.nHeight);
+        qInstallMessageHandler(previous);
         if (decoded.error == DecodeError::TooLarge)
             return Fail(QStringLiteral("background picture \"%1\" is too large to decode within the memory limit")
                             .arg(o.backImage));

@@ -262,7 +262,8 @@ JpegFrame ReadJpegFrame(QIODevice& file) {
             const int length = (static_cast<uint8_t>(head[2]) << 8) | static_cast<uint8_t>(head[3]);
             if (type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC) {
                 const QByteArray sof = file.read(6);
-                if (sof.size() == 6) frame.components = std::max(1, static_cast<int>(static_cast<uint8_t>(sof[5])));
+                if (sof.size() == 6)
+                    frame.components = std::max(1, static_cast<int>(static_cast<uint8_t>(sof[5])));
                 frame.found = true;
                 frame.progressive = type == 0xC2 || type == 0xC6 || type == 0xCA || type == 0xCE;
                 frame.arithmetic = type >= 0xC9;
@@ -323,18 +324,21 @@ DecodedPicture DecodeWithReader(const QString& path, int frameWidth, int frameHe
     QBuffer svgBuffer;
     const QByteArray head = file.peek(16);
     // The format the name says where its reader takes the content (as a reader given a path
-    // decides), otherwise the content's.
+    // decides), otherwise the content's. Probed within the same allocation limit as the read.
     QByteArray sniffed;
     if (StartsWithGzip(head)) {
         sniffed = "svgz";
     } else {
-        if (const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-            !suffix.isEmpty()) {
-            QImageReader probe(&file, suffix);
-            if (probe.canRead()) sniffed = probe.format();
-        }
-        if (!file.seek(0)) return Refused(DecodeError::NotDecodable);
-        if (sniffed.isEmpty()) sniffed = QImageReader::imageFormat(&file);
+        auto probe = [&file](const QByteArray& format) {
+            QImageReader reader(&file, format);
+            reader.setAllocationLimit(static_cast<int>(kMaxDecodeBytes >> 20));
+            QByteArray found = reader.canRead() ? reader.format() : QByteArray();
+            return file.seek(0) ? found : QByteArray();
+        };
+        const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+        if (!suffix.isEmpty()) sniffed = probe(suffix);
+        if (sniffed.isEmpty()) sniffed = probe(QByteArray());
+        if (sniffed.isEmpty()) return Refused(DecodeError::NotDecodable);
     }
     if (sniffed == "svgz" || sniffed == "svg") {
         if (sniffed == "svg" && fileBytes > kMaxSvgBytes) return Refused(DecodeError::TooLarge);
@@ -375,7 +379,8 @@ DecodedPicture DecodeWithReader(const QString& path, int frameWidth, int frameHe
             return Refused(DecodeError::NotDecodable);
         target = CoverSize(declared, frameWidth, frameHeight);
         if (scalable) {
-            target = WithinPixels(target, maxPixels);
+            // Within the pixels and, at 4 bytes a pixel thrice, the bytes allowed.
+            target = WithinPixels(target, std::min(maxPixels, kMaxDecodeBytes / 12));
             // libjpeg scales by eighths at most; the rest is a smooth reduction after it.
             decodePixels =
                 isJpeg ? std::max(Pixels(target), Pixels(declared) / 64) : Pixels(target);
@@ -407,6 +412,10 @@ DecodedPicture DecodeWithReader(const QString& path, int frameWidth, int frameHe
     QImage image;
     if (!reader.read(&image) || image.isNull()) return Refused(DecodeError::NotDecodable);
     if (Pixels(image.size()) > maxPixels) return Refused(DecodeError::TooLarge);
+    // Formats that do not tell their size up front: the same test on what came out.
+    if (const int64_t ratio = MaxPixelsPerByte(format);
+        ratio > 0 && Pixels(image.size()) / ratio > fileBytes)
+        return Refused(DecodeError::NotDecodable);
     DecodedPicture result;
     // Formats that cannot decode reduced are reduced now, before the picture is kept.
     const QSize keep = CoverSize(image.size(), frameWidth, frameHeight);
