@@ -150,8 +150,8 @@ void DecodeSeeds() {
     Save(t, "bomb_svg_declares_16384.svg", SvgDeclaring(16384, 16384));
     Save(t, "bomb_xbm_declares_16384.xbm", XbmDeclaring(16384, 16384));
     Save(t, "bomb_jpeg_declares_16384.jpg", JpegDeclaring(16384, 16384));
-    Save(t, "bomb_tga_declares_16384.tga", TgaDeclaring(16384, 16384, false));
-    Save(t, "bomb_tga_rle_declares_8000.tga", TgaDeclaring(8000, 8000, true));
+    Save(t, "bomb_tga_declares_8192.tga", TgaDeclaring(8192, 8192, false));
+    Save(t, "bomb_tga_rle_declares_4096.tga", TgaDeclaring(4096, 4096, true));
     Save(t, "bomb_png_declares_16384.png", PngDeclaring(16384, 16384));
     Save(t, "ours.png", OurEncoding(ImageEncoderId::Png));
     Save(t, "ours.gif", OurEncoding(ImageEncoderId::Gif));

@@ -189,9 +189,11 @@ QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength) {
     AppendLittleEndian(tga, width, 2);
     AppendLittleEndian(tga, height, 2);
     tga.append('\x18');  // 24 bits a pixel
-    tga.append('\x20');  // top-down
-    // A few pixels, then nothing.
-    tga.append(runLength ? QByteArray("\x81\x10\x20\x30\x82\x40\x50\x60", 8) : QByteArray(24, '\x33'));
+    tga.append('\0');    // bottom-up
+    // Two pixels, then nothing but the version 2 footer Qt's reader looks for: 50 bytes.
+    tga.append(runLength ? QByteArray("\x81\x00\xff\x00", 4) : QByteArray("\x00\x00\xff\x00\xff\x00", 6));
+    tga.append(QByteArray(8, '\0'));
+    tga.append(QByteArray("TRUEVISION-XFILE.", 18));
     return tga;
 }
 

@@ -30,7 +30,8 @@ QByteArray SvgDeclaring(int width, int height);
 QByteArray SvgLinking(const QByteArray& href);
 // An XBM declaring width x height with two bytes of bits.
 QByteArray XbmDeclaring(int width, int height);
-// A 24-bit TGA declaring width x height with a few pixels of data.
+// A 24-bit TGA declaring width x height with two pixels of data and the version 2 footer
+// (50 bytes uncompressed; Qt's reader then reads every declared pixel from nothing).
 QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength);
 // A complete 16-bit RGBA PNG of zeros: every byte is there, compressed.
 QByteArray Png16Zeros(uint32_t width, uint32_t height);
