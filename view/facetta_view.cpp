@@ -181,6 +181,7 @@ void CFacettaView::StartBackgroundLoad(const QString& strPath) {
     const uint64_t nLoad = m_nBackLoad;
     m_bBackLoading = true;
     const int nWidth = m_settings.nWidth, nHeight = m_settings.nHeight;
+    m_backLoadFrame = QSize(nWidth, nHeight);
     // Off the interface thread: the window keeps repainting while a large picture decodes.
     m_backWatcher.disconnect(this);
     m_backWatcher.setFuture(QtConcurrent::run([strPath, nWidth, nHeight] {
@@ -190,11 +191,21 @@ void CFacettaView::StartBackgroundLoad(const QString& strPath) {
 }
 
 void CFacettaView::OnBackgroundLoaded(uint64_t nLoad) {
-    if (!m_bBackLoading || nLoad != m_nBackLoad) return;
+    // (A signal left over from an earlier load finds this one still running.)
+    if (!m_bBackLoading || nLoad != m_nBackLoad || !m_backWatcher.isFinished()) return;
     m_bBackLoading = false;
     const std::shared_ptr<DecodedPicture> result = m_backWatcher.future().result();
     if (result && result->picture) {
-        if (result->reduced) m_backReducedFor = QSize(m_settings.nWidth, m_settings.nHeight);
+        if (result->reduced) {
+            m_backReducedFor = m_backLoadFrame;
+            // The frame grew while it was decoded: decoded again for the frame it has now.
+            if (m_settings.nWidth > m_backLoadFrame.width() || m_settings.nHeight > m_backLoadFrame.height()) {
+                m_backReducedFor = QSize();
+                ++m_nBackLoad;
+                StartBackgroundLoad(BackImagePathOf(m_settings));
+                return;
+            }
+        }
         m_pBackImage = std::make_unique<Picture>(std::move(*result->picture));
         result->picture.reset();
     } else if (result && result->error == DecodeError::TooLarge) {
@@ -212,9 +223,10 @@ void CFacettaView::OnBackgroundLoaded(uint64_t nLoad) {
 }
 
 void CFacettaView::FinishBackgroundLoad() {
-    if (!m_bBackLoading) return;
-    m_backWatcher.waitForFinished();
-    OnBackgroundLoaded(m_nBackLoad);
+    while (m_bBackLoading) {
+        m_backWatcher.waitForFinished();
+        OnBackgroundLoaded(m_nBackLoad);
+    }
 }
 
 void CFacettaView::OnGeneratePreview() {

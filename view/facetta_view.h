@@ -144,4 +144,5 @@ private:
     // The frame the background was decoded for, when it was decoded reduced: a larger frame
     // decodes it again.
     QSize m_backReducedFor;
+    QSize m_backLoadFrame;  // the frame the running load decodes for
 };

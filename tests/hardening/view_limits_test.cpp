@@ -44,12 +44,10 @@ bool ResetPeakMemory() {
 class ViewLimits : public ::testing::Test {
 protected:
     void SetUp() override {
-        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
-            m_messages.push_back(text);
-        };
-        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString&, const QString&, const QStringList&) {
-            return m_saveChoice;
-        };
+        CFacettaView::s_fnMessageBox = [this](QWidget*, QMessageBox::Icon, const QString&,
+                                              const QString& text) { m_messages.push_back(text); };
+        CFacettaView::s_fnSaveDialog = [this](QWidget*, const QString&, const QString&,
+                                              const QStringList&) { return m_saveChoice; };
         m_view = std::make_unique<CFacettaView>(&m_doc);
         m_view->resize(640, 480);
         m_view->show();
@@ -84,7 +82,8 @@ TEST_F(ViewLimits, HugeSizesEndWithNoPictureAndASaveError) {
     for (int32_t w : sides) {
         for (int32_t h : {INT32_MAX, 200, 1000000}) {
             for (int32_t poly : {0, 50, 200}) {  // what the pane offers
-                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " cell " + std::to_string(poly));
+                SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + " cell " +
+                             std::to_string(poly));
                 if (Picture::Fits(w, h)) continue;  // only sizes no machine here can hold
                 Apply(800, 600, 0);
                 ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
@@ -217,13 +216,24 @@ TEST_F(ViewLimits, BackgroundPicturesDecodeOffTheInterfaceThread) {
     EXPECT_EQ(m_view->m_pBackImage->Width(), 2000);
     EXPECT_EQ(m_view->m_pPicture->Width(), 2400);
 
+    // The frame grows while it decodes: decoded again for the frame it ends with.
+    setBackground(large, 700, 500);
+    ASSERT_TRUE(waitForLoad());
+    setBackground(QString(), 700, 500);
+    setBackground(large, 640, 480);
+    setBackground(large, 1600, 1200);
+    ASSERT_TRUE(waitForLoad());
+    ASSERT_TRUE(m_view->m_pBackImage);
+    EXPECT_EQ(m_view->m_pBackImage->Width(), 1600);
+
     // Saved right after the path is set: the file has the picture.
-    const QString red = write("red.png", EncodeImage([] {
-                                                         QImage i(64, 64, QImage::Format_RGB32);
-                                                         i.fill(0xFFD00000);
-                                                         return i;
-                                                     }(),
-                                                     "png"));
+    const QString red = write("red.png", EncodeImage(
+                                             [] {
+                                                 QImage i(64, 64, QImage::Format_RGB32);
+                                                 i.fill(0xFFD00000);
+                                                 return i;
+                                             }(),
+                                             "png"));
     m_saveChoice = dir.filePath("saved.png");
     setBackground(red, 640, 480);
     m_view->OnSavePicture();
@@ -240,7 +250,8 @@ TEST_F(ViewLimits, WindowsAndCopiesShareOneMemoryBudget) {
     Apply(640, 480, 0);
     const size_t picture = size_t{2000} * 1500 * 4;
     // Room for two pictures of 2000 x 1500 and their meshes, not for a copy besides.
-    MemoryBudget::SetLimit(MemoryBudget::InUse() - m_view->m_pPicture->ByteCount() + 2 * picture + (4 << 20));
+    MemoryBudget::SetLimit(MemoryBudget::InUse() - m_view->m_pPicture->ByteCount() + 2 * picture +
+                           (4 << 20));
     Apply(2000, 1500, 0);
     ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
     CFacettaDoc otherDoc;
@@ -255,7 +266,8 @@ TEST_F(ViewLimits, WindowsAndCopiesShareOneMemoryBudget) {
     ASSERT_EQ(m_messages.size(), 1u);
     EXPECT_EQ(m_messages[0], QStringLiteral("内存不足。"));
     EXPECT_TRUE(other.m_pPicture && !other.m_pPicture->IsNull());
-    // A third picture does not fit either: that window shows its white area, the others keep theirs.
+    // A third picture does not fit either: that window shows its white area, the others keep
+    // theirs.
     CFacettaDoc thirdDoc;
     CFacettaView third(&thirdDoc);
     third.ApplySettings(&s);
@@ -281,7 +293,8 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(4096, 'k'));
     }
-    const QStringList listing = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList listing =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     Apply(1200, 800, 0);
     ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
 
@@ -291,8 +304,9 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
     } stages[] = {
         {"full", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(ENOSPC)}},
         // Replacing an existing file is refused up front as not writable.
-        {"read-only", {QStringLiteral("保存图片错误，错误代码：7/%1").arg(EROFS),
-                       QStringLiteral("保存图片错误，错误代码：7/%1").arg(EACCES)}},
+        {"read-only",
+         {QStringLiteral("保存图片错误，错误代码：7/%1").arg(EROFS),
+          QStringLiteral("保存图片错误，错误代码：7/%1").arg(EACCES)}},
     };
     for (const auto& stage : stages) {
         SCOPED_TRACE(stage.stage);
@@ -303,12 +317,15 @@ TEST_F(ViewLimits, SaveIntoAFullOrReadOnlyDisk) {
             m_saveChoice = dir.filePath(QString::fromLatin1(name));
             m_view->OnSavePicture();
             ASSERT_EQ(m_messages.size(), 1u) << name;
-            EXPECT_TRUE(stage.accepted.contains(m_messages[0])) << name << ": " << m_messages[0].toStdString();
+            EXPECT_TRUE(stage.accepted.contains(m_messages[0]))
+                << name << ": " << m_messages[0].toStdString();
             EXPECT_EQ(m_view->m_strSavePath, m_saveChoice);
             QFile f(existing);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             EXPECT_EQ(f.readAll(), QByteArray(4096, 'k'));
-            EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), listing);
+            EXPECT_EQ(
+                QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                listing);
         }
     }
 }
