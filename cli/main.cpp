@@ -185,7 +185,20 @@ int main(int argc, char* argv[]) {
                             .arg(o.backImage, device ? QStringLiteral("a device")
                                                      : QStringLiteral("a pipe or socket")));
         }
-        back = DecodePictureFile(o.backImage);
+        // The image readers' own complaints would only add lines to the one that says why.
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        DecodedPicture decoded = DecodeBackgroundPicture(o.backImage, s.nWidth, s.nHeight);
+        qInstallMessageHandler(previous);
+        if (decoded.error == DecodeError::TooLarge)
+            return Fail(
+                QStringLiteral(
+                    "background picture \"%1\" is too large to decode within the memory limit")
+                    .arg(o.backImage));
+        if (decoded.error == DecodeError::NotAFile)
+            return Fail(
+                QStringLiteral("background picture \"%1\" is not a regular file").arg(o.backImage));
+        back = std::move(decoded.picture);
         if (!back)
             return Fail(
                 QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));

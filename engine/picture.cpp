@@ -61,10 +61,16 @@ Picture Picture::Create(int width, int height) {
     }
     const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const size_t bytes = static_cast<size_t>(pixels) * 4;
+    p.m_charge = MemoryCharge::Take(bytes);
+    if (!p.m_charge.Held()) {
+        p.m_status = Status::OutOfMemory;
+        return p;
+    }
     const Allocator a = CurrentAllocator();
     p.m_pixels = std::unique_ptr<uint32_t[], Release>(static_cast<uint32_t*>(a.alloc(bytes)),
                                                       Release{a.release, bytes});
     if (!p.m_pixels) {
+        p.m_charge.Reset();
         p.m_status = Status::OutOfMemory;
         return p;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "memory_budget.h"
 #include "status.h"
 
 class Picture {
@@ -17,7 +18,8 @@ public:
 
     // A width x height picture with undefined pixels, or a picture without pixels and
     // LastStatus() OutOfMemory (size too large to hold) / InvalidParameter (not positive).
-    // Decided before allocating: never an overflow or an attempt beyond MaxBytes().
+    // Decided before allocating: never an overflow, an attempt beyond MaxBytes() or beyond
+    // what the process-wide MemoryBudget has left (the pixels stay charged to it).
     static Picture Create(int width, int height);
     // Whether Create would make a picture of this size: both sides positive and the pixels
     // within MaxBytes(). Lets callers skip work for a picture that cannot be made.
@@ -71,6 +73,7 @@ private:
         size_t bytes;
         void operator()(uint32_t* p) const { release(p, bytes); }
     };
+    MemoryCharge m_charge;
     std::unique_ptr<uint32_t[], Release> m_pixels;
     int m_width = 0;
     int m_height = 0;

@@ -11,6 +11,7 @@ void PolygonMesh::Clear() {
     pVertices.shrink_to_fit();
     pTriangles.clear();
     pTriangles.shrink_to_fit();
+    charge.Reset();
     nVertexCount = nTriangleCount = 0;
     nCols = nRows = nCellWidth = nCellHeight = 0;
 }
@@ -52,6 +53,10 @@ MeshResult GenerateMesh(const ImageSettings& settings, PolygonMesh& mesh, uint32
     const int32_t right = static_cast<int32_t>(cols * cellW);
     const int32_t bottom = static_cast<int32_t>(rows * cellH);
 
+    // Counted before anything is allocated.
+    mesh.charge = MemoryCharge::Take(static_cast<size_t>(vertexCount) * sizeof(MeshVertex) +
+                                     static_cast<size_t>(triangleCount) * sizeof(MeshTriangle));
+    if (!mesh.charge.Held()) return MeshResult::OutOfMemory;
     try {
         mesh.pVertices.resize(static_cast<size_t>(vertexCount));
         mesh.pTriangles.reserve(static_cast<size_t>(triangleCount));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "image_settings.h"
+#include "memory_budget.h"
 
 struct MeshVertex {
     int32_t x = 0;
@@ -34,6 +35,9 @@ struct PolygonMesh {
     int32_t nCellWidth = 0;
     int32_t nCellHeight = 0;
 
+    // The arrays' memory, held on the process-wide budget.
+    MemoryCharge charge;
+
     bool IsEmpty() const { return nTriangleCount == 0; }
     void Clear();
 };
@@ -41,7 +45,7 @@ struct PolygonMesh {
 enum class MeshResult {
     Ok,
     InvalidSettings,  // a grid with no cells: polygon size negative or larger than the grid
-    OutOfMemory,      // the grid is too large to hold
+    OutOfMemory,      // the grid is too large to hold, or more than the memory budget has left
 };
 
 // Vertex limit: beyond it a generation reports OutOfMemory instead of trying to allocate.

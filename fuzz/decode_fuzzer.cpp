@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <unistd.h>
 
@@ -44,7 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             static_cast<qint64>(size))
             std::abort();
     }
-    const std::optional<Picture> picture = DecodePictureFile(g_path, kMaxPixels);
+    // Inputs of odd length are decoded for a frame, as the program and the CLI decode; the
+    // others whole, as the bounds allow.
+    const bool framed = size % 2 == 1;
+    const std::optional<Picture> picture = std::move(
+        DecodeBackgroundPicture(g_path, framed ? 64 : 0, framed ? 48 : 0, kMaxPixels).picture);
     if (picture) {
         if (picture->IsNull() || picture->Width() <= 0 || picture->Height() <= 0 ||
             static_cast<int64_t>(picture->Width()) * picture->Height() > kMaxPixels) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bomb_files.h"
 #include "image_settings.h"
 #include "picture_image.h"
 #include "picture_writer.h"
@@ -146,6 +147,20 @@ void DecodeSeeds() {
          QByteArray::fromHex("000002000000000000000000020001001800"
                              "0000ff00ff00") +
              QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18));
+    // Hostile pictures: each is refused or decoded reduced, none may hang the reader.
+    Save(t, "bomb_svgz_inflates_40_mib.svgz", SvgzInflatingTo(qint64{40} << 20));
+    Save(t, "svgz_small.svgz", SvgzInflatingTo(300));
+    Save(t, "svg_links_stdin.svg", SvgLinking("/dev/stdin"));
+    Save(t, "svg_links_tty.svg", SvgLinking("file:///dev/tty"));
+    Save(t, "svg_embeds_png.svg",
+         SvgLinking("data:image/png;base64," +
+                    Encode(SampleImage(QImage::Format_ARGB32, 2, 2), "png").toBase64()));
+    Save(t, "bomb_svg_declares_16384.svg", SvgDeclaring(16384, 16384));
+    Save(t, "bomb_xbm_declares_16384.xbm", XbmDeclaring(16384, 16384));
+    Save(t, "bomb_jpeg_declares_16384.jpg", JpegDeclaring(16384, 16384));
+    Save(t, "bomb_tga_declares_8192.tga", TgaDeclaring(8192, 8192, false));
+    Save(t, "bomb_tga_rle_declares_4096.tga", TgaDeclaring(4096, 4096, true));
+    Save(t, "bomb_png_declares_16384.png", PngDeclaring(16384, 16384));
     Save(t, "ours.png", OurEncoding(ImageEncoderId::Png));
     Save(t, "ours.gif", OurEncoding(ImageEncoderId::Gif));
     Save(t, "ours.bmp", OurEncoding(ImageEncoderId::Bmp));

@@ -351,17 +351,22 @@ ClipboardExport& TheClipboardExport() {
     return *record;
 }
 
-void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
-    CopyPictureToClipboard(record, picture, QByteArray());
+bool CopyPictureToClipboard(ClipboardExport& record, const Picture* picture) {
+    return CopyPictureToClipboard(record, picture, QByteArray());
 }
 
-void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture,
+bool CopyPictureToClipboard(ClipboardExport& record, const Picture* picture,
                             const QByteArray& svg) {
+    // The clipboard holds one copy at a time: the bitmap, and the PNG at most as large.
+    static MemoryCharge s_copy;
     record.ReleaseClipboardPayloads();
-    if (!picture || picture->IsNull()) {
+    s_copy.Reset();
+    const bool empty = !picture || picture->IsNull();
+    if (!empty) s_copy = MemoryCharge::Take(picture->ByteCount() * 2);
+    if (empty || !s_copy.Held()) {
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
             QGuiApplication::clipboard()->clear();
-        return;
+        return empty;
     }
     record.CreateClipboardBitmap(*picture);
     record.EncodePngToMemory(*picture);
@@ -370,4 +375,5 @@ void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture,
     record.BuildQQFormats();
     record.hSvg = svg;
     record.PublishClipboardData();
+    return true;
 }

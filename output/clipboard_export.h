@@ -89,7 +89,9 @@ struct ClipboardExport {
 ClipboardExport& TheClipboardExport();
 
 // Builds and publishes every payload; a null picture empties the clipboard. Failures are
-// silent: each failed step leaves its format out.
-void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture);
+// silent: each failed step leaves its format out. False, with the clipboard emptied, when the
+// copy's memory (its bitmap and PNG, held until the next copy) is more than the process's
+// memory budget has left.
+bool CopyPictureToClipboard(ClipboardExport& record, const Picture* picture);
 // The same, also offering `svg` (when not empty) as image/svg+xml for vector editors.
-void CopyPictureToClipboard(ClipboardExport& record, const Picture* picture, const QByteArray& svg);
+bool CopyPictureToClipboard(ClipboardExport& record, const Picture* picture, const QByteArray& svg);

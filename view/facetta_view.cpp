@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <climits>
@@ -127,7 +128,16 @@ void CFacettaView::OnTimer(int nIDEvent) {
 }
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
+    if (m_bBackLoading) {
+        // Made once the background picture is there: nothing is drawn without it.
+        m_bRenderPending = true;
+        m_bPendingNewMesh = m_bPendingNewMesh || bNewMesh;
+        return;
+    }
+    // Taken only now, so that a picture made later, once its background is there, still
+    // gets them.
     const std::optional<uint32_t> seed = std::exchange(m_nextSeed, std::nullopt);
+    const bool bRecord = std::exchange(m_bRecordVariant, true);
     bool bNewVariant = false;
     if (bNewMesh || m_mesh.IsEmpty()) {
         if (!Picture::Fits(m_settings.nWidth, m_settings.nHeight)) {
@@ -144,7 +154,7 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
             bNewVariant = !m_mesh.IsEmpty();
         }
     }
-    if (bNewVariant && m_bRecordVariant) {
+    if (bNewVariant && bRecord) {
         // A browser's history: what lay ahead of the shown variant goes.
         m_variants.resize(static_cast<size_t>(m_nVariant + 1));
         m_variants.push_back(Variant{m_settings, m_mesh.nSeed});
@@ -163,26 +173,33 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
         m_nFadeAlpha = 10;
         m_fadeTimer.start(100);
     }
-    if (bNewVariant) emit variantChanged(!m_bRecordVariant || seed.has_value());
+    if (bNewVariant) emit variantChanged(!bRecord || seed.has_value());
 }
 
 bool CFacettaView::TakeSettings(const ImageSettings& s) {
     // The resolution counts as a mesh change too: changing it gives a new layout.
-    const bool bNewMesh =
+    bool bNewMesh =
         s.nWidth != m_settings.nWidth || s.nHeight != m_settings.nHeight ||
         s.nResolution != m_settings.nResolution || s.nPolySize != m_settings.nPolySize ||
         s.nStartOpacity != m_settings.nStartOpacity || s.nEndOpacity != m_settings.nEndOpacity;
 
     const QString strNewPath = BackImagePathOf(s);
     // Compared exactly: on a case-sensitive file system /p/Sky.png and /p/sky.png differ.
-    if (strNewPath != BackImagePathOf(m_settings)) {
+    const bool bNewPath = strNewPath != BackImagePathOf(m_settings);
+    // A picture decoded reduced for a smaller frame is decoded again for a larger one.
+    const bool bLargerFrame =
+        !bNewPath && m_backReducedFor.isValid() &&
+        (s.nWidth > m_backReducedFor.width() || s.nHeight > m_backReducedFor.height());
+    if (&s != &m_settings) m_settings = s;  // the load below decodes for the new frame
+    if (bNewPath || bLargerFrame) {
         m_pBackImage.reset();
-        if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) {
-            if (std::optional<Picture> decoded = DecodePictureFile(strNewPath))
-                m_pBackImage = std::make_unique<Picture>(std::move(*decoded));
-        }
+        m_backReducedFor = QSize();
+        // A load still running for the old path no longer counts; what waited for it is done below.
+        ++m_nBackLoad;
+        if (m_bBackLoading) bNewMesh = bNewMesh || m_bPendingNewMesh;
+        m_bBackLoading = m_bRenderPending = m_bPendingNewMesh = false;
+        if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) StartBackgroundLoad(strNewPath);
     }
-    if (&s != &m_settings) m_settings = s;
     return bNewMesh;
 }
 
@@ -205,11 +222,10 @@ void CFacettaView::ShowVariant(int nIndex) {
     const Variant variant = m_variants[static_cast<size_t>(nIndex)];
     TakeSettings(variant.settings);
     m_nextSeed = variant.nSeed;
-    m_bRecordVariant = false;
+    m_bRecordVariant = false;  // shown again, not a new variant
     const int nOld = m_nVariant;
     m_nVariant = nIndex;
     UpdatePicture(true);
-    m_bRecordVariant = true;
     if (m_mesh.IsEmpty()) m_nVariant = nOld;  // no memory for it: nothing was shown
     UpdateScrollSizes(true);
 }
@@ -269,12 +285,68 @@ std::optional<uint32_t> CFacettaView::GetSeed() const {
     return m_mesh.nSeed;
 }
 
+void CFacettaView::StartBackgroundLoad(const QString& strPath) {
+    const uint64_t nLoad = m_nBackLoad;
+    m_bBackLoading = true;
+    const int nWidth = m_settings.nWidth, nHeight = m_settings.nHeight;
+    m_backLoadFrame = QSize(nWidth, nHeight);
+    // Off the interface thread: the window keeps repainting while a large picture decodes.
+    m_backWatcher.disconnect(this);
+    m_backWatcher.setFuture(QtConcurrent::run([strPath, nWidth, nHeight] {
+        return std::make_shared<DecodedPicture>(DecodeBackgroundPicture(strPath, nWidth, nHeight));
+    }));
+    connect(&m_backWatcher, &QFutureWatcherBase::finished, this,
+            [this, nLoad] { OnBackgroundLoaded(nLoad); });
+}
+
+void CFacettaView::OnBackgroundLoaded(uint64_t nLoad) {
+    // (A signal left over from an earlier load finds this one still running.)
+    if (!m_bBackLoading || nLoad != m_nBackLoad || !m_backWatcher.isFinished()) return;
+    m_bBackLoading = false;
+    const std::shared_ptr<DecodedPicture> result = m_backWatcher.future().result();
+    if (result && result->picture) {
+        if (result->reduced) {
+            m_backReducedFor = m_backLoadFrame;
+            // The frame grew while it was decoded: decoded again for the frame it has now.
+            if (m_settings.nWidth > m_backLoadFrame.width() ||
+                m_settings.nHeight > m_backLoadFrame.height()) {
+                m_backReducedFor = QSize();
+                ++m_nBackLoad;
+                StartBackgroundLoad(BackImagePathOf(m_settings));
+                return;
+            }
+        }
+        m_pBackImage = std::make_unique<Picture>(std::move(*result->picture));
+        result->picture.reset();
+    } else if (result && result->error == DecodeError::TooLarge) {
+        // Refused like any picture that cannot be held; a file that does not decode is not
+        // reported.
+        ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+    }
+    // Rendered now, with the picture, when something asked for it meanwhile or there is a
+    // picture to put it in.
+    if (m_bRenderPending || m_pPicture) {
+        const bool bNewMesh = m_bPendingNewMesh;
+        m_bRenderPending = m_bPendingNewMesh = false;
+        UpdatePicture(bNewMesh);
+        UpdateScrollSizes(true);
+    }
+}
+
+void CFacettaView::FinishBackgroundLoad() {
+    while (m_bBackLoading) {
+        m_backWatcher.waitForFinished();
+        OnBackgroundLoaded(m_nBackLoad);
+    }
+}
+
 void CFacettaView::OnGeneratePreview() {
     UpdatePicture(true);
     UpdateScrollSizes(true);
 }
 
 void CFacettaView::OnCopyPicture() {
+    FinishBackgroundLoad();
     if (!m_pPicture) UpdatePicture(true);
     // The vector document too, for editors that paste it; a background picture that cannot
     // be embedded just leaves it out.
@@ -282,10 +354,12 @@ void CFacettaView::OnCopyPicture() {
     if (m_pPicture && !m_pPicture->IsNull())
         EncodeSvg(m_settings, m_mesh, m_pBackImage.get(),
                   QString::fromStdU16String(m_settings.BackImagePath()), svg);
-    CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get(), svg);
+    if (!CopyPictureToClipboard(TheClipboardExport(), m_pPicture.get(), svg))
+        ShowMessage(QMessageBox::Warning, tr("内存不足。"));
 }
 
 void CFacettaView::OnSetWallpaper() {
+    FinishBackgroundLoad();
     if (!m_pPicture) UpdatePicture(true);
     if (!m_pPicture) return;
     // One picture over several screens is spanned; anything else fills each screen.
@@ -579,6 +653,7 @@ QString CFacettaView::DefaultSaveName() const {
 }
 
 void CFacettaView::OnSavePicture() {
+    FinishBackgroundLoad();
     if (!m_pPicture) return;
     if (m_strSavePath.isEmpty() && m_pDoc) m_strSavePath = m_pDoc->GetTitle();
     if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();

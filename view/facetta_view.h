@@ -5,6 +5,7 @@
 // the window, saves and prints it.
 #include <QAbstractScrollArea>
 #include <QBrush>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QMessageBox>
 #include <QString>
@@ -19,6 +20,7 @@
 
 #include "image_settings.h"
 #include "picture.h"
+#include "picture_image.h"
 #include "polygon_mesh.h"
 
 class CFacettaDoc;
@@ -58,6 +60,11 @@ public:
     // Display size and scroll area from the settings, the zoom and the client size.
     void UpdateScrollSizes(bool bRepaint);
     void OnGeneratePreview();
+    // Whether a background picture is being decoded (off the interface thread); the picture
+    // follows once it is there.
+    bool IsLoadingBackground() const { return m_bBackLoading; }
+    // Waits for a background picture being decoded and takes it over now.
+    void FinishBackgroundLoad();
     // Copies the full-size picture, making one first when there is none yet.
     void OnCopyPicture();
     // Writes the full-size picture to the wallpapers folder and sets it as the desktop
@@ -167,6 +174,9 @@ private:
     bool TakeSettings(const ImageSettings& s);
     void ShowVariant(int nIndex);
 
+    void StartBackgroundLoad(const QString& strPath);
+    void OnBackgroundLoaded(uint64_t nLoad);
+
     CFacettaDoc* m_pDoc;
     QTimer m_startTimer;
     QTimer m_fadeTimer;
@@ -188,4 +198,15 @@ private:
     int m_nVariant = -1;
     std::optional<uint32_t> m_nextSeed;  // the seed the next mesh is made from, once
     bool m_bRecordVariant = true;        // off while an earlier variant is shown again
+    // The background picture's decoding: the newest load only counts; a picture is asked for
+    // while it runs is made once it is done.
+    QFutureWatcher<std::shared_ptr<DecodedPicture>> m_backWatcher;
+    uint64_t m_nBackLoad = 0;
+    bool m_bBackLoading = false;
+    bool m_bRenderPending = false;
+    bool m_bPendingNewMesh = false;
+    // The frame the background was decoded for, when it was decoded reduced: a larger frame
+    // decodes it again.
+    QSize m_backReducedFor;
+    QSize m_backLoadFrame;  // the frame the running load decodes for
 };

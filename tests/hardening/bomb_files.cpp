@@ -125,3 +125,106 @@ QByteArray IcnsClaimingHugeEntry() {
 QByteArray IcnsWithZeroLengthEntry() {
     return IcnsWithTocEntry("696370340000000000637034");
 }
+
+namespace {
+
+// Deflates `total` bytes made of `head`, then `fill` repeated, then `tail`, in a gzip wrapper
+// (windowBits 31) or a zlib one, without ever holding the inflated bytes.
+QByteArray DeflateStream(const QByteArray& head, char fill, qint64 total, const QByteArray& tail,
+                         bool gzip, int level = 9) {
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, gzip ? 31 : 15, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out;
+    char buffer[1 << 16];
+    auto feed = [&](const QByteArray& bytes, int flush) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.constData()));
+        z.avail_in = static_cast<uInt>(bytes.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, flush);
+            out.append(buffer, static_cast<qsizetype>(sizeof buffer - z.avail_out));
+        } while (z.avail_out == 0);
+    };
+    feed(head, Z_NO_FLUSH);
+    const QByteArray block(1 << 20, fill);
+    for (qint64 left = total - head.size() - tail.size(); left > 0; left -= block.size())
+        feed(left >= block.size() ? block : block.left(left), Z_NO_FLUSH);
+    feed(tail, Z_FINISH);
+    deflateEnd(&z);
+    return out;
+}
+
+}  // namespace
+
+QByteArray SvgzInflatingTo(qint64 bytes) {
+    return DeflateStream(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\"><!--", ' ', bytes,
+        "--><rect width=\"64\" height=\"64\" fill=\"#00ff00\"/></svg>\n", true);
+}
+
+QByteArray SvgDeclaring(int width, int height) {
+    return QStringLiteral(
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\">"
+               "<rect width=\"100%\" height=\"100%\" fill=\"#0000ff\"/></svg>\n")
+        .arg(width)
+        .arg(height)
+        .toLatin1();
+}
+
+QByteArray SvgLinking(const QByteArray& href) {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+           "width=\"32\" height=\"16\"><rect width=\"32\" height=\"16\" fill=\"#ff0000\"/>"
+           "<image x=\"0\" y=\"0\" width=\"16\" height=\"16\" xlink:href=\"" +
+           href + "\"/><image x=\"16\" y=\"0\" width=\"16\" height=\"16\" href=\"" + href +
+           "\"/></svg>\n";
+}
+
+QByteArray XbmDeclaring(int width, int height) {
+    return QStringLiteral(
+               "#define b_width %1\n#define b_height %2\nstatic char b_bits[] = {\n0x00,0x00 };\n")
+        .arg(width)
+        .arg(height)
+        .toLatin1();
+}
+
+QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength) {
+    QByteArray tga;
+    tga.append('\0');                         // no image id
+    tga.append('\0');                         // no colour map
+    tga.append(runLength ? '\x0a' : '\x02');  // true colour, run-length coded or not
+    tga.append(QByteArray(5, '\0'));          // colour map spec
+    AppendLittleEndian(tga, 0, 4);            // origin
+    AppendLittleEndian(tga, width, 2);
+    AppendLittleEndian(tga, height, 2);
+    tga.append('\x18');  // 24 bits a pixel
+    tga.append('\0');    // bottom-up
+    // Two pixels, then nothing but the version 2 footer Qt's reader looks for: 50 bytes.
+    tga.append(runLength ? QByteArray("\x81\x00\xff\x00", 4)
+                         : QByteArray("\x00\x00\xff\x00\xff\x00", 6));
+    tga.append(QByteArray(8, '\0'));
+    tga.append(QByteArray("TRUEVISION-XFILE.", 18));
+    return tga;
+}
+
+QByteArray Png16Zeros(uint32_t width, uint32_t height) {
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    auto chunk = [&png](const char* type, const QByteArray& data) {
+        AppendBigEndian(png, static_cast<uint32_t>(data.size()));
+        const QByteArray body = QByteArray(type, 4) + data;
+        png += body;
+        AppendBigEndian(
+            png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                             static_cast<uInt>(body.size()))));
+    };
+    QByteArray ihdr;
+    AppendBigEndian(ihdr, width);
+    AppendBigEndian(ihdr, height);
+    ihdr.append("\x10\x06\x00\x00\x00", 5);  // 16 bits a channel, RGBA
+    chunk("IHDR", ihdr);
+    // Every row: filter 0 and zeros, all of them present.
+    chunk("IDAT", DeflateStream(QByteArray(), '\0', qint64{height} * (1 + qint64{width} * 8),
+                                QByteArray(), false, 1));
+    chunk("IEND", QByteArray());
+    return png;
+}

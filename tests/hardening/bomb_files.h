@@ -21,3 +21,17 @@ QByteArray BmpDeclaring(int32_t width, int32_t height);
 // entry of length 0 makes the reader ask for about 8 GB.
 QByteArray IcnsClaimingHugeEntry();
 QByteArray IcnsWithZeroLengthEntry();
+
+// A gzip-compressed SVG that inflates to `bytes` bytes (nearly all of it one comment).
+QByteArray SvgzInflatingTo(qint64 bytes);
+// A one-rectangle SVG declaring width x height.
+QByteArray SvgDeclaring(int width, int height);
+// A 32 x 16 red SVG with two 16 x 16 pictures linked to `href` (xlink:href and href).
+QByteArray SvgLinking(const QByteArray& href);
+// An XBM declaring width x height with two bytes of bits.
+QByteArray XbmDeclaring(int width, int height);
+// A 24-bit TGA declaring width x height with two pixels of data and the version 2 footer
+// (50 bytes uncompressed; Qt's reader then reads every declared pixel from nothing).
+QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength);
+// A complete 16-bit RGBA PNG of zeros: every byte is there, compressed.
+QByteArray Png16Zeros(uint32_t width, uint32_t height);

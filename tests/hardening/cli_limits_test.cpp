@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -84,25 +85,40 @@ TEST(HugeSizes, CliRefusesWithAMessageAndWritesNothing) {
     }
 }
 
-// A background picture that declares an enormous size is refused before it is decoded.
+// A background picture that declares an enormous size, or inflates to one, is refused before
+// it is decoded, in one line saying why.
 TEST(HugeSizes, CliRefusesABombAsBackgroundPicture) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString bomb = dir.filePath("bomb.png");
-    {
-        QFile f(bomb);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(PngDeclaring(100000, 100000));
-    }
-    const ProcessResult r = RunProcess({FACETTA_CLI, "--width", "400", "--height", "300",
-                                        "--back-image", QFile::encodeName(bomb).toStdString(), "-o",
-                                        QFile::encodeName(dir.filePath("out.png")).toStdString()});
-    EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.out.find("cannot be decoded"), std::string::npos) << r.out;
-    EXPECT_FALSE(QFile::exists(dir.filePath("out.png")));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* why;
+    } bombs[] = {
+        {"bomb.png", PngDeclaring(100000, 100000), "cannot be decoded"},
+        {"bomb.svgz", SvgzInflatingTo(qint64{128} << 20),
+         "too large to decode within the memory limit"},
+    };
+    for (const auto& b : bombs) {
+        SCOPED_TRACE(b.name);
+        const QString bomb = dir.filePath(QString::fromLatin1(b.name));
+        {
+            QFile f(bomb);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(b.bytes);
+        }
+        const ProcessResult r =
+            RunProcess({FACETTA_CLI, "--width", "400", "--height", "300", "--back-image",
+                        QFile::encodeName(bomb).toStdString(), "-o",
+                        QFile::encodeName(dir.filePath("out.png")).toStdString()});
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_NE(r.out.find(b.why), std::string::npos) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_FALSE(QFile::exists(dir.filePath("out.png")));
 #ifndef FACETTA_UNDER_ASAN
-    EXPECT_LT(r.maxRssKiB, 256 * 1024);
+        EXPECT_LT(r.maxRssKiB, 256 * 1024);
 #endif
+    }
 }
 
 // The engine on its own: with the default memory cap, no size overflows or allocates.

@@ -1,19 +1,28 @@
 // Decodes one file the way a preview window loads its background picture and says what came
-// out: "decoded: <w>x<h>" or "decoded: none". Run as its own process so its peak memory can be
-// measured.
+// out: "decoded: <w>x<h>" or "decoded: none (<why>)". With a frame size the picture is decoded
+// for that frame, as the program and the CLI do. Run as its own process so its peak memory can
+// be measured.
+//   decode_probe <file> [<frame width> <frame height>]
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "picture_image.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 2) return 2;
-    const std::optional<Picture> picture = DecodePictureFile(QString::fromLocal8Bit(argv[1]));
-    if (picture)
-        std::printf("decoded: %dx%d\n", picture->Width(), picture->Height());
-    else
-        std::printf("decoded: none\n");
+    if (argc != 2 && argc != 4) return 2;
+    ConfigurePictureMemoryLimit();
+    const int width = argc == 4 ? std::atoi(argv[2]) : 0;
+    const int height = argc == 4 ? std::atoi(argv[3]) : 0;
+    const DecodedPicture decoded =
+        DecodeBackgroundPicture(QString::fromLocal8Bit(argv[1]), width, height);
+    if (decoded.picture) {
+        std::printf("decoded: %dx%d\n", decoded.picture->Width(), decoded.picture->Height());
+    } else {
+        const char* why[] = {"", "not a file", "not decodable", "too large"};
+        std::printf("decoded: none (%s)\n", why[static_cast<int>(decoded.error)]);
+    }
     return 0;
 }

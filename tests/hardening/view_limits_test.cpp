@@ -21,6 +21,7 @@
 #include "bomb_files.h"
 #include "facetta_doc.h"
 #include "facetta_view.h"
+#include "memory_budget.h"
 #include "scratch_mount.h"
 
 namespace {
@@ -154,11 +155,128 @@ TEST_F(ViewLimits, BombAsBackgroundPictureIsDropped) {
         ImageSettings s = m_view->m_settings;
         s.SetBackImagePath(path.toStdU16String());
         m_view->ApplySettings(&s);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !m_view->IsLoadingBackground(); }, 20000));
         EXPECT_FALSE(m_view->m_pBackImage);
         ASSERT_TRUE(m_view->m_pPicture);
         EXPECT_FALSE(m_view->m_pPicture->IsNull());
         EXPECT_EQ(m_view->m_pPicture->Width(), 640);
     }
+    EXPECT_TRUE(m_messages.empty());
+}
+
+// Background pictures are decoded off the interface thread: ApplySettings returns at once and
+// the picture follows through the event loop. One refused for its size says so ("内存不足。")
+// and the window goes on without it; a picture decoded reduced for a small frame is decoded
+// again when the frame grows; a save asked for meanwhile waits for the picture.
+TEST_F(ViewLimits, BackgroundPicturesDecodeOffTheInterfaceThread) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto write = [&dir](const char* name, const QByteArray& bytes) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    };
+    auto setBackground = [this](const QString& path, int32_t width, int32_t height) {
+        ImageSettings s = m_view->m_settings;
+        s.nWidth = width;
+        s.nHeight = height;
+        s.SetBackImagePath(path.toStdU16String());
+        m_view->ApplySettings(&s);
+    };
+    auto waitForLoad = [this] {
+        return QTest::qWaitFor([this] { return !m_view->IsLoadingBackground(); }, 20000);
+    };
+    Apply(800, 600, 0);
+
+    // Far beyond what an SVG may inflate to.
+    setBackground(write("bomb.svgz", SvgzInflatingTo(qint64{128} << 20)), 800, 600);
+    EXPECT_TRUE(m_view->IsLoadingBackground());
+    ASSERT_TRUE(waitForLoad());
+    EXPECT_FALSE(m_view->m_pBackImage);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], QStringLiteral("内存不足。"));
+    ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
+    m_messages.clear();
+
+    // Green, 2000 x 1500: for an 800 x 600 frame decoded at 800 x 600, then whole at 2000 x 1500.
+    QImage green(2000, 1500, QImage::Format_RGB32);
+    green.fill(0xFF00C000);
+    const QString large = write("large.jpg", EncodeImage(green, "jpeg"));
+    setBackground(large, 800, 600);
+    EXPECT_TRUE(m_view->IsLoadingBackground());
+    ASSERT_TRUE(waitForLoad());
+    ASSERT_TRUE(m_view->m_pBackImage);
+    EXPECT_EQ(m_view->m_pBackImage->Width(), 800);
+    EXPECT_GT(qGreen(m_view->m_pPicture->Pixel(400, 300)), 100);  // drawn in once it was there
+    setBackground(large, 2400, 1500);
+    ASSERT_TRUE(waitForLoad());
+    ASSERT_TRUE(m_view->m_pBackImage);
+    EXPECT_EQ(m_view->m_pBackImage->Width(), 2000);
+    EXPECT_EQ(m_view->m_pPicture->Width(), 2400);
+
+    // The frame grows while it decodes: decoded again for the frame it ends with.
+    setBackground(large, 700, 500);
+    ASSERT_TRUE(waitForLoad());
+    setBackground(QString(), 700, 500);
+    setBackground(large, 640, 480);
+    setBackground(large, 1600, 1200);
+    ASSERT_TRUE(waitForLoad());
+    ASSERT_TRUE(m_view->m_pBackImage);
+    EXPECT_EQ(m_view->m_pBackImage->Width(), 1600);
+
+    // Saved right after the path is set: the file has the picture.
+    const QString red = write("red.png", EncodeImage(
+                                             [] {
+                                                 QImage i(64, 64, QImage::Format_RGB32);
+                                                 i.fill(0xFFD00000);
+                                                 return i;
+                                             }(),
+                                             "png"));
+    m_saveChoice = dir.filePath("saved.png");
+    setBackground(red, 640, 480);
+    m_view->OnSavePicture();
+    const QImage saved(m_saveChoice);
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_GT(qRed(saved.pixel(320, 240)), 100);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+// Two windows and a copy share one budget: what does not fit is refused with the program's
+// message, and what was there stays.
+TEST_F(ViewLimits, WindowsAndCopiesShareOneMemoryBudget) {
+    const size_t saved = MemoryBudget::Limit();
+    Apply(640, 480, 0);
+    const size_t picture = size_t{2000} * 1500 * 4;
+    // Room for two pictures of 2000 x 1500 and their meshes, not for a copy besides.
+    MemoryBudget::SetLimit(MemoryBudget::InUse() - m_view->m_pPicture->ByteCount() + 2 * picture +
+                           (4 << 20));
+    Apply(2000, 1500, 0);
+    ASSERT_TRUE(m_view->m_pPicture && !m_view->m_pPicture->IsNull());
+    CFacettaDoc otherDoc;
+    CFacettaView other(&otherDoc);
+    ImageSettings s = other.m_settings;
+    s.nWidth = 2000;
+    s.nHeight = 1500;
+    other.ApplySettings(&s);
+    ASSERT_TRUE(other.m_pPicture && !other.m_pPicture->IsNull());
+
+    other.OnCopyPicture();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], QStringLiteral("内存不足。"));
+    EXPECT_TRUE(other.m_pPicture && !other.m_pPicture->IsNull());
+    // A third picture does not fit either: that window shows its white area, the others keep
+    // theirs.
+    CFacettaDoc thirdDoc;
+    CFacettaView third(&thirdDoc);
+    third.ApplySettings(&s);
+    ASSERT_TRUE(third.m_pPicture);
+    EXPECT_TRUE(third.m_pPicture->IsNull());
+    EXPECT_FALSE(m_view->m_pPicture->IsNull());
+    MemoryBudget::SetLimit(saved);
+    m_messages.clear();
+    other.OnCopyPicture();
     EXPECT_TRUE(m_messages.empty());
 }
 

@@ -230,6 +230,7 @@ TEST_F(PaneTest, EachWindowShowsItsOwnValuesAndEditsReachOnlyTheActiveOne) {
     // B's picture arrives the way a user sets it.
     Activate(&viewB);
     TypeValue(Grid(), pane->m_pPropBackImage, picture);
+    viewB.FinishBackgroundLoad();
     ASSERT_NE(viewB.m_pBackImage, nullptr);
     viewB.m_pPicture.reset();
     const ImageSettings settingsA = viewA.m_settings;
@@ -283,6 +284,7 @@ TEST_F(PaneTest, BackgroundPathLoadsAndClearingItDropsThePicture) {
 
     TypeValue(Grid(), pane->m_pPropBackImage, picture);
     EXPECT_EQ(viewA.m_settings.BackImagePath(), picture.toStdU16String());
+    viewA.FinishBackgroundLoad();
     ASSERT_NE(viewA.m_pBackImage, nullptr);
 
     CPropertyEditor* editor = ClickValue(Grid(), pane->m_pPropBackImage);

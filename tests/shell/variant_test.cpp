@@ -187,6 +187,7 @@ TEST_F(VariantCommands, RecipeRemakesThePictureInTheCliAndInANewWindow) {
         s.SetBackImagePath(c.photo ? photoPath.toStdU16String() : std::u16string());
         view->ApplySettings(&s);
         Key(Qt::Key_F5);
+        view->FinishBackgroundLoad();  // the picture is drawn once its background is decoded
         const QImage window = AsImage(*view->m_pPicture);
 
         Key(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
@@ -208,6 +209,7 @@ TEST_F(VariantCommands, RecipeRemakesThePictureInTheCliAndInANewWindow) {
         CFacettaView* pasted = View();
         ASSERT_NE(pasted, view);
         Key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        pasted->FinishBackgroundLoad();
         ASSERT_NE(pasted->m_pPicture, nullptr) << label;
         EXPECT_EQ(AsImage(*pasted->m_pPicture), window) << label;
         EXPECT_EQ(GetValueText(m_frame->m_wndProperties->m_pPropSeed),

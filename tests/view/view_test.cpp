@@ -359,6 +359,8 @@ TEST_F(ViewTest, BackgroundPictureFollowsThePath) {
     }
     auto setPath = [&](CFacettaView* view, const QString& path) {
         Apply(view, [&](ImageSettings& s) { s.SetBackImagePath(path.toStdU16String()); });
+        // Decoded off the interface thread; the picture follows through the event loop.
+        EXPECT_TRUE(QTest::qWaitFor([view] { return !view->IsLoadingBackground(); }, 20000));
     };
 
     CFacettaView* view = MakeView();
