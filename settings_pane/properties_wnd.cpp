@@ -162,10 +162,9 @@ void CPropertiesWnd::InitPropList() {
     m_wndPropList.AddProperty(look);
 
     // The seed is text: it spans the whole unsigned 32-bit range.
-    auto* variant = new CPropertyGroup(Utf8("变体"));
-    m_pPropSeed =
-        new CGridProperty(Utf8("种子"), QVariant(QString()),
-                          Utf8("网格的种子(0-4294967295)，输入种子用当前设置生成它的网格"));
+    auto* variant = new CPropertyGroup(tr("变体"));
+    m_pPropSeed = new CGridProperty(tr("种子"), QVariant(QString()),
+                                    tr("网格的种子(0-4294967295)，输入种子用当前设置生成它的网格"));
     variant->AddSubItem(m_pPropSeed);
     m_wndPropList.AddProperty(variant);
 }
@@ -182,7 +181,7 @@ void CPropertiesWnd::OnSeedChanged(CFacettaView* pView) {
         BindSeed(pView->GetSeed());
         pView->ReportMessage(
             QMessageBox::Warning,
-            Utf8("种子必须是 0 到 4294967295 之间的整数：“%1”").arg(strText.left(40)));
+            tr("种子必须是 0 到 4294967295 之间的整数：“%1”").arg(strText.left(40)));
         return;
     }
     pView->ApplySeed(static_cast<uint32_t>(nSeed));

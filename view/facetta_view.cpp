@@ -253,7 +253,7 @@ bool CFacettaView::PasteRecipe(const QString& strText) {
     QString strError;
     if (!ParseRecipe(strText, recipe, strError)) {
         ShowMessage(QMessageBox::Warning,
-                    QStringLiteral("剪贴板里的文字不是配方，图片没有改变。\n%1").arg(strError));
+                    tr("剪贴板里的文字不是配方，图片没有改变。\n%1").arg(strError));
         return false;
     }
     // Refused as facetta-cli refuses them: a picture that cannot be held, or no mesh at all.
@@ -261,22 +261,21 @@ bool CFacettaView::PasteRecipe(const QString& strText) {
     QString strRefused;
     PolygonMesh trial;
     if (!Picture::Fits(s.nWidth, s.nHeight))
-        strRefused = QStringLiteral("%1 x %2 的图片太大，无法生成").arg(s.nWidth).arg(s.nHeight);
+        strRefused = tr("%1 x %2 的图片太大，无法生成").arg(s.nWidth).arg(s.nHeight);
     else if (GenerateMesh(s, trial, recipe.nSeed) != MeshResult::Ok)
-        strRefused = QStringLiteral("多边形大小 %1 在 %2 x %3 的图片上生成不了网格")
+        strRefused = tr("多边形大小 %1 在 %2 x %3 的图片上生成不了网格")
                          .arg(s.nPolySize)
                          .arg(s.nWidth)
                          .arg(s.nHeight);
     if (!strRefused.isEmpty()) {
-        ShowMessage(QMessageBox::Warning,
-                    QStringLiteral("配方没有应用，图片没有改变。\n%1").arg(strRefused));
+        ShowMessage(QMessageBox::Warning, tr("配方没有应用，图片没有改变。\n%1").arg(strRefused));
         return false;
     }
     trial.Clear();
     ApplyVariant(recipe.settings, recipe.nSeed);
     if (!recipe.backImage.isEmpty() && !QFileInfo(recipe.backImage).isFile())
         ShowMessage(QMessageBox::Warning,
-                    QStringLiteral("背景图“%1”不存在，图片没有背景图。").arg(recipe.backImage));
+                    tr("背景图“%1”不存在，图片没有背景图。").arg(recipe.backImage));
     return true;
 }
 
@@ -321,7 +320,7 @@ void CFacettaView::OnBackgroundLoaded(uint64_t nLoad) {
     } else if (result && result->error == DecodeError::TooLarge) {
         // Refused like any picture that cannot be held; a file that does not decode is not
         // reported.
-        ShowMessage(QMessageBox::Warning, QStringLiteral("内存不足。"));
+        ShowMessage(QMessageBox::Warning, tr("内存不足。"));
     }
     // Rendered now, with the picture, when something asked for it meanwhile or there is a
     // picture to put it in.
@@ -374,18 +373,17 @@ void CFacettaView::OnSetWallpaper() {
 
     const QString strPath = QDir::toNativeSeparators(r.strPath);
     if (r.strPath.isEmpty()) {
-        ShowMessage(QMessageBox::Critical,
-                    QStringLiteral("无法保存桌面背景图片：%1").arg(r.strWriteError));
+        ShowMessage(QMessageBox::Critical, tr("无法保存桌面背景图片：%1").arg(r.strWriteError));
     } else if (!r.bApplied) {
         const QString strDesktop =
-            r.desktop == DesktopKind::None ? QStringLiteral("未找到") : DesktopName(r.desktop);
+            r.desktop == DesktopKind::None ? tr("未找到") : DesktopName(r.desktop);
         ShowMessage(QMessageBox::Warning,
-                    QStringLiteral("无法设置桌面背景。\n\n找到的桌面：%1\n失败原因：%2\n解决办法：%"
-                                   "3\n\n图片已保存：%4")
+                    tr("无法设置桌面背景。\n\n找到的桌面：%1\n失败原因：%2\n解决办法：%"
+                       "3\n\n图片已保存：%4")
                         .arg(strDesktop, r.strFailure, r.strAdvice, strPath));
     } else {
-        ShowMessage(QMessageBox::Information, QStringLiteral("已设为 %1 的桌面背景。\n\n图片：%2")
-                                                  .arg(DesktopName(r.desktop), strPath));
+        ShowMessage(QMessageBox::Information,
+                    tr("已设为 %1 的桌面背景。\n\n图片：%2").arg(DesktopName(r.desktop), strPath));
     }
 }
 
@@ -702,8 +700,7 @@ void CFacettaView::OnSavePicture() {
                      QString::fromStdU16String(m_settings.BackImagePath()), target.path, &nOsError);
         QGuiApplication::restoreOverrideCursor();
         if (status == Status::GenericError) {
-            ShowMessage(QMessageBox::Critical,
-                        QStringLiteral("背景图无法嵌入SVG文件，图片未保存。"));
+            ShowMessage(QMessageBox::Critical, tr("背景图无法嵌入SVG文件，图片未保存。"));
             return;
         }
     } else if (FindImageEncoder(target.mimeType, &encoder) >= 0) {

@@ -31,10 +31,6 @@
         <translation>Generating</translation>
     </message>
     <message>
-        <source>图片文件(*.jpg;*.png;*.gif;*.bmp)</source>
-        <translation>Picture files (*.jpg;*.png;*.gif;*.bmp)</translation>
-    </message>
-    <message>
         <source>PNG图片(*.png)</source>
         <translation>PNG picture (*.png)</translation>
     </message>
@@ -53,6 +49,74 @@
     <message>
         <source>保存图片错误，错误代码：%1/%2</source>
         <translation>Error saving the picture, error code: %1/%2</translation>
+    </message>
+    <message>
+        <source>剪贴板里的文字不是配方，图片没有改变。
+%1</source>
+        <translation>The text on the clipboard is not a recipe; the picture is unchanged.
+%1</translation>
+    </message>
+    <message>
+        <source>%1 x %2 的图片太大，无法生成</source>
+        <translation>a %1 x %2 picture is too large to make</translation>
+    </message>
+    <message>
+        <source>多边形大小 %1 在 %2 x %3 的图片上生成不了网格</source>
+        <translation>polygon size %1 makes no mesh on a %2 x %3 picture</translation>
+    </message>
+    <message>
+        <source>配方没有应用，图片没有改变。
+%1</source>
+        <translation>The recipe was not applied; the picture is unchanged.
+%1</translation>
+    </message>
+    <message>
+        <source>背景图“%1”不存在，图片没有背景图。</source>
+        <translation>The background picture “%1” does not exist; the picture has no background picture.</translation>
+    </message>
+    <message>
+        <source>无法保存桌面背景图片：%1</source>
+        <translation>Cannot save the desktop background picture: %1</translation>
+    </message>
+    <message>
+        <source>未找到</source>
+        <translation>none found</translation>
+    </message>
+    <message>
+        <source>无法设置桌面背景。
+
+找到的桌面：%1
+失败原因：%2
+解决办法：%3
+
+图片已保存：%4</source>
+        <translation>Cannot set the desktop background.
+
+Desktop found: %1
+What failed: %2
+What to do: %3
+
+The picture is saved: %4</translation>
+    </message>
+    <message>
+        <source>已设为 %1 的桌面背景。
+
+图片：%2</source>
+        <translation>Set as the %1 desktop background.
+
+Picture: %2</translation>
+    </message>
+    <message>
+        <source>图片文件(*.jpg;*.png;*.gif;*.bmp;*.svg)</source>
+        <translation>Picture files (*.jpg;*.png;*.gif;*.bmp;*.svg)</translation>
+    </message>
+    <message>
+        <source>SVG矢量图(*.svg)</source>
+        <translation>SVG vector picture (*.svg)</translation>
+    </message>
+    <message>
+        <source>背景图无法嵌入SVG文件，图片未保存。</source>
+        <translation>The background picture cannot be embedded in the SVG file; the picture was not saved.</translation>
     </message>
 </context>
 <context>
@@ -276,6 +340,26 @@
     <message>
         <source>多边形边缘线条透明度</source>
         <translation>Opacity of the polygons&apos; outlines</translation>
+    </message>
+    <message>
+        <source>透明</source>
+        <translation>Transparent</translation>
+    </message>
+    <message>
+        <source>变体</source>
+        <translation>Variant</translation>
+    </message>
+    <message>
+        <source>种子</source>
+        <translation>Seed</translation>
+    </message>
+    <message>
+        <source>网格的种子(0-4294967295)，输入种子用当前设置生成它的网格</source>
+        <translation>The mesh seed (0-4294967295); type a seed to make its mesh with the current settings</translation>
+    </message>
+    <message>
+        <source>种子必须是 0 到 4294967295 之间的整数：“%1”</source>
+        <translation>The seed must be a whole number from 0 to 4294967295: “%1”</translation>
     </message>
 </context>
 <context>
@@ -530,6 +614,62 @@
     <message>
         <source>图片</source>
         <translation>Picture</translation>
+    </message>
+    <message>
+        <source>上一个变体</source>
+        <translation>Previous Variant</translation>
+    </message>
+    <message>
+        <source>显示这个窗口的上一个变体</source>
+        <translation>Show this window&apos;s previous variant</translation>
+    </message>
+    <message>
+        <source>下一个变体</source>
+        <translation>Next Variant</translation>
+    </message>
+    <message>
+        <source>显示这个窗口的下一个变体</source>
+        <translation>Show this window&apos;s next variant</translation>
+    </message>
+    <message>
+        <source>复制配方</source>
+        <translation>Copy Recipe</translation>
+    </message>
+    <message>
+        <source>把生成这张图片的 facetta-cli 命令行复制到剪贴板</source>
+        <translation>Copy the facetta-cli command line that makes this picture to the clipboard</translation>
+    </message>
+    <message>
+        <source>粘贴配方</source>
+        <translation>Paste Recipe</translation>
+    </message>
+    <message>
+        <source>按剪贴板里的配方生成图片，作为新的变体</source>
+        <translation>Make the picture from the recipe on the clipboard, as a new variant</translation>
+    </message>
+    <message>
+        <source>适应屏幕</source>
+        <translation>Fit Screen</translation>
+    </message>
+    <message>
+        <source>将图片大小设为窗口所在屏幕的实际像素大小</source>
+        <translation>Set the picture size to the real pixel size of the window&apos;s screen</translation>
+    </message>
+    <message>
+        <source>适应所有屏幕</source>
+        <translation>Fit All Screens</translation>
+    </message>
+    <message>
+        <source>将图片大小设为所有屏幕合起来的实际像素大小</source>
+        <translation>Set the picture size to the real pixel size of all screens together</translation>
+    </message>
+    <message>
+        <source>设为桌面背景</source>
+        <translation>Set as Desktop Background</translation>
+    </message>
+    <message>
+        <source>以原尺寸保存图片并设为桌面背景</source>
+        <translation>Save the full-size picture and set it as the desktop background</translation>
     </message>
 </context>
 </TS>
