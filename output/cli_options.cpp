@@ -64,7 +64,7 @@ CliParse ParseCliArguments(const QStringList& arguments, CliOptions& o, QString&
                            QString& text) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Makes a low-poly picture and writes it to a file (JPG, PNG, GIF or BMP by the file "
+        "Makes a low-poly picture and writes it to a file (JPG, PNG, GIF, BMP or SVG by the file "
         "name's extension; anything else is written as PNG with \".png\" appended).\n"
         "Colours are RRGGBB in hex, red first, with an optional leading #. Fields not given "
         "take the defaults; the two default colours are drawn from the seed, so the printed "
