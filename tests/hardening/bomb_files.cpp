@@ -14,6 +14,15 @@ void AppendLittleEndian(QByteArray& out, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
+void AppendPngChunk(QByteArray& png, const char* type, const QByteArray& data) {
+    AppendBigEndian(png, static_cast<uint32_t>(data.size()));
+    const QByteArray body = QByteArray(type, 4) + data;
+    png += body;
+    AppendBigEndian(png,
+                    static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
+                                                static_cast<uInt>(body.size()))));
+}
+
 }  // namespace
 
 // Declares width x height RGBA, then carries one deflated row of zeros: the rest of the
@@ -21,12 +30,7 @@ void AppendLittleEndian(QByteArray& out, uint32_t v, int bytes) {
 QByteArray PngDeclaring(uint32_t width, uint32_t height) {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     auto chunk = [&png](const char* type, const QByteArray& data) {
-        AppendBigEndian(png, static_cast<uint32_t>(data.size()));
-        const QByteArray body = QByteArray(type, 4) + data;
-        png += body;
-        AppendBigEndian(
-            png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                                             static_cast<uInt>(body.size()))));
+        AppendPngChunk(png, type, data);
     };
     QByteArray ihdr;
     AppendBigEndian(ihdr, width);
@@ -210,12 +214,7 @@ QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength) {
 QByteArray Png16Zeros(uint32_t width, uint32_t height) {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
     auto chunk = [&png](const char* type, const QByteArray& data) {
-        AppendBigEndian(png, static_cast<uint32_t>(data.size()));
-        const QByteArray body = QByteArray(type, 4) + data;
-        png += body;
-        AppendBigEndian(
-            png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.constData()),
-                                             static_cast<uInt>(body.size()))));
+        AppendPngChunk(png, type, data);
     };
     QByteArray ihdr;
     AppendBigEndian(ihdr, width);
