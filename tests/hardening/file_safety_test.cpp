@@ -278,8 +278,8 @@ TEST(FormatSizeLimit, RefusedBeforeRenderingWithTheReason) {
         {"300", "65536", "tall.jpg", "JPEG pictures can be at most 65535 pixels"},
     };
     // Measured against a small picture's call: a sanitizer build alone takes hundreds of MB.
-    const ProcessResult baseline = RunProcess(
-        {FACETTA_CLI, "-o", QFile::encodeName(dir.filePath("small.gif")).toStdString()});
+    const ProcessResult baseline =
+        RunProcess({FACETTA_CLI, "-o", QFile::encodeName(dir.filePath("small.gif")).toStdString()});
     ASSERT_EQ(baseline.exitCode, 0) << baseline.out;
     for (const Case& c : cases) {
         const ProcessResult r =
