@@ -26,6 +26,7 @@
 #include "clipboard_export.h"
 #include "facetta_doc.h"
 #include "image_encoder.h"
+#include "memory_budget.h"
 #include "picture_image.h"
 #include "picture_writer.h"
 #include "print_helper.h"
@@ -174,13 +175,36 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
     // The old picture goes first, so that two full-size pictures never coexist.
     m_pPicture.reset();
     m_cache = DisplayCache();
-    m_pPicture = std::make_unique<Picture>(RenderPicture(m_settings, m_mesh, m_pBackImage.get()));
+    m_pPicture = std::make_unique<Picture>(
+        RenderPicture(m_settings, m_mesh, m_pBackImage.get(), ScaledBackImage()));
     ++m_nPictureGeneration;
     if (m_nFadeAlpha == 0) {
         m_nFadeAlpha = 10;
         m_fadeTimer.start(100);
     }
     if (bNewVariant) emit variantChanged(!bRecord || seed.has_value());
+}
+
+const ScaledBackground* CFacettaView::ScaledBackImage() {
+    if (!m_pBackImage || m_pBackImage->IsNull()) {
+        m_pScaledBack.reset();
+        return nullptr;
+    }
+    if (m_settings.nBackMode == kBackTransparent) return nullptr;  // drawn without it
+    const int w = m_settings.nWidth, h = m_settings.nHeight;
+    const bool bSameSource = !m_scaledFrom.expired() && !m_scaledFrom.owner_before(m_pBackImage) &&
+                             !m_pBackImage.owner_before(m_scaledFrom);
+    if (m_pScaledBack && bSameSource && m_pScaledBack->Fits(w, h)) return m_pScaledBack.get();
+    m_pScaledBack.reset();
+    // Kept only when the picture has room beside it; otherwise each picture scales it.
+    if (!Picture::Fits(w, h) ||
+        !MemoryBudget::WouldFit(size_t{2} * static_cast<size_t>(w) * static_cast<size_t>(h) * 4))
+        return nullptr;
+    auto pScaled = std::make_unique<ScaledBackground>(ScaleBackground(w, h, *m_pBackImage));
+    if (!pScaled->Fits(w, h)) return nullptr;
+    m_pScaledBack = std::move(pScaled);
+    m_scaledFrom = m_pBackImage;
+    return m_pScaledBack.get();
 }
 
 bool CFacettaView::TakeSettings(const ImageSettings& s) {

@@ -23,6 +23,7 @@
 #include "picture.h"
 #include "picture_image.h"
 #include "polygon_mesh.h"
+#include "renderer.h"
 
 class CFacettaDoc;
 class QDialog;
@@ -229,4 +230,9 @@ private:
     // decodes it again.
     QSize m_backReducedFor;
     QSize m_backLoadFrame;  // the frame the running load decodes for
+    // The background picture scaled to the frame, kept for the pictures of that size: only a
+    // new size or a new background picture scales it again.
+    std::unique_ptr<ScaledBackground> m_pScaledBack;
+    std::weak_ptr<Picture> m_scaledFrom;
+    const ScaledBackground* ScaledBackImage();
 };
