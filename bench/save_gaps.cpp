@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -96,7 +97,20 @@ int main(int argc, char** argv) {
         std::vector<double> viewGap, viewTime, refGap, refTime;
         for (int i = 0; i < runs; ++i) {
             target = dir.filePath(QStringLiteral("view.%1").arg(QLatin1String(format)));
+            // What the status bar says a second into the save (a save over by then says
+            // nothing).
+            QString note;
+            QTimer noteTimer;
+            noteTimer.setSingleShot(true);
+            QObject::connect(&noteTimer, &QTimer::timeout, [&] {
+                note = frame.statusBar()->currentMessage();
+                if (frame.statusBar()->findChild<QProgressBar*>())
+                    note += QStringLiteral(" [busy bar]");
+            });
+            noteTimer.start(1000);
             Gaps g = Watch([&] { view->OnSavePicture(); });
+            if (i == 0 && !note.isEmpty())
+                std::printf("%s save, status bar after a second: %s\n", format, qPrintable(note));
             viewGap.push_back(g.longest);
             viewTime.push_back(g.total);
 
