@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -129,6 +130,49 @@ void BM_DirectOpacityChange1920(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DirectOpacityChange1920)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A 7680x4320 picture over a background picture (a 4000x3000 photo-sized file): a colour
+// change keeps the size and the background, so only the triangles are drawn anew.
+struct BackgroundRig {
+    QTemporaryDir dir;
+    Rig rig;
+    BackgroundRig() {
+        QImage photo(4000, 3000, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); ++x)
+                row[x] = qRgb((x * 7 + y) & 255, (x ^ y) & 255, (y * 3) & 255);
+        }
+        const QString path = dir.filePath(QStringLiteral("photo.png"));
+        photo.save(path);
+        ImageSettings s = rig.view->m_settings;
+        s.nWidth = 7680;
+        s.nHeight = 4320;
+        s.SetBackImagePath(path.toStdU16String());
+        rig.view->ApplySettings(&s);
+        rig.view->FinishBackgroundLoad();
+        if (!rig.view->m_pBackImage) {
+            fprintf(stderr, "the background picture did not load\n");
+            std::abort();
+        }
+        QTest::qWait(50);
+    }
+};
+
+void BM_DirectColourChange7680WithBackground(benchmark::State& state) {
+    static BackgroundRig back;
+    Rig& rig = back.rig;
+    for (auto _ : state) {
+        ImageSettings s = rig.view->m_settings;
+        s.crPolyColor = s.crPolyColor == RGBColor(0x20, 0x30, 0x40) ? RGBColor(0x40, 0x50, 0x60)
+                                                                    : RGBColor(0x20, 0x30, 0x40);
+        state.SetIterationTime(rig.Time([&] { rig.view->ApplySettings(&s); }));
+    }
+}
+BENCHMARK(BM_DirectColourChange7680WithBackground)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
 
 }  // namespace
 

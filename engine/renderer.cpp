@@ -6,6 +6,7 @@
 #include <new>
 
 #include "raster.h"
+#include "raster_pixels.h"
 #include "transparent_picture.h"
 
 namespace {
@@ -94,12 +95,31 @@ RectF BackPictureRect(int w, int h, const Picture& backImage) {
     return {x, y, dw, dh};
 }
 
+// Lays an already scaled background picture over `pic`, as drawing it scaled would.
+void LayScaled(Picture& pic, const ScaledBackground& scaled) {
+    const int w = pic.Width();
+    for (int y = 0; y < pic.Height(); ++y) {
+        uint32_t* d = pic.Row(y);
+        const uint32_t* s = scaled.pixels.Row(y);
+        if (scaled.bOpaque) {
+            std::memcpy(d, s, static_cast<size_t>(w) * 4);
+            continue;
+        }
+        for (int x = 0; x < w; ++x)
+            d[x] = raster_internal::BlendPixel(d[x], s[x] & 0xFFFFFFu, s[x] >> 24);
+    }
+}
+
 void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh,
-            const Picture* backImage) {
+            const Picture* backImage, const ScaledBackground* scaled = nullptr) {
     const int w = settings.nWidth, h = settings.nHeight;
     const Background background(settings);
     const bool backPicture = backImage && !backImage->IsNull();
-    if (backPicture) {
+    if (backPicture && scaled && scaled->Fits(w, h)) {
+        // Nothing below an opaque background picture shows.
+        if (!scaled->bOpaque) background.Draw(pic, 0, h);
+        LayScaled(pic, *scaled);
+    } else if (backPicture) {
         background.Draw(pic, 0, h);
         DrawPicture(pic, *backImage, RectI{0, 0, backImage->Width(), backImage->Height()},
                     BackPictureRect(w, h, *backImage));
@@ -238,11 +258,37 @@ bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
 
 Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
                       const Picture* backImage) {
+    return RenderPicture(settings, mesh, backImage, nullptr);
+}
+
+ScaledBackground ScaleBackground(int width, int height, const Picture& backImage) {
+    ScaledBackground scaled;
+    if (backImage.IsNull()) return scaled;
+    Picture pixels = Picture::Create(width, height);
+    if (pixels.IsNull()) return scaled;
+    // Drawn onto transparent pixels, each gets exactly the colour and alpha the drawing
+    // blends onto any other pixel.
+    for (int y = 0; y < height; ++y) std::memset(pixels.Row(y), 0, static_cast<size_t>(width) * 4);
+    DrawPicture(pixels, backImage, RectI{0, 0, backImage.Width(), backImage.Height()},
+                BackPictureRect(width, height, backImage));
+    if (pixels.LastStatus() != Status::Ok) return scaled;
+    uint32_t all = 0xFF000000u;
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* row = pixels.Row(y);
+        for (int x = 0; x < width; ++x) all &= row[x];
+    }
+    scaled.bOpaque = all == 0xFF000000u;
+    scaled.pixels = std::move(pixels);
+    return scaled;
+}
+
+Picture RenderPicture(const ImageSettings& settings, const PolygonMesh& mesh,
+                      const Picture* backImage, const ScaledBackground* scaled) {
     if (settings.nBackMode == kBackTransparent) return RenderTransparentPicture(settings, mesh);
     Picture pic = Picture::Create(settings.nWidth, settings.nHeight);
     if (pic.IsNull()) return pic;
     try {
-        Render(pic, settings, mesh, backImage);
+        Render(pic, settings, mesh, backImage, scaled);
     } catch (const std::bad_alloc&) {
         // The renderer's own working memory ran out: no picture rather than a half-drawn one.
         // (A drawing step that fails leaves the layers below it and its status on the picture.)

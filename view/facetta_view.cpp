@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -10,10 +11,12 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include "clipboard_export.h"
 #include "facetta_doc.h"
 #include "image_encoder.h"
+#include "memory_budget.h"
 #include "picture_image.h"
 #include "picture_writer.h"
 #include "print_helper.h"
@@ -95,7 +99,10 @@ CFacettaView::CFacettaView(CFacettaDoc* pDoc, QWidget* parent)
     connect(&m_fadeTimer, &QTimer::timeout, this, [this] { OnTimer(kFadeTimer); });
 }
 
-CFacettaView::~CFacettaView() = default;
+CFacettaView::~CFacettaView() {
+    // Closed while its picture is written: the file is finished first, from this picture.
+    m_saveFuture.waitForFinished();
+}
 
 void CFacettaView::OnInitialUpdate() {
     viewport()->update();
@@ -128,8 +135,9 @@ void CFacettaView::OnTimer(int nIDEvent) {
 }
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
-    if (m_bBackLoading) {
-        // Made once the background picture is there: nothing is drawn without it.
+    if (m_bBackLoading || m_bSaving) {
+        // Made once the background picture is there: nothing is drawn without it. A save
+        // reads the picture meanwhile: the new one follows it.
         m_bRenderPending = true;
         m_bPendingNewMesh = m_bPendingNewMesh || bNewMesh;
         return;
@@ -167,13 +175,36 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
     // The old picture goes first, so that two full-size pictures never coexist.
     m_pPicture.reset();
     m_cache = DisplayCache();
-    m_pPicture = std::make_unique<Picture>(RenderPicture(m_settings, m_mesh, m_pBackImage.get()));
+    m_pPicture = std::make_unique<Picture>(
+        RenderPicture(m_settings, m_mesh, m_pBackImage.get(), ScaledBackImage()));
     ++m_nPictureGeneration;
     if (m_nFadeAlpha == 0) {
         m_nFadeAlpha = 10;
         m_fadeTimer.start(100);
     }
     if (bNewVariant) emit variantChanged(!bRecord || seed.has_value());
+}
+
+const ScaledBackground* CFacettaView::ScaledBackImage() {
+    if (!m_pBackImage || m_pBackImage->IsNull()) {
+        m_pScaledBack.reset();
+        return nullptr;
+    }
+    if (m_settings.nBackMode == kBackTransparent) return nullptr;  // drawn without it
+    const int w = m_settings.nWidth, h = m_settings.nHeight;
+    const bool bSameSource = !m_scaledFrom.expired() && !m_scaledFrom.owner_before(m_pBackImage) &&
+                             !m_pBackImage.owner_before(m_scaledFrom);
+    if (m_pScaledBack && bSameSource && m_pScaledBack->Fits(w, h)) return m_pScaledBack.get();
+    m_pScaledBack.reset();
+    // Kept only when the picture has room beside it; otherwise each picture scales it.
+    if (!Picture::Fits(w, h) ||
+        !MemoryBudget::WouldFit(size_t{2} * static_cast<size_t>(w) * static_cast<size_t>(h) * 4))
+        return nullptr;
+    auto pScaled = std::make_unique<ScaledBackground>(ScaleBackground(w, h, *m_pBackImage));
+    if (!pScaled->Fits(w, h)) return nullptr;
+    m_pScaledBack = std::move(pScaled);
+    m_scaledFrom = m_pBackImage;
+    return m_pScaledBack.get();
 }
 
 bool CFacettaView::TakeSettings(const ImageSettings& s) {
@@ -651,6 +682,8 @@ QString CFacettaView::DefaultSaveName() const {
 }
 
 void CFacettaView::OnSavePicture() {
+    // One save at a time per window: the command again meanwhile is not taken.
+    if (m_bSaving) return;
     FinishBackgroundLoad();
     if (!m_pPicture) return;
     if (m_strSavePath.isEmpty() && m_pDoc) m_strSavePath = m_pDoc->GetTitle();
@@ -693,36 +726,108 @@ void CFacettaView::OnSavePicture() {
     ImageEncoderId encoder{};
     m_pPicture->SetResolution(static_cast<float>(m_settings.nResolution),
                               static_cast<float>(m_settings.nResolution));
-    if (target.IsSvg()) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        status =
-            WriteSvg(m_settings, m_mesh, m_pBackImage.get(),
-                     QString::fromStdU16String(m_settings.BackImagePath()), target.path, &nOsError);
-        QGuiApplication::restoreOverrideCursor();
-        if (status == Status::GenericError) {
-            ShowMessage(QMessageBox::Critical, tr("背景图无法嵌入SVG文件，图片未保存。"));
-            return;
-        }
+    // The job holds copies of what may change meanwhile; the picture and the mesh stay as they
+    // are until the save is over (new pictures wait for it).
+    std::function<SaveOutcome()> job;
+    const bool bSvg = target.IsSvg();
+    if (bSvg) {
+        job = [settings = m_settings, pMesh = &m_mesh, pBack = m_pBackImage,
+               strBack = QString::fromStdU16String(m_settings.BackImagePath()),
+               strPath = target.path] {
+            SaveOutcome r;
+            r.status = WriteSvg(settings, *pMesh, pBack.get(), strBack, strPath, &r.nOsError);
+            return r;
+        };
     } else if (FindImageEncoder(target.mimeType, &encoder) >= 0) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        status = WritePicture(*m_pPicture, target.path, encoder, m_settings.nQuality, &nOsError);
-        QGuiApplication::restoreOverrideCursor();
+        job = [pPicture = static_cast<const Picture*>(m_pPicture.get()), strPath = target.path,
+               encoder, nQuality = m_settings.nQuality] {
+            SaveOutcome r;
+            r.status = WritePicture(*pPicture, strPath, encoder, nQuality, &r.nOsError);
+            return r;
+        };
     }
-    if (status != Status::Ok) {
-        ShowMessage(
-            QMessageBox::Critical,
+    QPointer<CFacettaView> pGuard(this);
+    if (job) {
+        const SaveOutcome r = RunSave(this, job, pGuard);
+        status = r.status;
+        nOsError = r.nOsError;
+    }
+    // The window may have been closed meanwhile: what went wrong is still said, unowned.
+    QWidget* pOwner = pGuard ? this : nullptr;
+    if (bSvg && status == Status::GenericError) {
+        ShowMessageFor(pOwner, QMessageBox::Critical, tr("背景图无法嵌入SVG文件，图片未保存。"));
+    } else if (status != Status::Ok) {
+        ShowMessageFor(
+            pOwner, QMessageBox::Critical,
             tr("保存图片错误，错误代码：%1/%2").arg(static_cast<int>(status)).arg(nOsError));
+    }
+    if (pGuard) FinishSave();
+}
+
+CFacettaView::SaveOutcome CFacettaView::RunSave(CFacettaView* pView,
+                                                const std::function<SaveOutcome()>& job,
+                                                const QPointer<CFacettaView>& pGuard) {
+    pView->m_bSaving = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QFuture<SaveOutcome> future = QtConcurrent::run(job);
+    pView->m_saveFuture = future;
+
+    QEventLoop loop;
+    QFutureWatcher<SaveOutcome> watcher;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    // A save that lasts says so in the main window's status bar.
+    QPointer<QStatusBar> pBar = pView->window()->findChild<QStatusBar*>();
+    QPointer<QProgressBar> pBusy;
+    QTimer noteTimer;
+    noteTimer.setSingleShot(true);
+    connect(&noteTimer, &QTimer::timeout, &loop, [&pBar, &pBusy] {
+        if (!pBar) return;
+        pBar->showMessage(tr("正在保存图片……"));
+        pBusy = new QProgressBar(pBar);
+        pBusy->setRange(0, 0);  // busy, without a known end
+        pBusy->setMaximumWidth(160);
+        pBusy->setTextVisible(false);
+        pBar->insertPermanentWidget(0, pBusy);
+    });
+    noteTimer.start(500);
+    if (!watcher.isFinished()) loop.exec();
+    noteTimer.stop();
+    // The loop also ends when the program quits: the file is finished all the same.
+    future.waitForFinished();
+    delete pBusy.data();
+    if (pBar) pBar->clearMessage();
+    QGuiApplication::restoreOverrideCursor();
+    if (pGuard) pView->m_bSaving = false;
+    return future.result();
+}
+
+void CFacettaView::FinishSave() {
+    // Edits made while the file was written are shown now.
+    if (m_bRenderPending && !m_bBackLoading) {
+        const bool bNewMesh = m_bPendingNewMesh;
+        m_bRenderPending = m_bPendingNewMesh = false;
+        UpdatePicture(bNewMesh);
+        UpdateScrollSizes(true);
     }
 }
 
 void CFacettaView::ShowMessage(QMessageBox::Icon icon, const QString& strText) {
+    ShowMessageFor(this, icon, strText);
+}
+
+void CFacettaView::ShowMessageFor(QWidget* pParent, QMessageBox::Icon icon,
+                                  const QString& strText) {
     const QString strCaption = QString::fromUtf8(kAppTitle);
     if (s_fnMessageBox) {
-        s_fnMessageBox(this, icon, strCaption, strText);
+        s_fnMessageBox(pParent, icon, strCaption, strText);
         return;
     }
-    QMessageBox box(icon, strCaption, strText, QMessageBox::Ok, this);
-    ExecDialog(box);
+    QMessageBox box(icon, strCaption, strText, QMessageBox::Ok, pParent);
+    if (s_fnExecDialog)
+        s_fnExecDialog(box);
+    else
+        box.exec();
 }
 
 int CFacettaView::ExecDialog(QDialog& dialog) {

@@ -8,6 +8,7 @@
 #include <QFutureWatcher>
 #include <QImage>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "picture.h"
 #include "picture_image.h"
 #include "polygon_mesh.h"
+#include "renderer.h"
 
 class CFacettaDoc;
 class QDialog;
@@ -37,7 +39,8 @@ public:
     ImageSettings m_settings;
     PolygonMesh m_mesh;
     std::unique_ptr<Picture> m_pPicture;
-    std::unique_ptr<Picture> m_pBackImage;
+    // Shared with a save that writes it into an SVG file while the window goes on.
+    std::shared_ptr<Picture> m_pBackImage;
     int m_nFadeAlpha;
     float m_fZoom;  // -1: fit the window
     int m_nDisplayWidth, m_nDisplayHeight;
@@ -70,7 +73,11 @@ public:
     // Writes the full-size picture to the wallpapers folder and sets it as the desktop
     // background, then says which desktop took it or what failed.
     void OnSetWallpaper();
+    // The file is encoded and written off the interface thread while the window goes on
+    // (edits are shown once it is written); returns when it is written and reported.
     void OnSavePicture();
+    // Whether a save is being written.
+    bool IsSaving() const { return m_bSaving; }
     void OnFilePrint();
     void OnFilePrintDirect();
     void OnFilePrintPreview();
@@ -164,7 +171,18 @@ protected:
 private:
     friend class CPrintHelper;
     void ShowMessage(QMessageBox::Icon icon, const QString& strText);
+    static void ShowMessageFor(QWidget* pParent, QMessageBox::Icon icon, const QString& strText);
     int ExecDialog(QDialog& dialog);
+    struct SaveOutcome {
+        Status status = Status::UnknownImageFormat;
+        int nOsError = 0;
+    };
+    // Runs `job` on a worker thread, keeping the interface going, with a wait cursor and, when
+    // it lasts, a note in the status bar. `pGuard` turns null when the view is destroyed
+    // meanwhile (its destructor waits for the file).
+    static SaveOutcome RunSave(CFacettaView* pView, const std::function<SaveOutcome()>& job,
+                               const QPointer<CFacettaView>& pGuard);
+    void FinishSave();
     QString DefaultSaveName() const;
     // The picture reduced to the display size, made once per picture and display size; a null
     // image when there is no memory for it.
@@ -204,9 +222,17 @@ private:
     uint64_t m_nBackLoad = 0;
     bool m_bBackLoading = false;
     bool m_bRenderPending = false;
+    // A save being written: the picture it reads must stay as it is, so pictures wait for it.
+    bool m_bSaving = false;
+    QFuture<SaveOutcome> m_saveFuture;
     bool m_bPendingNewMesh = false;
     // The frame the background was decoded for, when it was decoded reduced: a larger frame
     // decodes it again.
     QSize m_backReducedFor;
     QSize m_backLoadFrame;  // the frame the running load decodes for
+    // The background picture scaled to the frame, kept for the pictures of that size: only a
+    // new size or a new background picture scales it again.
+    std::unique_ptr<ScaledBackground> m_pScaledBack;
+    std::weak_ptr<Picture> m_scaledFrom;
+    const ScaledBackground* ScaledBackImage();
 };

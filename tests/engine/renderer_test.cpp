@@ -211,6 +211,46 @@ PolygonMesh CrossedCell() {
     return m;
 }
 
+// A background picture scaled once for the frame gives the very bytes of scaling it for each
+// picture: enlarged and reduced, opaque and partly transparent (over gradients that show
+// through), and one scaled for another frame size is not used.
+TEST(RenderPicture, BackgroundScaledOnceGivesTheSameBytes) {
+    auto partlyClear = [](int w, int h) {
+        Picture p = BandedBackground(w, h, 20, 20);
+        for (int y = 0; y < h; y += 3) p.Row(y)[y % w] = 0x40FFFFFF;
+        for (int x = 0; x < w; ++x) p.Row(h / 2)[x] = 0x00000000;
+        return p;
+    };
+    const struct {
+        int w, h, mode, iw, ih;
+        bool transparency;
+    } cases[] = {
+        {640, 360, 0, 300, 170, false}, {200, 90, 1, 300, 170, false},
+        {641, 301, 3, 300, 170, true},  {150, 120, 5, 300, 170, true},
+        {1000, 999, 0, 7, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " mode " << c.mode);
+        const Picture back =
+            c.transparency ? partlyClear(c.iw, c.ih) : BandedBackground(c.iw, c.ih, 2, 1);
+        ImageSettings s = Settings(c.w, c.h, c.mode);
+        s.nLineOpacity = 60;
+        PolygonMesh m;
+        ASSERT_EQ(GenerateMesh(s, m, 7), MeshResult::Ok);
+        const ScaledBackground scaled = ScaleBackground(c.w, c.h, back);
+        ASSERT_TRUE(scaled.Fits(c.w, c.h));
+        EXPECT_EQ(scaled.bOpaque, !c.transparency);
+        const Picture want = RenderPicture(s, m, &back);
+        const Picture got = RenderPicture(s, m, &back, &scaled);
+        ASSERT_FALSE(got.IsNull());
+        EXPECT_TRUE(std::equal(got.Pixels(), got.Pixels() + got.PixelCount(), want.Pixels()));
+        // Scaled for another frame: the picture scales it anew.
+        const ScaledBackground other = ScaleBackground(c.w + 1, c.h, back);
+        const Picture anew = RenderPicture(s, m, &back, &other);
+        EXPECT_TRUE(std::equal(anew.Pixels(), anew.Pixels() + anew.PixelCount(), want.Pixels()));
+    }
+}
+
 TEST(RenderPicture, CrossedCellLeavesOneQuarterBareAndTintsOneTwice) {
     ImageSettings s = Settings(100, 100, 3);
     s.crPolyColor = RGBColor(0, 0, 0);

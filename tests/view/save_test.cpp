@@ -7,8 +7,10 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -300,6 +302,61 @@ TEST_F(ViewTest, SaveDialogGivesATypedNameThePickedEntrysExtension) {
         EXPECT_EQ(view->m_strSavePath, path);
         EXPECT_EQ(FormatOf(path), c.format);
     }
+}
+
+// The file is written off the interface thread while events go on. An edit made meanwhile is
+// shown once the file is written, and the file holds the picture as it was; the save command
+// meanwhile is not taken; closing the window meanwhile still finishes its file.
+TEST_F(ViewTest, EventsDuringASaveLeaveItsFileWhole) {
+    QTemporaryDir dir;
+    CFacettaView* view = MakeView(400, 300);
+    Apply(view, [](ImageSettings& s) {
+        s.nWidth = 1920;
+        s.nHeight = 1080;
+    });
+    auto shown = [&] {
+        return PictureAsImage(*view->m_pPicture).convertToFormat(QImage::Format_RGB32);
+    };
+    auto written = [](const QString& path) {
+        return QImage(path).convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage before = shown();
+    // Queued from the dialog, so that they arrive while the file is being written.
+    std::function<void()> duringSave;
+    auto dialog = CFacettaView::s_fnSaveDialog;
+    CFacettaView::s_fnSaveDialog = [&](QWidget* p, const QString& initial, const QString& suffix,
+                                       const QStringList& filters) {
+        if (duringSave) QTimer::singleShot(0, std::exchange(duringSave, nullptr));
+        return dialog(p, initial, suffix, filters);
+    };
+
+    nextChoice = dir.filePath(QStringLiteral("edited.png"));
+    duringSave = [&] {
+        EXPECT_TRUE(view->IsSaving());
+        Apply(view, [](ImageSettings& s) { s.crPolyColor = RGBColor(200, 30, 30); });
+        view->OnSavePicture();
+    };
+    view->OnSavePicture();
+    EXPECT_FALSE(view->IsSaving());
+    EXPECT_EQ(offeredPaths.size(), 1u);
+    EXPECT_EQ(written(nextChoice), before);
+    EXPECT_NE(shown(), before);
+    EXPECT_EQ(view->m_settings.crPolyColor, RGBColor(200, 30, 30));
+
+    const QImage edited = shown();
+    nextChoice = dir.filePath(QStringLiteral("closed.png"));
+    QPointer<CFacettaView> alive(view);
+    const auto it =
+        std::find_if(views.begin(), views.end(),
+                     [&](const std::unique_ptr<CFacettaView>& v) { return v.get() == view; });
+    ASSERT_NE(it, views.end());
+    it->release();
+    views.erase(it);
+    duringSave = [&] { view->deleteLater(); };
+    view->OnSavePicture();
+    EXPECT_TRUE(alive.isNull());
+    EXPECT_EQ(written(nextChoice), edited);
+    EXPECT_TRUE(messages.empty());
 }
 
 }  // namespace

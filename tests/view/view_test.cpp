@@ -15,11 +15,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "picture.h"
 #include "print_helper.h"
 #include "raster.h"
+#include "renderer.h"
 #include "view_fixture.h"
 
 namespace {
@@ -537,6 +539,48 @@ TEST_F(ViewTest, PrintsToAPrinterAndPreviews) {
         EXPECT_EQ(messages[0].text, QStringLiteral("命令失败。"));
         EXPECT_EQ(messages[0].caption, QStringLiteral("Facetta"));
     }
+}
+
+// The background picture is scaled once per frame size and kept: every picture still equals one
+// rendered from scratch, after edits that keep it, a new background picture and a new size.
+TEST_F(ViewTest, KeptBackgroundPictureGivesTheSamePictures) {
+    QTemporaryDir dir;
+    auto picture = [&](const char* name, QColor colour, int w, int h) {
+        QImage img(w, h, QImage::Format_ARGB32);
+        img.fill(colour);
+        for (int y = 0; y < h; ++y) img.setPixel(y % w, y, qRgba(250, 250, 0, colour.alpha()));
+        const QString path = dir.filePath(QString::fromUtf8(name));
+        EXPECT_TRUE(img.save(path));
+        return path;
+    };
+    const QString first = picture("a.png", Qt::blue, 300, 170);
+    const QString second = picture("b.png", QColor(0, 200, 0, 160), 50, 40);
+    CFacettaView* view = MakeView();
+    auto expectFresh = [&](const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_TRUE(QTest::qWaitFor([view] { return !view->IsLoadingBackground(); }, 20000));
+        ASSERT_TRUE(view->m_pBackImage && view->m_pPicture);
+        const Picture fresh =
+            RenderPicture(view->m_settings, view->m_mesh, view->m_pBackImage.get());
+        const Picture& shown = *view->m_pPicture;
+        ASSERT_EQ(shown.PixelCount(), fresh.PixelCount());
+        EXPECT_TRUE(
+            std::equal(shown.Pixels(), shown.Pixels() + shown.PixelCount(), fresh.Pixels()));
+    };
+    Apply(view, [&](ImageSettings& s) {
+        s.nWidth = 640;
+        s.nHeight = 360;
+        s.SetBackImagePath(first.toStdU16String());
+    });
+    expectFresh("first background");
+    Apply(view, [](ImageSettings& s) { s.crPolyColor = RGBColor(200, 0, 0); });
+    expectFresh("colour changed");
+    Apply(view, [&](ImageSettings& s) { s.SetBackImagePath(second.toStdU16String()); });
+    expectFresh("another background");
+    Apply(view, [](ImageSettings& s) { s.nBackMode = 3; });
+    expectFresh("gradient under a translucent background");
+    Apply(view, [](ImageSettings& s) { s.nWidth = 500; });
+    expectFresh("another size");
 }
 
 }  // namespace
