@@ -118,6 +118,10 @@ Picture: %2</translation>
         <source>背景图无法嵌入SVG文件，图片未保存。</source>
         <translation>The background picture cannot be embedded in the SVG file; the picture was not saved.</translation>
     </message>
+    <message>
+        <source>正在保存图片……</source>
+        <translation>Saving the picture…</translation>
+    </message>
 </context>
 <context>
     <name>CMainFrame</name>
