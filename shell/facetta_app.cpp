@@ -113,10 +113,11 @@ void CFacettaApp::PrepareSettingsStore() {
     }
     if (bUsable) {
         // QSettings waits for its lock until the lock is 30 s old when it cannot see who holds
-        // it (an empty lock file, say). A writer holds it for milliseconds: one held for a
-        // second is taken over here, and the lock is then free for QSettings.
+        // it (an empty lock file, say). A writer holds it for milliseconds: one half a second
+        // old is taken over here, and the lock is then free for QSettings. (The stale time is
+        // well under the wait, so one of the waiting tries comes after it has passed.)
         QLockFile lock(strLock);
-        lock.setStaleLockTime(1000);
+        lock.setStaleLockTime(500);
         if (lock.tryLock(1000)) lock.unlock();
     }
     if (!bUsable) {
