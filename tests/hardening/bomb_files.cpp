@@ -23,20 +23,27 @@ void AppendPngChunk(QByteArray& png, const char* type, const QByteArray& data) {
                                                 static_cast<uInt>(body.size()))));
 }
 
+// The PNG signature and an IHDR chunk for an RGBA picture of `bits` bits a channel.
+QByteArray PngSignatureAndHeader(uint32_t width, uint32_t height, char bits) {
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr;
+    AppendBigEndian(ihdr, width);
+    AppendBigEndian(ihdr, height);
+    ihdr.append(bits);
+    ihdr.append("\x06\x00\x00\x00", 4);  // RGBA, deflate, adaptive filters, not interlaced
+    AppendPngChunk(png, "IHDR", ihdr);
+    return png;
+}
+
 }  // namespace
 
 // Declares width x height RGBA, then carries one deflated row of zeros: the rest of the
 // picture is missing, as in a bomb that hopes the reader allocates first.
 QByteArray PngDeclaring(uint32_t width, uint32_t height) {
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray png = PngSignatureAndHeader(width, height, 8);
     auto chunk = [&png](const char* type, const QByteArray& data) {
         AppendPngChunk(png, type, data);
     };
-    QByteArray ihdr;
-    AppendBigEndian(ihdr, width);
-    AppendBigEndian(ihdr, height);
-    ihdr.append("\x08\x06\x00\x00\x00", 5);
-    chunk("IHDR", ihdr);
     // A deflate stream of 64 KiB of zeros: small on disk, large once inflated.
     QByteArray zeros(65536, '\0');
     uLongf packedSize = compressBound(static_cast<uLong>(zeros.size()));
@@ -212,15 +219,10 @@ QByteArray TgaDeclaring(uint16_t width, uint16_t height, bool runLength) {
 }
 
 QByteArray Png16Zeros(uint32_t width, uint32_t height) {
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray png = PngSignatureAndHeader(width, height, 16);
     auto chunk = [&png](const char* type, const QByteArray& data) {
         AppendPngChunk(png, type, data);
     };
-    QByteArray ihdr;
-    AppendBigEndian(ihdr, width);
-    AppendBigEndian(ihdr, height);
-    ihdr.append("\x10\x06\x00\x00\x00", 5);  // 16 bits a channel, RGBA
-    chunk("IHDR", ihdr);
     // Every row: filter 0 and zeros, all of them present.
     chunk("IDAT", DeflateStream(QByteArray(), '\0', qint64{height} * (1 + qint64{width} * 8),
                                 QByteArray(), false, 1));
