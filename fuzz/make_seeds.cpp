@@ -220,7 +220,7 @@ void MeshRenderSeeds() {
     small.height = 200;
     Save(t, "small_auto", MeshRenderInput(small));
     Record gradients = small;
-    for (int mode = 1; mode <= 6; ++mode) {
+    for (int mode = 1; mode <= 7; ++mode) {  // the gradients, then the transparent background
         gradients.mode = mode;
         gradients.seed = static_cast<uint32_t>(mode);
         Save(t, QString("mode_%1").arg(mode), MeshRenderInput(gradients));
