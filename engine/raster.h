@@ -15,9 +15,13 @@
 //  - FillPolygon of a triangle, anti-aliased, and DrawPolygon of a convex outline (the ring
 //    between two convex polygons, raster_stroke.cpp): raster_convex.cpp, the convex fill, which
 //    needs no edge list to sort; each row's edge pieces go into cells (raster_cells.h).
-//  - DrawMeshTriangle: raster_convex.cpp too, fill and outline ring as two layers in one pass.
-//    On an opaque picture the rows without a vertex are drawn in closed form, four pixels at a
-//    time (raster_rows_impl.h, built plain and for AVX2); the other rows through the cells.
+//  - DrawMeshFills, a mesh without outlines: raster_mesh.cpp, every triangle's edges weighted
+//    by its alpha into one band of cells, whose running sums are the pixels' mean alphas:
+//    exact areas, and no seams between neighbours.
+//  - DrawMeshTriangle, a mesh with outlines: raster_convex.cpp too, fill and outline ring as two
+//    layers in one pass. On an opaque picture the rows without a vertex are drawn in closed
+//    form, four pixels at a time (raster_rows_impl.h, built plain and for AVX2); the other rows
+//    through the cells.
 //  - Anything else (more corners, not convex, aliased, outlines that overlap themselves):
 //    raster_scan.cpp, the general scanline fill with an active edge list.
 // Every route blends with the helpers of raster_pixels.h, so that they round alike.
@@ -75,6 +79,21 @@ void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 // other. Only for a picture every pixel of which is opaque (what a background leaves), which
 // lets both be drawn in one pass.
 void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip);
+
+// A triangle of a mesh's fill layer: its corners and its alpha.
+struct MeshFillTriangle {
+    PointI p[3];
+    uint8_t alpha = 0;
+};
+
+// The fills of a mesh's triangles, all in color's RGB, each at its own alpha, as one layer over
+// an opaque picture: each pixel gets what compositing every point of it on its own and
+// averaging would give, so triangles sharing an edge leave no seam and the quarter two
+// triangles of a cell both cover is tinted twice. Row r of dst is row firstRow + r of the
+// mesh; only rows within clip are drawn, and with all the triangles that reach them given (in
+// mesh order), each row comes out the same whichever band of rows it is drawn in.
+void DrawMeshFills(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
+                   ARGB color, const RectI& clip);
 
 // Which build of the row code draws. The AVX2 build is taken where the processor has it,
 // unless FACETTA_NO_AVX2 is set in the environment; tests switch between the two in one

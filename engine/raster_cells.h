@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "raster.h"
@@ -30,6 +31,26 @@ struct Crossing {
     int dir;
 };
 
+// An edge of a mesh's fill layer, top to bottom, with the cover it adds to the right of it
+// (1 is a full cover): a triangle's edges weigh its alpha.
+struct WeightedEdge {
+    double x0, y0, x1, y1;  // y0 < y1
+    double weight;
+};
+
+// Where mesh triangles overlap: a convex polygon (corners in a shared list) and its weight.
+struct OverlapPart {
+    size_t corner;
+    uint8_t n;
+    double weight;
+};
+
+// A triangle's bounding box, and its place in a list of triangles.
+struct TriangleBox {
+    int32_t x0, x1, y0, y1;
+    uint32_t id;
+};
+
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
 // and clear a row buffer each.
 struct Scratch {
@@ -40,6 +61,14 @@ struct Scratch {
     std::vector<const Edge*> active;
     std::vector<Interval> intervals;
     std::vector<Crossing> crossings;
+    std::vector<WeightedEdge> meshEdges;
+    std::vector<float> meshCells;  // a band of rows of cells, all zero between calls
+    std::vector<PointF> meshCorners;
+    std::vector<OverlapPart> meshParts;
+    std::vector<size_t> meshFirst;
+    std::vector<std::pair<uint32_t, uint32_t>> meshPairs;
+    std::vector<TriangleBox> meshBoxes, meshActive;
+    std::vector<uint64_t> meshBlocks;  // per row of meshCells, its blocks of cells touched
 };
 
 Scratch& ThreadScratch();

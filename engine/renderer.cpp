@@ -110,6 +110,117 @@ void LayScaled(Picture& pic, const ScaledBackground& scaled) {
     }
 }
 
+// The rows a triangle may touch, outline included; false for a malformed triangle, or one that
+// touches no row or lies wholly beyond the bottom-right corner (such are not drawn).
+bool TriangleRows(const PolygonMesh& mesh, const MeshTriangle& t, int w, int h, int64_t& top,
+                  int64_t& bottom) {
+    const auto& v = mesh.pVertices;
+    const size_t nv = v.size();
+    // A malformed mesh must not read out of bounds.
+    if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv ||
+        size_t(t.c) >= nv)
+        return false;
+    const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+    if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) return false;
+    top = std::min({a.y, b.y, c.y}) - int64_t{1};
+    bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
+    return bottom >= 0 && top < h;
+}
+
+// The triangles by bands of rows: each bucket of kRows rows lists, in mesh order, the triangles
+// that may touch it, so that a band visits only its own triangles. Counted first, then filled,
+// to hold just what it needs.
+struct MeshBuckets {
+    static constexpr int kRows = 32;
+    std::vector<size_t> start;  // per bucket, into triangles
+    std::vector<uint32_t> triangles;
+
+    MeshBuckets(const PolygonMesh& mesh, int w, int h) {
+        const int buckets = h > 0 ? (h + kRows - 1) / kRows : 0;
+        start.assign(static_cast<size_t>(buckets) + 1, 0);
+        int64_t top = 0, bottom = 0;
+        auto span = [&](const MeshTriangle& t, int& b0, int& b1) {
+            if (!TriangleRows(mesh, t, w, h, top, bottom)) return false;
+            b0 = static_cast<int>(std::max<int64_t>(top, 0) / kRows);
+            b1 = static_cast<int>(std::min<int64_t>(bottom, h - 1) / kRows);
+            return true;
+        };
+        int b0 = 0, b1 = 0;
+        for (const MeshTriangle& t : mesh.pTriangles)
+            if (span(t, b0, b1))
+                for (int b = b0; b <= b1; ++b) ++start[static_cast<size_t>(b) + 1];
+        for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+        triangles.resize(start.back());
+        std::vector<size_t> fill(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < mesh.pTriangles.size(); ++i)
+            if (span(mesh.pTriangles[i], b0, b1))
+                for (int b = b0; b <= b1; ++b)
+                    triangles[fill[static_cast<size_t>(b)]++] = static_cast<uint32_t>(i);
+    }
+
+    // The triangles that touch rows [firstRow, firstRow + rows), each once, in mesh order.
+    void Collect(const PolygonMesh& mesh, int w, int h, int firstRow, int rows,
+                 std::vector<uint32_t>& ids) const {
+        const size_t b0 = static_cast<size_t>(firstRow / kRows);
+        const size_t b1 = static_cast<size_t>((firstRow + rows - 1) / kRows);
+        ids.assign(triangles.begin() + static_cast<ptrdiff_t>(start[b0]),
+                   triangles.begin() + static_cast<ptrdiff_t>(start[b1 + 1]));
+        if (b1 > b0) {
+            std::sort(ids.begin(), ids.end());
+            ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        }
+        int64_t top = 0, bottom = 0;
+        ids.erase(std::remove_if(ids.begin(), ids.end(),
+                                 [&](uint32_t id) {
+                                     TriangleRows(mesh, mesh.pTriangles[id], w, h, top, bottom);
+                                     return bottom < firstRow || top >= firstRow + rows;
+                                 }),
+                  ids.end());
+    }
+};
+
+// The mesh over rows [firstRow, firstRow + rows) of the picture, drawn into `dst` from its row
+// dstRow on, over the layers already there.
+void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSettings& settings,
+              const PolygonMesh& mesh, const MeshBuckets& buckets, ARGB penColor,
+              std::vector<uint32_t>& ids, std::vector<MeshFillTriangle>& fills) {
+    const int w = settings.nWidth, h = settings.nHeight;
+    buckets.Collect(mesh, w, h, firstRow, rows, ids);
+    const auto& v = mesh.pVertices;
+    if ((penColor >> 24) == 0) {
+        // No outlines: the fills are one layer.
+        fills.clear();
+        for (const uint32_t id : ids) {
+            const MeshTriangle& t = mesh.pTriangles[id];
+            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+            fills.push_back(
+                {{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, static_cast<uint8_t>(t.alpha & 0xFF)});
+        }
+        DrawMeshFills(dst, firstRow - dstRow, fills.data(), fills.size(),
+                      MakeArgb(settings.crPolyColor, 255), RectI{0, dstRow, w, rows});
+        return;
+    }
+    const RectI clip{0, dstRow, w, rows};
+    const int64_t shift = int64_t{firstRow} - dstRow;
+    for (const uint32_t id : ids) {
+        const MeshTriangle& t = mesh.pTriangles[id];
+        const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+        // Moved by whole rows, the triangle covers the band's pixels as it covers the
+        // picture's.
+        const PointI pts[3] = {{a.x, static_cast<int32_t>(a.y - shift)},
+                               {b.x, static_cast<int32_t>(b.y - shift)},
+                               {c.x, static_cast<int32_t>(c.y - shift)}};
+        DrawMeshTriangle(dst, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, clip);
+    }
+}
+
+ARGB PenColor(const ImageSettings& settings) {
+    // No outlines: a pen that draws nothing.
+    return settings.nLineOpacity > 0
+               ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity))
+               : 0;
+}
+
 void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh,
             const Picture* backImage, const ScaledBackground* scaled = nullptr) {
     const int w = settings.nWidth, h = settings.nHeight;
@@ -124,47 +235,51 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
         DrawPicture(pic, *backImage, RectI{0, 0, backImage->Width(), backImage->Height()},
                     BackPictureRect(w, h, *backImage));
     }
-
-    // No outlines: a pen that draws nothing.
-    const ARGB penColor =
-        settings.nLineOpacity > 0
-            ? MakeArgb(settings.crLineColor, OpacityToAlpha(settings.nLineOpacity))
-            : 0;
-
-    // The background is drawn just ahead of the triangles, down to the lowest row the next
-    // triangle reaches: the mesh goes row of cells by row of cells, so the rows a triangle
-    // blends onto were written moments before and are still in cache. Any order of triangles
-    // gives the same picture, each drawn whole, in mesh order.
-    int drawnTo = backPicture ? h : 0;  // background rows [0, drawnTo) are done
-    const auto& v = mesh.pVertices;
-    const size_t nv = v.size();
-    const RectI all{0, 0, w, h};
-    for (const MeshTriangle& t : mesh.pTriangles) {
-        // A malformed mesh must not read out of bounds.
-        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv ||
-            size_t(t.c) >= nv)
-            continue;
-        const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-        if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
-        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};     // rows it may touch,
-        const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};  // outline included
-        if (bottom < 0 || top >= h) continue;  // touches no row: nothing would be drawn
-        const int need = static_cast<int>(std::min<int64_t>(bottom + 1, h));
-        if (need > drawnTo) {
-            background.Draw(pic, drawnTo, need);
-            drawnTo = need;
+    const ARGB penColor = PenColor(settings);
+    if ((penColor >> 24) != 0) {
+        // The background is drawn just ahead of the triangles, down to the lowest row the next
+        // triangle reaches: the mesh goes row of cells by row of cells, so the rows a triangle
+        // blends onto were written moments before and are still in cache.
+        int drawnTo = backPicture ? h : 0;  // background rows [0, drawnTo) are done
+        const auto& v = mesh.pVertices;
+        const RectI all{0, 0, w, h};
+        int64_t top = 0, bottom = 0;
+        for (const MeshTriangle& t : mesh.pTriangles) {
+            if (!TriangleRows(mesh, t, w, h, top, bottom)) continue;
+            const int need = static_cast<int>(std::min<int64_t>(bottom + 1, h));
+            if (need > drawnTo) {
+                background.Draw(pic, drawnTo, need);
+                drawnTo = need;
+            }
+            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
+            const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
+            DrawMeshTriangle(pic, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, all);
         }
-        const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
-        DrawMeshTriangle(pic, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, all);
+        if (drawnTo < h) background.Draw(pic, drawnTo, h);
+        return;
     }
-    if (drawnTo < h) background.Draw(pic, drawnTo, h);
+    // Band by band, the background just ahead of the triangles, so that the rows they blend
+    // onto were written moments before and are still in cache.
+    const MeshBuckets buckets(mesh, w, h);
+    std::vector<uint32_t> ids;
+    std::vector<MeshFillTriangle> fills;
+    // Four buckets a band: the fill layer works out a band's edges once (fewer, larger bands
+    // save that work), and 128 rows of a 7680-wide picture still stay in cache.
+    const int band = 4 * MeshBuckets::kRows;
+    for (int y = 0; y < h; y += band) {
+        const int rows = std::min(band, h - y);
+        if (!backPicture) background.Draw(pic, y, y + rows);
+        DrawMesh(pic, y, y, rows, settings, mesh, buckets, penColor, ids, fills);
+    }
 }
 
 }  // namespace
 
 struct BandRenderer::Parts {
     Background background;
-    explicit Parts(const ImageSettings& s) : background(s) {}
+    MeshBuckets buckets;
+    Parts(const ImageSettings& s, const PolygonMesh& mesh)
+        : background(s), buckets(mesh, s.nWidth, s.nHeight) {}
 };
 
 BandRenderer::BandRenderer(const ImageSettings& settings, const PolygonMesh& mesh,
@@ -172,39 +287,7 @@ BandRenderer::BandRenderer(const ImageSettings& settings, const PolygonMesh& mes
     : m_settings(settings),
       m_mesh(mesh),
       m_backImage(backImage && !backImage->IsNull() ? backImage : nullptr),
-      m_parts(std::make_unique<Parts>(settings)) {
-    // Each bucket lists, in mesh order, the triangles that may touch its rows, so that a band
-    // visits only its own triangles. Counted first, then filled, to hold just what it needs.
-    const int w = settings.nWidth, h = settings.nHeight;
-    const int buckets = h > 0 ? (h + kBucketRows - 1) / kBucketRows : 0;
-    m_bucketStart.assign(static_cast<size_t>(buckets) + 1, 0);
-    const auto& v = mesh.pVertices;
-    const size_t nv = v.size();
-    auto span = [&](const MeshTriangle& t, int& b0, int& b1) {
-        if (t.a < 0 || t.b < 0 || t.c < 0 || size_t(t.a) >= nv || size_t(t.b) >= nv ||
-            size_t(t.c) >= nv)
-            return false;
-        const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-        if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) return false;
-        const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
-        const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
-        if (bottom < 0 || top >= h) return false;
-        b0 = static_cast<int>(std::max<int64_t>(top, 0) / kBucketRows);
-        b1 = static_cast<int>(std::min<int64_t>(bottom, h - 1) / kBucketRows);
-        return true;
-    };
-    int b0 = 0, b1 = 0;
-    for (const MeshTriangle& t : mesh.pTriangles)
-        if (span(t, b0, b1))
-            for (int b = b0; b <= b1; ++b) ++m_bucketStart[static_cast<size_t>(b) + 1];
-    for (size_t b = 1; b < m_bucketStart.size(); ++b) m_bucketStart[b] += m_bucketStart[b - 1];
-    m_bucketTriangles.resize(m_bucketStart.back());
-    std::vector<size_t> fill(m_bucketStart.begin(), m_bucketStart.end() - 1);
-    for (size_t i = 0; i < mesh.pTriangles.size(); ++i)
-        if (span(mesh.pTriangles[i], b0, b1))
-            for (int b = b0; b <= b1; ++b)
-                m_bucketTriangles[fill[static_cast<size_t>(b)]++] = static_cast<uint32_t>(i);
-}
+      m_parts(std::make_unique<Parts>(settings, mesh)) {}
 
 BandRenderer::~BandRenderer() = default;
 
@@ -222,34 +305,10 @@ bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
             DrawPicture(band, *m_backImage,
                         RectI{0, 0, m_backImage->Width(), m_backImage->Height()}, r);
         }
-        const ARGB penColor =
-            m_settings.nLineOpacity > 0
-                ? MakeArgb(m_settings.crLineColor, OpacityToAlpha(m_settings.nLineOpacity))
-                : 0;
-        // The triangles of the buckets the band overlaps, each once, in mesh order.
-        const size_t b0 = static_cast<size_t>(firstRow / kBucketRows);
-        const size_t b1 = static_cast<size_t>((firstRow + rows - 1) / kBucketRows);
-        std::vector<uint32_t> ids(
-            m_bucketTriangles.begin() + static_cast<ptrdiff_t>(m_bucketStart[b0]),
-            m_bucketTriangles.begin() + static_cast<ptrdiff_t>(m_bucketStart[b1 + 1]));
-        if (b1 > b0) {
-            std::sort(ids.begin(), ids.end());
-            ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-        }
-        const auto& v = m_mesh.pVertices;
-        const RectI clip{0, 0, w, rows};
-        for (const uint32_t id : ids) {
-            const MeshTriangle& t = m_mesh.pTriangles[id];
-            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-            const int64_t top = std::min({a.y, b.y, c.y}) - int64_t{1};
-            const int64_t bottom = std::max({a.y, b.y, c.y}) + int64_t{1};
-            if (bottom < firstRow || top >= firstRow + rows) continue;
-            // Moved up by whole rows, the triangle covers the band's pixels as it covers the
-            // picture's.
-            const PointI pts[3] = {
-                {a.x, a.y - firstRow}, {b.x, b.y - firstRow}, {c.x, c.y - firstRow}};
-            DrawMeshTriangle(band, pts, MakeArgb(m_settings.crPolyColor, t.alpha), penColor, clip);
-        }
+        std::vector<uint32_t> ids;
+        std::vector<MeshFillTriangle> fills;
+        DrawMesh(band, 0, firstRow, rows, m_settings, m_mesh, m_parts->buckets,
+                 PenColor(m_settings), ids, fills);
     } catch (const std::bad_alloc&) {
         band.SetStatus(Status::OutOfMemory);
     }

@@ -47,12 +47,9 @@ public:
     bool Render(int firstRow, int rows, Picture& band) const;
 
 private:
-    static constexpr int kBucketRows = 32;
     struct Parts;
     const ImageSettings m_settings;
     const PolygonMesh& m_mesh;
     const Picture* m_backImage;
     std::unique_ptr<Parts> m_parts;
-    std::vector<size_t> m_bucketStart;  // per bucket of kBucketRows rows, into m_bucketTriangles
-    std::vector<uint32_t> m_bucketTriangles;  // triangle indices
 };

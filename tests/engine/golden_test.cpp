@@ -44,10 +44,10 @@ struct Golden {
 };
 
 const Golden kGolden[] = {
-    {"default shade", 0x76efd659cf9d8053, 0x1d97e15e741079a4},
+    {"default shade", 0x66d997532716f404, 0xae29414dd09c416d},
     {"left-middle-right outlined", 0x1977fc8bf924ebae, 0x626c73375844d17},
     {"diagonal translucent outline", 0x1f4e295bbccec18e, 0x4d631bbbd6f9166f},
-    {"opaque black", 0xd34b9e9c7ba0e1c, 0xbec7e5cc11ae0459},
+    {"opaque black", 0x552b8610b4204af6, 0x11b805cd5ebdbada},
     {"background picture", 0xa622770b4b697c49, 0xb69b0583eab230f8},
     {"crossing the sides", 0x35b9463be53daec6, 0x1fe96d3e2af0577d},
 };

@@ -1,0 +1,350 @@
+// A mesh's fills as one layer. Every triangle has the same colour, so compositing each point
+// of a pixel on its own and averaging gives that colour over the pixel at the mean of the
+// points' alphas: a point inside one triangle has its alpha, a point inside two (the doubly
+// tinted quarter of a cell) a1 + a2 - a1 a2. That mean is a sum: each triangle's exact area
+// coverage times its alpha, less each overlap's times the product of the two alphas, all
+// gathered in one band of cells. Triangles sharing an edge thus share its pixels by area,
+// where blending one after the other let the background show through a seam; and an edge
+// between two triangles of one alpha weighs nothing at all.
+#include <algorithm>
+#include <cmath>
+
+#include "raster.h"
+#include "raster_cells.h"
+
+#if defined(FACETTA_RASTER_SSE2)
+#include <emmintrin.h>
+#endif
+
+namespace raster_internal {
+
+namespace {
+
+// Corners of an overlap kept at most: three triangles' worth.
+constexpr size_t kMaxCorners = 9;
+// Cells a mark of a row's touched blocks stands for.
+constexpr int kBlock = 8;
+// Overlap parts a band works out at most; a mesh folded on itself beyond that (never one the
+// generator makes) sums the alphas of what is left, capped at full.
+constexpr size_t kMaxOverlaps = 1 << 16;
+
+void AddEdge(std::vector<WeightedEdge>& out, const PointF& a, const PointF& b, double weight) {
+    if (a.y == b.y) return;  // a level edge changes no row's cover
+    if (a.y < b.y)
+        out.push_back({a.x, a.y, b.x, b.y, weight});
+    else
+        out.push_back({b.x, b.y, a.x, a.y, -weight});
+}
+
+// A convex polygon's edges, `weight` inside it whichever way round it goes.
+void AddPolygon(std::vector<WeightedEdge>& out, const PointF* p, size_t n, double weight) {
+    const double area = SignedArea(p, n);
+    if (!(area != 0) || !std::isfinite(area)) return;
+    // With a negative area the edges going down have the inside on their right, where the
+    // cells' running sum takes up what an edge adds.
+    const double w = area < 0 ? weight : -weight;
+    for (size_t i = 0; i < n; ++i) AddEdge(out, p[i], p[i + 1 < n ? i + 1 : 0], w);
+}
+
+// The part of convex polygon p inside triangle t: each of t's sides cuts off what lies beyond
+// it. Appends the corners to out and returns their number.
+size_t Intersect(const PointF* t, const PointF* p, size_t n, std::vector<PointF>& out) {
+    const double sign = SignedArea(t, 3) > 0 ? 1 : -1;
+    PointF a[kMaxCorners + 3], b[kMaxCorners + 3];
+    std::copy(p, p + n, a);
+    size_t m = n;
+    for (int k = 0; k < 3 && m > 0; ++k) {
+        const PointF& s = t[k];
+        const PointF& e = t[(k + 1) % 3];
+        auto side = [&](const PointF& q) {
+            return sign * ((e.x - s.x) * (q.y - s.y) - (e.y - s.y) * (q.x - s.x));
+        };
+        size_t r = 0;
+        for (size_t i = 0; i < m; ++i) {
+            const PointF& u = a[i];
+            const PointF& v = a[(i + 1) % m];
+            const double su = side(u), sv = side(v);
+            if (su >= 0) b[r++] = u;
+            if ((su > 0 && sv < 0) || (su < 0 && sv > 0)) {
+                const double f = su / (su - sv);
+                b[r++] = {u.x + (v.x - u.x) * f, u.y + (v.y - u.y) * f};
+            }
+        }
+        std::copy(b, b + r, a);
+        m = r;
+    }
+    if (m < 3 || m > kMaxCorners || !(std::fabs(SignedArea(a, m)) > 1e-9)) return 0;
+    out.insert(out.end(), a, a + m);
+    return m;
+}
+
+// Whether two triangles share more than a boundary: no side of either has all of the other's
+// corners on its far side or on it. Exact in integers.
+bool Overlap(const PointI* a, const PointI* b) {
+    auto separates = [](const PointI* t, const PointI* o) {
+        for (int k = 0; k < 3; ++k) {
+            const PointI &s = t[k], &e = t[(k + 1) % 3], &third = t[(k + 2) % 3];
+            // Differences of int32 take 33 bits, their products 66: 128-bit sums.
+            const __int128 dx = int64_t{e.x} - s.x, dy = int64_t{e.y} - s.y;
+            auto side = [&](const PointI& q) {
+                return dx * (int64_t{q.y} - s.y) - dy * (int64_t{q.x} - s.x);
+            };
+            const __int128 in = side(third);
+            bool all = true;
+            for (int i = 0; i < 3 && all; ++i) {
+                const __int128 v = side(o[i]);
+                all = in > 0 ? v <= 0 : v >= 0;
+            }
+            if (all) return true;
+        }
+        return false;
+    };
+    return !separates(a, b) && !separates(b, a);
+}
+
+class MeshFills : CellRows {
+public:
+    MeshFills(Picture& dst, const ClipBox& clip) : CellRows(dst, clip) {}
+
+    void Draw(int firstRow, const MeshFillTriangle* tris, size_t count, uint32_t rgb) {
+        Gather(tris, count);
+        if (m_s.meshEdges.empty()) return;
+        const size_t stride = static_cast<size_t>(m_w) + 3;
+        const size_t rows = static_cast<size_t>(m_cy1 - m_cy0);
+        if (m_s.meshCells.size() < stride * rows) m_s.meshCells.resize(stride * rows, 0.0f);
+        const size_t words = (stride + kBlock * 64 - 1) / (kBlock * 64);
+        if (m_s.meshBlocks.size() < words * rows) m_s.meshBlocks.resize(words * rows, 0);
+        const double top = static_cast<double>(firstRow) + m_cy0,
+                     bottom = static_cast<double>(firstRow) + m_cy1;
+        float* cells = m_s.meshCells.data();
+        uint64_t* blocks = m_s.meshBlocks.data();
+        for (const WeightedEdge& e : m_s.meshEdges) {
+            const double ya = std::max(e.y0, top), yb = std::min(e.y1, bottom);
+            if (!(ya < yb)) continue;
+            const double dxdy = (e.x1 - e.x0) / (e.y1 - e.y0);
+            const double w = e.weight;
+            const int r0 = static_cast<int>(std::floor(ya - top));
+            const int r1 = static_cast<int>(std::ceil(yb - top));
+            // Row by row down the edge, each row's piece starting where the last one ended.
+            double y0 = ya, x0 = e.x0 + (ya - e.y0) * dxdy;
+            const double xEnd = e.x0 + (yb - e.y0) * dxdy;
+            const bool inside = std::min(x0, xEnd) >= m_cx0 && std::max(x0, xEnd) <= m_cx1;
+            for (int r = r0; r < r1; ++r) {
+                const double y1 = r + 1 < r1 ? top + r + 1.0 : yb;
+                const double x1 = r + 1 < r1 ? e.x0 + (y1 - e.y0) * dxdy : xEnd;
+                float* acc = cells + stride * static_cast<size_t>(r);
+                const double dy = (y1 - y0) * w;
+                const Interval t =
+                    inside ? AddCells(acc, x0, 0, x1, dy) : AddCellsClipped(acc, x0, 0, x1, dy);
+                uint64_t* b = blocks + words * static_cast<size_t>(r);
+                for (int k = t.lo / kBlock; k <= t.hi / kBlock; ++k)
+                    b[k >> 6] |= uint64_t{1} << (k & 63);
+                y0 = y1;
+                x0 = x1;
+            }
+        }
+        for (int y = m_cy0; y < m_cy1; ++y) {
+            const size_t r = static_cast<size_t>(y - m_cy0);
+            BlendRow(m_dst.Row(y), cells + stride * r, blocks + words * r, words, rgb);
+        }
+    }
+
+private:
+    // The layer's edges, each once: the sides two triangles share are added up, and those
+    // that come to nothing (neighbours of one alpha) are left out. Where triangles overlap,
+    // the overlaps are taken off again so that a point has 1 - (1 - a1)(1 - a2)...: each
+    // triangle is added, less its overlap with each part already added (inclusion-exclusion,
+    // a part at a time in mesh order).
+    void Gather(const MeshFillTriangle* tris, size_t count) {
+        std::vector<WeightedEdge>& edges = m_s.meshEdges;
+        edges.clear();
+        std::vector<PointF>& corners = m_s.meshCorners;
+        corners.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const MeshFillTriangle& t = tris[i];
+            if (t.alpha == 0) continue;
+            const PointF p[3] = {ToF(t.p[0]), ToF(t.p[1]), ToF(t.p[2])};
+            AddPolygon(edges, p, 3, t.alpha / 255.0);
+        }
+        MergeEdges(edges);
+        FindOverlaps(tris, count);
+        // Parts by the last triangle in them: parts[first[i], first[i + 1]) end with triangle i.
+        std::vector<OverlapPart>& parts = m_s.meshParts;
+        parts.clear();
+        std::vector<size_t>& first = m_s.meshFirst;
+        first.assign(count + 1, 0);
+        const std::vector<std::pair<uint32_t, uint32_t>>& pairs =
+            m_s.meshPairs;  // (later, earlier)
+        size_t next = 0;
+        for (size_t i = 0; i < count; ++i) {
+            first[i] = parts.size();
+            const MeshFillTriangle& t = tris[i];
+            const PointF p[3] = {ToF(t.p[0]), ToF(t.p[1]), ToF(t.p[2])};
+            const double a = t.alpha / 255.0;
+            for (; next < pairs.size() && pairs[next].first == i; ++next) {
+                const uint32_t j = pairs[next].second;
+                // Triangle j itself, then the overlaps that end with it.
+                const MeshFillTriangle& u = tris[j];
+                const PointF q[3] = {ToF(u.p[0]), ToF(u.p[1]), ToF(u.p[2])};
+                AddPart(p, q, 3, -a * (u.alpha / 255.0), parts, corners);
+                for (size_t k = first[j]; k < first[j + 1] && parts.size() < kMaxOverlaps; ++k) {
+                    const OverlapPart part = parts[k];
+                    AddPart(p, &corners[part.corner], part.n, -a * part.weight, parts, corners);
+                }
+            }
+        }
+        first[count] = parts.size();
+        for (const OverlapPart& part : parts)
+            AddPolygon(edges, &corners[part.corner], part.n, part.weight);
+    }
+
+    // The part of polygon q inside triangle p, at `weight`, if it has an area.
+    static void AddPart(const PointF* p, const PointF* q, size_t n, double weight,
+                        std::vector<OverlapPart>& parts, std::vector<PointF>& corners) {
+        if (parts.size() >= kMaxOverlaps) return;
+        const size_t at = corners.size();
+        const size_t m = Intersect(p, q, n, corners);
+        if (m > 0) parts.push_back({at, static_cast<uint8_t>(m), weight});
+    }
+
+    // The pairs of triangles that overlap, as (later, earlier) in mesh order, sorted: a sweep
+    // from left to right keeps the triangles whose columns reach the next one's.
+    void FindOverlaps(const MeshFillTriangle* tris, size_t count) {
+        std::vector<std::pair<uint32_t, uint32_t>>& pairs = m_s.meshPairs;
+        pairs.clear();
+        std::vector<TriangleBox>& boxes = m_s.meshBoxes;
+        boxes.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const MeshFillTriangle& t = tris[i];
+            if (t.alpha == 0) continue;
+            const PointI &a = t.p[0], &b = t.p[1], &c = t.p[2];
+            if (__int128{int64_t{b.x} - a.x} * (int64_t{c.y} - a.y) ==
+                __int128{int64_t{b.y} - a.y} * (int64_t{c.x} - a.x))
+                continue;  // no area: overlaps nothing
+            boxes.push_back({std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}),
+                             std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}),
+                             static_cast<uint32_t>(i)});
+        }
+        std::sort(boxes.begin(), boxes.end(),
+                  [](const TriangleBox& a, const TriangleBox& b) { return a.x0 < b.x0; });
+        std::vector<TriangleBox>& active = m_s.meshActive;
+        active.clear();
+        for (const TriangleBox& b : boxes) {
+            size_t keep = 0;
+            for (const TriangleBox& o : active) {
+                if (o.x1 <= b.x0) continue;  // ends before this one and all later ones start
+                active[keep++] = o;
+                if (o.y1 > b.y0 && b.y1 > o.y0 && Overlap(tris[o.id].p, tris[b.id].p))
+                    pairs.push_back({std::max(o.id, b.id), std::min(o.id, b.id)});
+            }
+            active.resize(keep);
+            active.push_back(b);
+        }
+        std::sort(pairs.begin(), pairs.end());
+    }
+
+    static void MergeEdges(std::vector<WeightedEdge>& edges) {
+        std::sort(edges.begin(), edges.end(), [](const WeightedEdge& a, const WeightedEdge& b) {
+            if (a.y0 != b.y0) return a.y0 < b.y0;
+            if (a.x0 != b.x0) return a.x0 < b.x0;
+            if (a.y1 != b.y1) return a.y1 < b.y1;
+            return a.x1 < b.x1;
+        });
+        size_t m = 0;
+        for (size_t i = 0; i < edges.size();) {
+            WeightedEdge e = edges[i];
+            size_t j = i + 1;
+            for (; j < edges.size() && edges[j].y0 == e.y0 && edges[j].x0 == e.x0 &&
+                   edges[j].y1 == e.y1 && edges[j].x1 == e.x1;
+                 ++j)
+                e.weight += edges[j].weight;
+            if (e.weight != 0) edges[m++] = e;
+            i = j;
+        }
+        edges.resize(m);
+    }
+
+    static PointF ToF(const PointI& p) {
+        return {static_cast<double>(p.x), static_cast<double>(p.y)};
+    }
+
+    static uint32_t MeanAlpha(float sum) {
+        const float v = std::min(std::max(sum, 0.0f), 1.0f);
+        return static_cast<uint32_t>(v * 255.0f + 0.5f);
+    }
+
+    // The running sum of a row's cells is the mean alpha of each of its pixels. It changes only
+    // in the blocks of cells the edges touched; between them whole spans blend at once. The
+    // cells and the blocks' marks are cleared on the way.
+    void BlendRow(uint32_t* row, float* acc, uint64_t* blocks, size_t words, uint32_t rgb) const {
+        float sum = 0;
+        int x = m_cx0;  // pixels before x are done
+        for (size_t i = 0; i < words; ++i) {
+            for (uint64_t bits = blocks[i]; bits != 0; bits &= bits - 1) {
+                const int start = static_cast<int>(i * 64 + __builtin_ctzll(bits)) * kBlock;
+                const int from = std::max(start, m_cx0), to = std::min(start + kBlock, m_cx1);
+                if (from < to) {
+                    if (x < from) {
+                        const uint32_t a = MeanAlpha(sum);
+                        if (a != 0) BlendSpanOntoOpaque(row + x, from - x, rgb, a);
+                    }
+                    sum = BlendCells(row, acc, from, to, sum, rgb);
+                    x = to;
+                }
+                // Cells past the right side are only cleared.
+                for (int c = std::max(start, m_cx1); c < std::min(start + kBlock, m_cx1 + 3); ++c)
+                    acc[c] = 0;
+            }
+            blocks[i] = 0;
+        }
+        if (x < m_cx1) {
+            const uint32_t a = MeanAlpha(sum);
+            if (a != 0) BlendSpanOntoOpaque(row + x, m_cx1 - x, rgb, a);
+        }
+    }
+
+    // Pixels [from, to) of a row, each at the running sum of the cells up to it; returns the sum.
+    static float BlendCells(uint32_t* row, float* acc, int from, int to, float sum, uint32_t rgb) {
+        int x = from;
+#if defined(FACETTA_RASTER_SSE2)
+        const __m128i s16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | rgb)),
+                                              _mm_setzero_si128());
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), k255 = _mm_set1_ps(255.0f),
+                     half = _mm_set1_ps(0.5f);
+        __m128 carry = _mm_set1_ps(sum);
+        for (; x + 4 <= to; x += 4) {
+            __m128 v = _mm_loadu_ps(acc + x);
+            _mm_storeu_ps(acc + x, zero);
+            v = _mm_add_ps(v, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 4)));
+            v = _mm_add_ps(v, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(v), 8)));
+            v = _mm_add_ps(v, carry);
+            carry = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
+            const __m128 a =
+                _mm_add_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(v, zero), one), k255), half);
+            __m128i* q = reinterpret_cast<__m128i*>(row + x);
+            _mm_storeu_si128(q, Lerp4(_mm_loadu_si128(q), s16, _mm_cvttps_epi32(a)));
+        }
+        sum = _mm_cvtss_f32(carry);
+#endif
+        for (; x < to; ++x) {
+            sum += acc[x];
+            acc[x] = 0;
+            row[x] = LerpOpaque(row[x], rgb, MeanAlpha(sum));
+        }
+        return sum;
+    }
+};
+
+}  // namespace
+
+}  // namespace raster_internal
+
+void DrawMeshFills(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
+                   ARGB color, const RectI& clip) {
+    using namespace raster_internal;
+    Guarded(dst, [&] {
+        ClipBox box;
+        if (!tris || count == 0 || !ClipRect(dst, clip, box)) return;
+        MeshFills(dst, box).Draw(firstRow, tris, count, color & 0xFFFFFF);
+    });
+}

@@ -1,0 +1,218 @@
+// Meshes against a plain reference that composites 16 x 16 points of every pixel one by one,
+// in mesh order, and averages them: what a pixel should be when triangles share its area.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "picture_compare.h"
+#include "polygon_mesh.h"
+#include "raster.h"
+#include "renderer.h"
+
+namespace {
+
+constexpr int kSamples = 16;
+
+struct Sampled {
+    std::vector<float> rgb;       // 3 per pixel, 0..255
+    std::vector<bool> fullCover;  // every point of the pixel inside some triangle
+};
+
+// The points of sample row py inside triangle abc (boundary included), as a range of sample
+// columns g, whose points lie at x = (g + 0.5) / n; empty when lo > hi.
+void SampleSpan(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, double py, int n,
+                long& lo, long& hi) {
+    const double area =
+        (double(b.x) - a.x) * (double(c.y) - a.y) - (double(b.y) - a.y) * (double(c.x) - a.x);
+    double l = -1e18, r = 1e18;
+    const MeshVertex* v[3] = {&a, &b, &c};
+    for (int k = 0; k < 3; ++k) {
+        const MeshVertex &u = *v[k], &e = *v[(k + 1) % 3];
+        // Inside where (e - u) x (p - u) has the sign of the area: A px + B >= 0.
+        double A = -(double(e.y) - u.y),
+               B = (double(e.x) - u.x) * (py - u.y) + (double(e.y) - u.y) * u.x;
+        if (area < 0) A = -A, B = -B;
+        if (A > 0)
+            l = std::max(l, -B / A);
+        else if (A < 0)
+            r = std::min(r, -B / A);
+        else if (B < 0)
+            l = 1, r = 0;
+    }
+    lo = area == 0 || l > r ? 1 : long(std::ceil(l * n - 0.5));
+    hi = area == 0 || l > r ? 0 : long(std::floor(r * n - 0.5));
+}
+
+// The mesh's fills over `under` (the picture's background layers), a pixel row at a time.
+Sampled SampledMesh(const Picture& under, const ImageSettings& s, const PolygonMesh& m) {
+    const int w = under.Width(), h = under.Height(), n = kSamples;
+    Sampled out;
+    out.rgb.resize(size_t(w) * h * 3);
+    out.fullCover.resize(size_t(w) * h);
+    const float cr = GetRValue(s.crPolyColor), cg = GetGValue(s.crPolyColor),
+                cb = GetBValue(s.crPolyColor);
+    const long row = long(w) * n;  // sample columns
+    std::vector<float> pts(size_t(row) * n * 3);
+    std::vector<uint8_t> hit(size_t(row) * n);
+    for (int y = 0; y < h; ++y) {
+        for (long g = 0; g < row; ++g) {
+            const uint32_t p = under.Pixel(int(g / n), y);
+            for (int j = 0; j < n; ++j) {
+                float* q = &pts[(size_t(j) * row + g) * 3];
+                q[0] = (p >> 16) & 0xFF, q[1] = (p >> 8) & 0xFF, q[2] = p & 0xFF;
+            }
+        }
+        std::fill(hit.begin(), hit.end(), 0);
+        for (const MeshTriangle& t : m.pTriangles) {
+            const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)],
+                             &c = m.pVertices[size_t(t.c)];
+            if (std::max({a.y, b.y, c.y}) < y || std::min({a.y, b.y, c.y}) > y + 1) continue;
+            if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
+            const float al = float(t.alpha & 0xFF) / 255;
+            for (int j = 0; j < n; ++j) {
+                long lo = 0, hi = 0;
+                SampleSpan(a, b, c, y + (j + 0.5) / n, n, lo, hi);
+                for (long g = std::max(lo, 0L); g <= std::min(hi, row - 1); ++g) {
+                    float* q = &pts[(size_t(j) * row + g) * 3];
+                    q[0] += al * (cr - q[0]), q[1] += al * (cg - q[1]), q[2] += al * (cb - q[2]);
+                    hit[size_t(j) * row + g] = 1;
+                }
+            }
+        }
+        for (int x = 0; x < w; ++x) {
+            double sum[3] = {0, 0, 0};
+            bool all = true;
+            for (int j = 0; j < n; ++j)
+                for (long g = long(x) * n; g < long(x + 1) * n; ++g) {
+                    const size_t at = size_t(j) * row + g;
+                    for (int ch = 0; ch < 3; ++ch) sum[ch] += pts[at * 3 + ch];
+                    all = all && hit[at];
+                }
+            for (int ch = 0; ch < 3; ++ch)
+                out.rgb[(size_t(y) * w + x) * 3 + ch] = float(sum[ch] / (n * n));
+            out.fullCover[size_t(y) * w + x] = all;
+        }
+    }
+    return out;
+}
+
+struct Gap {
+    double worst = 0, mean = 0;
+};
+
+Gap Compare(const Picture& got, const Sampled& want) {
+    Gap g;
+    double total = 0;
+    for (int y = 0; y < got.Height(); ++y)
+        for (int x = 0; x < got.Width(); ++x) {
+            const uint32_t p = got.Pixel(x, y);
+            const float* r = &want.rgb[(size_t(y) * got.Width() + x) * 3];
+            // The reference as a picture would hold it: rounded to whole levels.
+            const double d = std::max({std::fabs(((p >> 16) & 0xFF) - std::round(r[0])),
+                                       std::fabs(((p >> 8) & 0xFF) - std::round(r[1])),
+                                       std::fabs((p & 0xFF) - std::round(r[2]))});
+            g.worst = std::max(g.worst, d);
+            total += d;
+        }
+    g.mean = total / (double(got.Width()) * got.Height());
+    return g;
+}
+
+ImageSettings Settings(int w, int h, int mode, int polySize, int start, int end, COLORREF poly) {
+    ImageSettings s = DefaultSettings();
+    s.nWidth = w;
+    s.nHeight = h;
+    s.nBackMode = mode;
+    s.crBackColor = RGBColor(255, 255, 255);
+    s.crGradColor1 = RGBColor(250, 200, 30);
+    s.crGradColor2 = RGBColor(20, 60, 240);
+    s.nPolySize = polySize;
+    s.nStartOpacity = start;
+    s.nEndOpacity = end;
+    s.crPolyColor = poly;
+    s.nLineOpacity = 0;
+    return s;
+}
+
+// The background layers alone: the picture with no triangles.
+Picture Under(const ImageSettings& s) {
+    return RenderPicture(s, PolygonMesh{}, nullptr);
+}
+
+TEST(Seams, MeshesMatchPointByPointCompositing) {
+    struct Case {
+        const char* name;
+        ImageSettings s;
+        bool handMesh;  // triangles of our own, crossing every side of the picture
+    };
+    const Case cases[] = {
+        {"opaque black on white", Settings(161, 119, 0, 23, 100, 100, RGBColor(0, 0, 0)), false},
+        {"opaque over a gradient", Settings(150, 101, 5, 30, 100, 100, RGBColor(10, 10, 90)),
+         false},
+        {"translucent", Settings(173, 97, 3, 19, 40, 90, RGBColor(200, 30, 60)), false},
+        {"faint default", Settings(140, 90, 0, 25, 2, 25, RGBColor(0, 0, 0)), false},
+        {"crossing the sides", Settings(131, 97, 1, 20, 60, 100, RGBColor(90, 0, 120)), true},
+    };
+    for (const Case& c : cases) {
+        PolygonMesh m;
+        ASSERT_EQ(GenerateMesh(c.s, m, 42), MeshResult::Ok);
+        if (c.handMesh) {
+            // Shared edges from outside the picture to outside it, and corners beyond it.
+            const int w = c.s.nWidth, h = c.s.nHeight;
+            m.pVertices = {{-40, -30, 0, 0},    {w / 2, -7, 0, 0},        {w + 35, -25, 0, 0},
+                           {-13, h / 2, 0, 0},  {w / 2 + 3, h / 2, 0, 0}, {w + 9, h / 2 - 4, 0, 0},
+                           {-50, h + 20, 0, 0}, {w / 2, h + 44, 0, 0},    {w + 60, h + 3, 0, 0}};
+            m.pTriangles = {{0, 1, 4, 255}, {0, 4, 3, 200}, {1, 2, 5, 255}, {1, 5, 4, 120},
+                            {3, 4, 7, 255}, {3, 7, 6, 90},  {4, 5, 8, 255}, {4, 8, 7, 160}};
+            m.nVertexCount = int32_t(m.pVertices.size());
+            m.nTriangleCount = int32_t(m.pTriangles.size());
+        }
+        const Picture got = RenderPicture(c.s, m, nullptr);
+        ASSERT_FALSE(got.IsNull());
+        const Gap g = Compare(got, SampledMesh(Under(c.s), c.s, m));
+        EXPECT_LE(g.worst, 16) << c.name;
+        EXPECT_LT(g.mean, 0.5) << c.name;
+    }
+}
+
+// The share of pixel (x, y) no triangle covers, from n x n points.
+double UncoveredShare(const PolygonMesh& m, int x, int y, int n) {
+    std::vector<uint8_t> hit(size_t(n) * n);
+    for (const MeshTriangle& t : m.pTriangles) {
+        const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)],
+                         &c = m.pVertices[size_t(t.c)];
+        for (int j = 0; j < n; ++j) {
+            long lo = 0, hi = 0;
+            SampleSpan(a, b, c, y + (j + 0.5) / n, n, lo, hi);
+            for (long g = std::max(lo, long(x) * n); g <= std::min(hi, long(x + 1) * n - 1); ++g)
+                hit[size_t(j) * n + size_t(g - long(x) * n)] = 1;
+        }
+    }
+    return double(std::count(hit.begin(), hit.end(), 0)) / hit.size();
+}
+
+TEST(Seams, OpaqueMeshIsSolidWhereverItCovers) {
+    // Opaque black triangles on white: before, a web of light lines showed along the edges,
+    // up to 64 levels lighter than the black on both sides.
+    const ImageSettings s = Settings(800, 600, 0, 0, 100, 100, RGBColor(0, 0, 0));
+    PolygonMesh m;
+    ASSERT_EQ(GenerateMesh(s, m, 42), MeshResult::Ok);
+    const Picture got = RenderPicture(s, m, nullptr);
+    const Sampled want = SampledMesh(Under(s), s, m);
+    size_t covered = 0, lighter = 0;
+    for (int y = 0; y < s.nHeight; ++y)
+        for (int x = 0; x < s.nWidth; ++x) {
+            if (!want.fullCover[size_t(y) * s.nWidth + x]) continue;
+            ++covered;
+            const int level = int(got.Pixel(x, y) & 0xFF);
+            // Not black: white must show through a sliver the 256 points missed.
+            if (level > 0 && level > 255 * UncoveredShare(m, x, y, 512) + 1) ++lighter;
+        }
+    EXPECT_GT(covered, size_t(s.nWidth) * s.nHeight / 2);
+    EXPECT_EQ(lighter, 0u);
+}
+
+}  // namespace
