@@ -24,6 +24,8 @@ namespace {
 constexpr size_t kMaxCorners = 9;
 // Cells a mark of a row's touched blocks stands for.
 constexpr int kBlock = 8;
+// Pixels between two touched blocks that go with them rather than as a span of their own.
+constexpr int kShortGap = 8;
 // Overlap parts a band works out at most; a mesh folded on itself beyond that (never one the
 // generator makes) sums the alphas of what is left, capped at full.
 constexpr size_t kMaxOverlaps = 1 << 16;
@@ -129,13 +131,14 @@ public:
             double y0 = ya, x0 = e.x0 + (ya - e.y0) * dxdy;
             const double xEnd = e.x0 + (yb - e.y0) * dxdy;
             const bool inside = std::min(x0, xEnd) >= m_cx0 && std::max(x0, xEnd) <= m_cx1;
+            const double perX = dxdy != 0 ? w / std::fabs(dxdy) : 0;  // cover per unit across
             for (int r = r0; r < r1; ++r) {
                 const double y1 = r + 1 < r1 ? top + r + 1.0 : yb;
                 const double x1 = r + 1 < r1 ? e.x0 + (y1 - e.y0) * dxdy : xEnd;
                 float* acc = cells + stride * static_cast<size_t>(r);
                 const double dy = (y1 - y0) * w;
                 const Interval t =
-                    inside ? AddCells(acc, x0, 0, x1, dy) : AddCellsClipped(acc, x0, 0, x1, dy);
+                    inside ? AddPiece(acc, x0, x1, dy, perX) : AddCellsClipped(acc, x0, 0, x1, dy);
                 uint64_t* b = blocks + words * static_cast<size_t>(r);
                 for (int k = t.lo / kBlock; k <= t.hi / kBlock; ++k)
                     b[k >> 6] |= uint64_t{1} << (k & 63);
@@ -150,6 +153,27 @@ public:
     }
 
 private:
+    // AddCells for a piece of an edge within the picture that adds perX of cover per unit
+    // across: most pieces lie within two cells, which then need no division.
+    static Interval AddPiece(float* acc, double xa, double xb, double dy, double perX) {
+        if (xa > xb) std::swap(xa, xb);
+        const int ix = static_cast<int>(xa);
+        const double split = ix + 1.0;
+        if (xb <= split) {
+            const double m = (xa + xb) * 0.5 - ix;
+            acc[ix] += static_cast<float>(dy * (1 - m));
+            acc[ix + 1] += static_cast<float>(dy * m);
+            return {ix, ix + 1};
+        }
+        if (xb > split + 1) return AddCells(acc, xa, 0, xb, dy);
+        const double dy1 = (split - xa) * perX, dy2 = dy - dy1;
+        const double m1 = (xa + split) * 0.5 - ix, m2 = (split + xb) * 0.5 - split;
+        acc[ix] += static_cast<float>(dy1 * (1 - m1));
+        acc[ix + 1] += static_cast<float>(dy1 * m1 + dy2 * (1 - m2));
+        acc[ix + 2] += static_cast<float>(dy2 * m2);
+        return {ix, ix + 2};
+    }
+
     // The layer's edges, each once: the sides two triangles share are added up, and those
     // that come to nothing (neighbours of one alpha) are left out. Where triangles overlap,
     // the overlaps are taken off again so that a point has 1 - (1 - a1)(1 - a2)...: each
@@ -279,17 +303,30 @@ private:
     void BlendRow(uint32_t* row, float* acc, uint64_t* blocks, size_t words, uint32_t rgb) const {
         float sum = 0;
         int x = m_cx0;  // pixels before x are done
+        // Touched blocks and the short gaps between them go through the cells as one run: the
+        // gaps' cells are zero, so their pixels come out as a span's would.
+        int runFrom = -1, runTo = -1;
+        auto flush = [&] {
+            if (runFrom < 0) return;
+            if (x < runFrom) {
+                const uint32_t a = MeanAlpha(sum);
+                if (a != 0) BlendSpanOntoOpaque(row + x, runFrom - x, rgb, a);
+            }
+            sum = BlendCells(row, acc, runFrom, runTo, sum, rgb);
+            x = runTo;
+        };
         for (size_t i = 0; i < words; ++i) {
             for (uint64_t bits = blocks[i]; bits != 0; bits &= bits - 1) {
                 const int start = static_cast<int>(i * 64 + __builtin_ctzll(bits)) * kBlock;
                 const int from = std::max(start, m_cx0), to = std::min(start + kBlock, m_cx1);
                 if (from < to) {
-                    if (x < from) {
-                        const uint32_t a = MeanAlpha(sum);
-                        if (a != 0) BlendSpanOntoOpaque(row + x, from - x, rgb, a);
+                    if (runFrom >= 0 && from - runTo <= kShortGap) {
+                        runTo = to;
+                    } else {
+                        flush();
+                        runFrom = from;
+                        runTo = to;
                     }
-                    sum = BlendCells(row, acc, from, to, sum, rgb);
-                    x = to;
                 }
                 // Cells past the right side are only cleared.
                 for (int c = std::max(start, m_cx1); c < std::min(start + kBlock, m_cx1 + 3); ++c)
@@ -297,6 +334,7 @@ private:
             }
             blocks[i] = 0;
         }
+        flush();
         if (x < m_cx1) {
             const uint32_t a = MeanAlpha(sum);
             if (a != 0) BlendSpanOntoOpaque(row + x, m_cx1 - x, rgb, a);
