@@ -91,9 +91,11 @@ struct MeshFillTriangle {
 // averaging would give, so triangles sharing an edge leave no seam and the quarter two
 // triangles of a cell both cover is tinted twice. Row r of dst is row firstRow + r of the
 // mesh; only rows within clip are drawn, and with all the triangles that reach them given (in
-// mesh order), each row comes out the same whichever band of rows it is drawn in.
+// mesh order), each row comes out the same whichever band of rows it is drawn in. With `under`
+// (pixels from x = 0 to the clip's right side), each row is drawn over those pixels rather than
+// over what it holds: one pass instead of copying a background row in first.
 void DrawMeshFills(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
-                   ARGB color, const RectI& clip);
+                   ARGB color, const RectI& clip, const uint32_t* under = nullptr);
 
 // Which build of the row code draws. The AVX2 build is taken where the processor has it,
 // unless FACETTA_NO_AVX2 is set in the environment; tests switch between the two in one

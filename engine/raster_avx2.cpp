@@ -15,4 +15,8 @@ void LerpSpanAvx2(uint32_t* p, int n, uint32_t s, uint32_t a) {
     rows::LerpSpan(p, n, s, a);
 }
 
+void LerpSpanFromAvx2(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a) {
+    rows::LerpSpanFrom(p, from, n, s, a);
+}
+
 }  // namespace raster_rows

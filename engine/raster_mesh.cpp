@@ -108,9 +108,16 @@ class MeshFills : CellRows {
 public:
     MeshFills(Picture& dst, const ClipBox& clip) : CellRows(dst, clip) {}
 
-    void Draw(int firstRow, const MeshFillTriangle* tris, size_t count, uint32_t rgb) {
+    void Draw(int firstRow, const MeshFillTriangle* tris, size_t count, uint32_t rgb,
+              const uint32_t* under) {
+        m_under = under;
         Gather(tris, count);
-        if (m_s.meshEdges.empty()) return;
+        if (m_s.meshEdges.empty()) {
+            if (under)
+                for (int y = m_cy0; y < m_cy1; ++y)
+                    std::copy(under + m_cx0, under + m_cx1, m_dst.Row(y) + m_cx0);
+            return;
+        }
         const size_t stride = static_cast<size_t>(m_w) + 3;
         const size_t rows = static_cast<size_t>(m_cy1 - m_cy0);
         if (m_s.meshCells.size() < stride * rows) m_s.meshCells.resize(stride * rows, 0.0f);
@@ -173,6 +180,8 @@ private:
         acc[ix + 2] += static_cast<float>(dy2 * m2);
         return {ix, ix + 2};
     }
+
+    const uint32_t* m_under = nullptr;
 
     // The layer's edges, each once: the sides two triangles share are added up, and those
     // that come to nothing (neighbours of one alpha) are left out. Where triangles overlap,
@@ -308,11 +317,8 @@ private:
         int runFrom = -1, runTo = -1;
         auto flush = [&] {
             if (runFrom < 0) return;
-            if (x < runFrom) {
-                const uint32_t a = MeanAlpha(sum);
-                if (a != 0) BlendSpanOntoOpaque(row + x, runFrom - x, rgb, a);
-            }
-            sum = BlendCells(row, acc, runFrom, runTo, sum, rgb);
+            if (x < runFrom) BlendSpan(row, x, runFrom, MeanAlpha(sum), rgb);
+            sum = BlendCells(row, m_under ? m_under : row, acc, runFrom, runTo, sum, rgb);
             x = runTo;
         };
         for (size_t i = 0; i < words; ++i) {
@@ -335,14 +341,21 @@ private:
             blocks[i] = 0;
         }
         flush();
-        if (x < m_cx1) {
-            const uint32_t a = MeanAlpha(sum);
-            if (a != 0) BlendSpanOntoOpaque(row + x, m_cx1 - x, rgb, a);
-        }
+        if (x < m_cx1) BlendSpan(row, x, m_cx1, MeanAlpha(sum), rgb);
     }
 
-    // Pixels [from, to) of a row, each at the running sum of the cells up to it; returns the sum.
-    static float BlendCells(uint32_t* row, float* acc, int from, int to, float sum, uint32_t rgb) {
+    // Pixels [from, to) of a row at alpha a.
+    void BlendSpan(uint32_t* row, int from, int to, uint32_t a, uint32_t rgb) const {
+        if (m_under)
+            BlendSpanOntoCopy(row + from, m_under + from, to - from, rgb, a);
+        else if (a != 0)
+            BlendSpanOntoOpaque(row + from, to - from, rgb, a);
+    }
+
+    // Pixels [from, to) of a row, each at the running sum of the cells up to it, over the pixels
+    // of `under` (the row itself, or the pixels under it); returns the sum.
+    static float BlendCells(uint32_t* row, const uint32_t* under, float* acc, int from, int to,
+                            float sum, uint32_t rgb) {
         int x = from;
 #if defined(FACETTA_RASTER_SSE2)
         const __m128i s16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | rgb)),
@@ -359,15 +372,16 @@ private:
             carry = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 3));
             const __m128 a =
                 _mm_add_ps(_mm_mul_ps(_mm_min_ps(_mm_max_ps(v, zero), one), k255), half);
-            __m128i* q = reinterpret_cast<__m128i*>(row + x);
-            _mm_storeu_si128(q, Lerp4(_mm_loadu_si128(q), s16, _mm_cvttps_epi32(a)));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(under + x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x),
+                             Lerp4(d, s16, _mm_cvttps_epi32(a)));
         }
         sum = _mm_cvtss_f32(carry);
 #endif
         for (; x < to; ++x) {
             sum += acc[x];
             acc[x] = 0;
-            row[x] = LerpOpaque(row[x], rgb, MeanAlpha(sum));
+            row[x] = LerpOpaque(under[x], rgb, MeanAlpha(sum));
         }
         return sum;
     }
@@ -378,11 +392,11 @@ private:
 }  // namespace raster_internal
 
 void DrawMeshFills(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
-                   ARGB color, const RectI& clip) {
+                   ARGB color, const RectI& clip, const uint32_t* under) {
     using namespace raster_internal;
     Guarded(dst, [&] {
         ClipBox box;
-        if (!tris || count == 0 || !ClipRect(dst, clip, box)) return;
-        MeshFills(dst, box).Draw(firstRow, tris, count, color & 0xFFFFFF);
+        if (!ClipRect(dst, clip, box)) return;
+        MeshFills(dst, box).Draw(firstRow, tris, tris ? count : 0, color & 0xFFFFFF, under);
     });
 }

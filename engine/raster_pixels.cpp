@@ -50,6 +50,23 @@ void BlendSpanOntoOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
     raster_rows::LerpSpanPlain(p, n, s, a);
 }
 
+// The same over a copy of n opaque pixels from `from`.
+void BlendSpanOntoCopy(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a) {
+    if (n <= 0) return;
+    if (a == 0) {
+        std::copy(from, from + n, p);
+        return;
+    }
+    if (a == 255) {
+        std::fill(p, p + n, 0xFF000000u | s);
+        return;
+    }
+#if defined(FACETTA_AVX2_ROWS)
+    if (UseAvx2()) return raster_rows::LerpSpanFromAvx2(p, from, n, s, a);
+#endif
+    raster_rows::LerpSpanFromPlain(p, from, n, s, a);
+}
+
 // Blends colour s at constant alpha a over n pixels.
 void BlendSpanAnyDst(uint32_t* p, int n, uint32_t s, uint32_t a) {
     if (a == 0 || n <= 0) return;

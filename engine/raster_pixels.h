@@ -106,6 +106,9 @@ inline __m128i CoverageAlpha4(__m128 sum, __m128 alpha) {
 // Colour s at constant alpha a over n pixels already opaque: a plain fill at 255, the vector
 // lerp of the selected row code otherwise.
 void BlendSpanOntoOpaque(uint32_t* p, int n, uint32_t s, uint32_t a);
+// The same over a copy of n opaque pixels from `from`, written to p: one pass instead of a
+// copy and a blend.
+void BlendSpanOntoCopy(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a);
 // The same over pixels of any alpha (each blended on its own where any is not opaque).
 void BlendSpanAnyDst(uint32_t* p, int n, uint32_t s, uint32_t a);
 // n source pixels, each with its own colour and alpha, over n destination pixels.

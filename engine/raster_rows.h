@@ -47,11 +47,14 @@ int DrawClosedFormPlain(const Rows& rows);
 
 // A span of n opaque pixels lerped towards colour s at alpha a (1..254).
 void LerpSpanPlain(uint32_t* p, int n, uint32_t s, uint32_t a);
+// The same with the pixels read from `from` and written to p.
+void LerpSpanFromPlain(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a);
 
 #if defined(FACETTA_AVX2_ROWS)  // set by the build where it compiles raster_avx2.cpp
 template <int layers>
 int DrawClosedFormAvx2(const Rows& rows);
 void LerpSpanAvx2(uint32_t* p, int n, uint32_t s, uint32_t a);
+void LerpSpanFromAvx2(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a);
 #endif
 
 }  // namespace raster_rows

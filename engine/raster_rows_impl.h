@@ -24,9 +24,10 @@ using raster_internal::CoverageAlpha4;
 using raster_internal::Lerp4;
 #endif
 
-// Blends colour s at alpha a (1..254) over n opaque pixels, byte by byte in 16-bit arithmetic.
-// The alpha byte works out as 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
-inline void LerpSpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
+// Blends colour s at alpha a (1..254) over n opaque pixels, byte by byte in 16-bit arithmetic,
+// the pixels read from `from` (which may be p itself). The alpha byte works out as
+// 255 * (255 - a) + 255 * a = 255 * 255, staying opaque.
+inline void LerpSpanScalar(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a) {
     const uint16_t ia = static_cast<uint16_t>(255 - a);
     uint8_t sb[4];
     const uint32_t opaque = 0xFF000000u | s;
@@ -34,9 +35,10 @@ inline void LerpSpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
     uint16_t terms[4];
     for (int k = 0; k < 4; ++k) terms[k] = static_cast<uint16_t>(sb[k] * a + 128);
     uint8_t* b = reinterpret_cast<uint8_t*>(p);
+    const uint8_t* f = reinterpret_cast<const uint8_t*>(from);
     for (int i = 0; i < n; ++i) {
         for (int k = 0; k < 4; ++k) {
-            const uint16_t v = static_cast<uint16_t>(b[4 * i + k] * ia + terms[k]);
+            const uint16_t v = static_cast<uint16_t>(f[4 * i + k] * ia + terms[k]);
             // (v + (v >> 8)) >> 8 as one high-half multiply (v * 257) >> 16.
             b[4 * i + k] = static_cast<uint8_t>((static_cast<uint32_t>(v) * 257) >> 16);
         }
@@ -44,7 +46,7 @@ inline void LerpSpanScalar(uint32_t* p, int n, uint32_t s, uint32_t a) {
 }
 
 // The same; with AVX2 eight pixels at a time, else as the compiler vectorises LerpSpanScalar.
-inline void LerpSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
+inline void LerpSpanFrom(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a) {
 #if defined(__AVX2__)
     const __m256i zero = _mm256_setzero_si256(), k257 = _mm256_set1_epi16(257);
     const __m256i ia = _mm256_set1_epi16(static_cast<short>(255 - a));
@@ -55,7 +57,7 @@ inline void LerpSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         __m256i* q = reinterpret_cast<__m256i*>(p + i);
-        const __m256i d = _mm256_loadu_si256(q);
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
         const __m256i lo = _mm256_mulhi_epu16(
             _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), ia), terms), k257);
         const __m256i hi = _mm256_mulhi_epu16(
@@ -71,17 +73,21 @@ inline void LerpSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
     };
     if (i + 4 <= n) {
         __m128i* q = reinterpret_cast<__m128i*>(p + i);
-        _mm_storeu_si128(q, four(_mm_loadu_si128(q)));
+        _mm_storeu_si128(q, four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i))));
         i += 4;
     }
     if (i < n) {
-        int* q = reinterpret_cast<int*>(p + i);
         const __m128i mask = _mm_cmpgt_epi32(_mm_set1_epi32(n - i), _mm_setr_epi32(0, 1, 2, 3));
-        _mm_maskstore_epi32(q, mask, four(_mm_maskload_epi32(q, mask)));
+        _mm_maskstore_epi32(reinterpret_cast<int*>(p + i), mask,
+                            four(_mm_maskload_epi32(reinterpret_cast<const int*>(from + i), mask)));
     }
 #else
-    LerpSpanScalar(p, n, s, a);
+    LerpSpanScalar(p, from, n, s, a);
 #endif
+}
+
+inline void LerpSpan(uint32_t* p, int n, uint32_t s, uint32_t a) {
+    LerpSpanFrom(p, p, n, s, a);
 }
 
 #if defined(FACETTA_RASTER_SSE2)

@@ -16,4 +16,8 @@ void LerpSpanPlain(uint32_t* p, int n, uint32_t s, uint32_t a) {
     rows::LerpSpan(p, n, s, a);
 }
 
+void LerpSpanFromPlain(uint32_t* p, const uint32_t* from, int n, uint32_t s, uint32_t a) {
+    rows::LerpSpanFrom(p, from, n, s, a);
+}
+
 }  // namespace raster_rows

@@ -78,6 +78,9 @@ public:
         }
     }
 
+    // The one row every row of the background is, where the layers vary along x only.
+    const uint32_t* RowPattern() const { return m_row.IsNull() ? nullptr : m_row.Row(0); }
+
 private:
     ARGB m_solid;
     Gradient m_g;
@@ -181,9 +184,11 @@ struct MeshBuckets {
 
 // The mesh over rows [firstRow, firstRow + rows) of the picture, drawn into `dst` from its row
 // dstRow on, over the layers already there.
+// `under`: the background row under every row of a mesh without outlines, not yet drawn in.
 void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSettings& settings,
               const PolygonMesh& mesh, const MeshBuckets& buckets, ARGB penColor,
-              std::vector<uint32_t>& ids, std::vector<MeshFillTriangle>& fills) {
+              const uint32_t* under, std::vector<uint32_t>& ids,
+              std::vector<MeshFillTriangle>& fills) {
     const int w = settings.nWidth, h = settings.nHeight;
     buckets.Collect(mesh, w, h, firstRow, rows, ids);
     const auto& v = mesh.pVertices;
@@ -197,7 +202,7 @@ void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSetti
                 {{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, static_cast<uint8_t>(t.alpha & 0xFF)});
         }
         DrawMeshFills(dst, firstRow - dstRow, fills.data(), fills.size(),
-                      MakeArgb(settings.crPolyColor, 255), RectI{0, dstRow, w, rows});
+                      MakeArgb(settings.crPolyColor, 255), RectI{0, dstRow, w, rows}, under);
         return;
     }
     const RectI clip{0, dstRow, w, rows};
@@ -266,10 +271,12 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     // Four buckets a band: the fill layer works out a band's edges once (fewer, larger bands
     // save that work), and 128 rows of a 7680-wide picture still stay in cache.
     const int band = 4 * MeshBuckets::kRows;
+    // A background that is one row over and over is blended from, not copied in first.
+    const uint32_t* under = backPicture ? nullptr : background.RowPattern();
     for (int y = 0; y < h; y += band) {
         const int rows = std::min(band, h - y);
-        if (!backPicture) background.Draw(pic, y, y + rows);
-        DrawMesh(pic, y, y, rows, settings, mesh, buckets, penColor, ids, fills);
+        if (!backPicture && !under) background.Draw(pic, y, y + rows);
+        DrawMesh(pic, y, y, rows, settings, mesh, buckets, penColor, under, ids, fills);
     }
 }
 
@@ -298,7 +305,12 @@ bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
         return false;
     try {
         band.SetStatus(Status::Ok);
-        m_parts->background.Draw(band, 0, rows, firstRow);
+        // Without outlines or a background picture, a background that is one row over and
+        // over is blended from rather than copied in first.
+        const ARGB pen = PenColor(m_settings);
+        const uint32_t* under =
+            m_backImage || (pen >> 24) != 0 ? nullptr : m_parts->background.RowPattern();
+        if (!under) m_parts->background.Draw(band, 0, rows, firstRow);
         if (m_backImage) {
             RectF r = BackPictureRect(w, h, *m_backImage);
             r.y -= firstRow;
@@ -307,8 +319,8 @@ bool BandRenderer::Render(int firstRow, int rows, Picture& band) const {
         }
         std::vector<uint32_t> ids;
         std::vector<MeshFillTriangle> fills;
-        DrawMesh(band, 0, firstRow, rows, m_settings, m_mesh, m_parts->buckets,
-                 PenColor(m_settings), ids, fills);
+        DrawMesh(band, 0, firstRow, rows, m_settings, m_mesh, m_parts->buckets, pen, under, ids,
+                 fills);
     } catch (const std::bad_alloc&) {
         band.SetStatus(Status::OutOfMemory);
     }
