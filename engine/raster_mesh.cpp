@@ -118,13 +118,24 @@ public:
                     std::copy(under + m_cx0, under + m_cx1, m_dst.Row(y) + m_cx0);
             return;
         }
+        // Rows a few at a time where the picture is very wide: no more than 4 MiB of cells.
+        const int chunk = static_cast<int>(
+            std::max<size_t>(1, (size_t{1} << 20) / (static_cast<size_t>(m_w) + 3)));
+        for (int y = m_cy0; y < m_cy1; y += chunk)
+            DrawRows(firstRow, y, static_cast<int>(std::min<int64_t>(int64_t{y} + chunk, m_cy1)),
+                     rgb);
+    }
+
+private:
+    // Rows [y0, y1) of the clip.
+    void DrawRows(int firstRow, int y0, int y1, uint32_t rgb) {
         const size_t stride = static_cast<size_t>(m_w) + 3;
-        const size_t rows = static_cast<size_t>(m_cy1 - m_cy0);
+        const size_t rows = static_cast<size_t>(y1 - y0);
         if (m_s.meshCells.size() < stride * rows) m_s.meshCells.resize(stride * rows, 0.0f);
         const size_t words = (stride + kBlock * 64 - 1) / (kBlock * 64);
         if (m_s.meshBlocks.size() < words * rows) m_s.meshBlocks.resize(words * rows, 0);
-        const double top = static_cast<double>(firstRow) + m_cy0,
-                     bottom = static_cast<double>(firstRow) + m_cy1;
+        const double top = static_cast<double>(firstRow) + y0,
+                     bottom = static_cast<double>(firstRow) + y1;
         float* cells = m_s.meshCells.data();
         uint64_t* blocks = m_s.meshBlocks.data();
         for (const WeightedEdge& e : m_s.meshEdges) {
@@ -135,31 +146,31 @@ public:
             const int r0 = static_cast<int>(std::floor(ya - top));
             const int r1 = static_cast<int>(std::ceil(yb - top));
             // Row by row down the edge, each row's piece starting where the last one ended.
-            double y0 = ya, x0 = e.x0 + (ya - e.y0) * dxdy;
+            double ry0 = ya, x0 = e.x0 + (ya - e.y0) * dxdy;
             const double xEnd = e.x0 + (yb - e.y0) * dxdy;
-            const bool inside = std::min(x0, xEnd) >= m_cx0 && std::max(x0, xEnd) <= m_cx1;
             const double perX = dxdy != 0 ? w / std::fabs(dxdy) : 0;  // cover per unit across
             for (int r = r0; r < r1; ++r) {
-                const double y1 = r + 1 < r1 ? top + r + 1.0 : yb;
-                const double x1 = r + 1 < r1 ? e.x0 + (y1 - e.y0) * dxdy : xEnd;
+                const double ry1 = r + 1 < r1 ? top + r + 1.0 : yb;
+                const double x1 = r + 1 < r1 ? e.x0 + (ry1 - e.y0) * dxdy : xEnd;
                 float* acc = cells + stride * static_cast<size_t>(r);
-                const double dy = (y1 - y0) * w;
+                const double dy = (ry1 - ry0) * w;
+                // Decided piece by piece, so that a row comes out the same in any band.
+                const bool inside = x0 >= m_cx0 && x0 <= m_cx1 && x1 >= m_cx0 && x1 <= m_cx1;
                 const Interval t =
                     inside ? AddPiece(acc, x0, x1, dy, perX) : AddCellsClipped(acc, x0, 0, x1, dy);
                 uint64_t* b = blocks + words * static_cast<size_t>(r);
                 for (int k = t.lo / kBlock; k <= t.hi / kBlock; ++k)
                     b[k >> 6] |= uint64_t{1} << (k & 63);
-                y0 = y1;
+                ry0 = ry1;
                 x0 = x1;
             }
         }
-        for (int y = m_cy0; y < m_cy1; ++y) {
-            const size_t r = static_cast<size_t>(y - m_cy0);
+        for (int y = y0; y < y1; ++y) {
+            const size_t r = static_cast<size_t>(y - y0);
             BlendRow(m_dst.Row(y), cells + stride * r, blocks + words * r, words, rgb);
         }
     }
 
-private:
     // AddCells for a piece of an edge within the picture that adds perX of cover per unit
     // across: most pieces lie within two cells, which then need no division.
     static Interval AddPiece(float* acc, double xa, double xb, double dy, double perX) {

@@ -215,4 +215,23 @@ TEST(Seams, OpaqueMeshIsSolidWhereverItCovers) {
     EXPECT_EQ(lighter, 0u);
 }
 
+TEST(Seams, ARowIsTheSameInAnyBand) {
+    // Very wide pictures are drawn a few rows at a time; every row must come out as it does
+    // drawn on its own.
+    const int w = 200003, h = 7;
+    const std::vector<MeshFillTriangle> tris = {
+        {{{-50, -3}, {w / 2, 9}, {3, 11}}, 200},   {{{-50, -3}, {w + 40, -1}, {w / 2, 9}}, 90},
+        {{{3, 11}, {w / 2, 9}, {w - 7, 12}}, 255}, {{{w / 2, 9}, {w + 40, -1}, {w - 7, 12}}, 40},
+        {{{10, 1}, {w - 10, 2}, {w / 3, 6}}, 120},  // folds over the others
+        {{{-3, -2}, {2, 12}, {40, 3}}, 170},        // a steep side entering the picture
+    };
+    Picture whole = FilledPicture(w, h, 0xFF204060);
+    DrawMeshFills(whole, 0, tris.data(), tris.size(), 0xFFF0C000, RectI{0, 0, w, h});
+    for (int y = 0; y < h; ++y) {
+        Picture row = FilledPicture(w, 1, 0xFF204060);
+        DrawMeshFills(row, y, tris.data(), tris.size(), 0xFFF0C000, RectI{0, 0, w, 1});
+        ASSERT_TRUE(std::equal(row.Row(0), row.Row(0) + w, whole.Row(y))) << "row " << y;
+    }
+}
+
 }  // namespace
