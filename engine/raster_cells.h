@@ -38,6 +38,12 @@ struct WeightedEdge {
     double weight;
 };
 
+// A mesh triangle's edge, its ends packed as sortable integers, y first.
+struct KeyedEdge {
+    uint64_t top, bottom;
+    double weight;
+};
+
 // Where mesh triangles overlap: a convex polygon (corners in a shared list) and its weight.
 struct OverlapPart {
     size_t corner;
@@ -45,10 +51,11 @@ struct OverlapPart {
     double weight;
 };
 
-// A triangle's bounding box, and its place in a list of triangles.
+// A triangle's bounding box, its place in a list of triangles and a bucket of rows it is in.
 struct TriangleBox {
     int32_t x0, x1, y0, y1;
     uint32_t id;
+    int32_t bucket;
 };
 
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
@@ -61,6 +68,7 @@ struct Scratch {
     std::vector<const Edge*> active;
     std::vector<Interval> intervals;
     std::vector<Crossing> crossings;
+    std::vector<KeyedEdge> meshKeyed;
     std::vector<WeightedEdge> meshEdges;
     std::vector<float> meshCells;  // a band of rows of cells, all zero between calls
     std::vector<PointF> meshCorners;

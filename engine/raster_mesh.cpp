@@ -111,7 +111,8 @@ public:
     void Draw(int firstRow, const MeshFillTriangle* tris, size_t count, uint32_t rgb,
               const uint32_t* under) {
         m_under = under;
-        Gather(tris, count);
+        Gather(tris, count, static_cast<double>(firstRow) + m_cy0,
+               static_cast<double>(firstRow) + m_cy1);
         if (m_s.meshEdges.empty()) {
             if (under)
                 for (int y = m_cy0; y < m_cy1; ++y)
@@ -199,19 +200,13 @@ private:
     // the overlaps are taken off again so that a point has 1 - (1 - a1)(1 - a2)...: each
     // triangle is added, less its overlap with each part already added (inclusion-exclusion,
     // a part at a time in mesh order).
-    void Gather(const MeshFillTriangle* tris, size_t count) {
+    void Gather(const MeshFillTriangle* tris, size_t count, double top, double bottom) {
         std::vector<WeightedEdge>& edges = m_s.meshEdges;
         edges.clear();
         std::vector<PointF>& corners = m_s.meshCorners;
         corners.clear();
-        for (size_t i = 0; i < count; ++i) {
-            const MeshFillTriangle& t = tris[i];
-            if (t.alpha == 0) continue;
-            const PointF p[3] = {ToF(t.p[0]), ToF(t.p[1]), ToF(t.p[2])};
-            AddPolygon(edges, p, 3, t.alpha / 255.0);
-        }
-        MergeEdges(edges);
-        FindOverlaps(tris, count);
+        AddTriangleEdges(tris, count);
+        FindOverlaps(tris, count, top, bottom);
         // Parts by the last triangle in them: parts[first[i], first[i + 1]) end with triangle i.
         std::vector<OverlapPart>& parts = m_s.meshParts;
         parts.clear();
@@ -253,11 +248,18 @@ private:
 
     // The pairs of triangles that overlap, as (later, earlier) in mesh order, sorted: a sweep
     // from left to right keeps the triangles whose columns reach the next one's.
-    void FindOverlaps(const MeshFillTriangle* tris, size_t count) {
+    void FindOverlaps(const MeshFillTriangle* tris, size_t count, double top, double bottom) {
         std::vector<std::pair<uint32_t, uint32_t>>& pairs = m_s.meshPairs;
         pairs.clear();
         std::vector<TriangleBox>& boxes = m_s.meshBoxes;
         boxes.clear();
+        // Only overlaps that reach the rows drawn matter: boxes are cut to them, and go into
+        // buckets of rows, so that a sweep meets only the boxes of its rows.
+        const int64_t lo = static_cast<int64_t>(std::floor(top)),
+                      hi = static_cast<int64_t>(std::ceil(bottom));
+        std::vector<TriangleBox>& active = m_s.meshActive;
+        active.clear();
+        int64_t heights = 0;
         for (size_t i = 0; i < count; ++i) {
             const MeshFillTriangle& t = tris[i];
             if (t.alpha == 0) continue;
@@ -265,20 +267,37 @@ private:
             if (__int128{int64_t{b.x} - a.x} * (int64_t{c.y} - a.y) ==
                 __int128{int64_t{b.y} - a.y} * (int64_t{c.x} - a.x))
                 continue;  // no area: overlaps nothing
-            boxes.push_back({std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}),
-                             std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}),
-                             static_cast<uint32_t>(i)});
+            const int64_t y0 = std::max<int64_t>(std::min({a.y, b.y, c.y}), lo),
+                          y1 = std::min<int64_t>(std::max({a.y, b.y, c.y}), hi);
+            if (y0 >= y1) continue;
+            active.push_back({std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}),
+                              static_cast<int32_t>(y0 - lo), static_cast<int32_t>(y1 - lo),
+                              static_cast<uint32_t>(i), 0});
+            heights += y1 - y0;
         }
-        std::sort(boxes.begin(), boxes.end(),
-                  [](const TriangleBox& a, const TriangleBox& b) { return a.x0 < b.x0; });
-        std::vector<TriangleBox>& active = m_s.meshActive;
+        // Buckets about twice as high as the boxes: small triangles meet few others in a
+        // sweep, and large ones are not copied into many buckets.
+        const int rows = active.empty()
+                             ? 1
+                             : static_cast<int>(std::clamp<int64_t>(
+                                   2 * heights / static_cast<int64_t>(active.size()), 2, 64));
+        for (TriangleBox box : active)
+            for (box.bucket = box.y0 / rows; box.bucket <= (box.y1 - 1) / rows; ++box.bucket)
+                boxes.push_back(box);
+        std::sort(boxes.begin(), boxes.end(), [](const TriangleBox& a, const TriangleBox& b) {
+            return a.bucket != b.bucket ? a.bucket < b.bucket : a.x0 < b.x0;
+        });
         active.clear();
-        for (const TriangleBox& b : boxes) {
+        for (size_t n = 0; n < boxes.size(); ++n) {
+            const TriangleBox& b = boxes[n];
+            if (n > 0 && boxes[n - 1].bucket != b.bucket) active.clear();
             size_t keep = 0;
             for (const TriangleBox& o : active) {
                 if (o.x1 <= b.x0) continue;  // ends before this one and all later ones start
                 active[keep++] = o;
-                if (o.y1 > b.y0 && b.y1 > o.y0 && Overlap(tris[o.id].p, tris[b.id].p))
+                // Each pair once: in the bucket where their rows begin to meet.
+                if (o.y1 > b.y0 && b.y1 > o.y0 && std::max(o.y0, b.y0) / rows == b.bucket &&
+                    Overlap(tris[o.id].p, tris[b.id].p))
                     pairs.push_back({std::max(o.id, b.id), std::min(o.id, b.id)});
             }
             active.resize(keep);
@@ -287,25 +306,58 @@ private:
         std::sort(pairs.begin(), pairs.end());
     }
 
-    static void MergeEdges(std::vector<WeightedEdge>& edges) {
-        std::sort(edges.begin(), edges.end(), [](const WeightedEdge& a, const WeightedEdge& b) {
-            if (a.y0 != b.y0) return a.y0 < b.y0;
-            if (a.x0 != b.x0) return a.x0 < b.x0;
-            if (a.y1 != b.y1) return a.y1 < b.y1;
-            return a.x1 < b.x1;
+    // The triangles' edges, each once: sorted by their ends as integers (cheaper than as
+    // doubles), those that meet added up, those that come to nothing left out.
+    void AddTriangleEdges(const MeshFillTriangle* tris, size_t count) {
+        std::vector<KeyedEdge>& keyed = m_s.meshKeyed;
+        keyed.clear();
+        // Order-preserving for signed values: y first, then x.
+        auto key = [](const PointI& p) {
+            return (uint64_t{static_cast<uint32_t>(p.y) ^ 0x80000000u} << 32) |
+                   (static_cast<uint32_t>(p.x) ^ 0x80000000u);
+        };
+        for (size_t i = 0; i < count; ++i) {
+            const MeshFillTriangle& t = tris[i];
+            if (t.alpha == 0) continue;
+            const PointI &a = t.p[0], &b = t.p[1], &c = t.p[2];
+            const __int128 twice = __int128{int64_t{b.x} - a.x} * (int64_t{c.y} - a.y) -
+                                   __int128{int64_t{b.y} - a.y} * (int64_t{c.x} - a.x);
+            if (twice == 0) continue;
+            // With a negative area the edges going down have the inside on their right, where
+            // the cells' running sum takes up what an edge adds.
+            const double w = twice < 0 ? t.alpha / 255.0 : -t.alpha / 255.0;
+            for (int k = 0; k < 3; ++k) {
+                const PointI &u = t.p[k], &v = t.p[(k + 1) % 3];
+                if (u.y < v.y)
+                    keyed.push_back({key(u), key(v), w});
+                else if (u.y > v.y)
+                    keyed.push_back({key(v), key(u), -w});
+            }
+        }
+        std::sort(keyed.begin(), keyed.end(), [](const KeyedEdge& a, const KeyedEdge& b) {
+            return a.top != b.top ? a.top < b.top : a.bottom < b.bottom;
         });
-        size_t m = 0;
-        for (size_t i = 0; i < edges.size();) {
-            WeightedEdge e = edges[i];
+        auto point = [](uint64_t k, double& x, double& y) {
+            y = static_cast<int32_t>(static_cast<uint32_t>(k >> 32) ^ 0x80000000u);
+            x = static_cast<int32_t>(static_cast<uint32_t>(k) ^ 0x80000000u);
+        };
+        std::vector<WeightedEdge>& edges = m_s.meshEdges;
+        for (size_t i = 0; i < keyed.size();) {
+            double weight = keyed[i].weight;
             size_t j = i + 1;
-            for (; j < edges.size() && edges[j].y0 == e.y0 && edges[j].x0 == e.x0 &&
-                   edges[j].y1 == e.y1 && edges[j].x1 == e.x1;
+            for (; j < keyed.size() && keyed[j].top == keyed[i].top &&
+                   keyed[j].bottom == keyed[i].bottom;
                  ++j)
-                e.weight += edges[j].weight;
-            if (e.weight != 0) edges[m++] = e;
+                weight += keyed[j].weight;
+            if (weight != 0) {
+                WeightedEdge e;
+                point(keyed[i].top, e.x0, e.y0);
+                point(keyed[i].bottom, e.x1, e.y1);
+                e.weight = weight;
+                edges.push_back(e);
+            }
             i = j;
         }
-        edges.resize(m);
     }
 
     static PointF ToF(const PointI& p) {

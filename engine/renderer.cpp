@@ -161,6 +161,12 @@ struct MeshBuckets {
                     triangles[fill[static_cast<size_t>(b)]++] = static_cast<uint32_t>(i);
     }
 
+    // How many triangles the buckets of rows [firstRow, firstRow + rows) list, some maybe twice.
+    size_t Count(int firstRow, int rows) const {
+        return start[static_cast<size_t>((firstRow + rows - 1) / kRows) + 1] -
+               start[static_cast<size_t>(firstRow / kRows)];
+    }
+
     // The triangles that touch rows [firstRow, firstRow + rows), each once, in mesh order.
     void Collect(const PolygonMesh& mesh, int w, int h, int firstRow, int rows,
                  std::vector<uint32_t>& ids) const {
@@ -190,9 +196,19 @@ void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSetti
               const uint32_t* under, std::vector<uint32_t>& ids,
               std::vector<MeshFillTriangle>& fills) {
     const int w = settings.nWidth, h = settings.nHeight;
+    const bool fillsOnly = (penColor >> 24) == 0;
+    // A band of very many small triangles without outlines goes a bucket at a time, which
+    // keeps the working out of its edges small.
+    if (fillsOnly && rows > MeshBuckets::kRows &&
+        buckets.Count(firstRow, rows) > 4 * size_t{50000}) {
+        for (int y = 0; y < rows; y += MeshBuckets::kRows)
+            DrawMesh(dst, dstRow + y, firstRow + y, std::min(MeshBuckets::kRows, rows - y),
+                     settings, mesh, buckets, penColor, under, ids, fills);
+        return;
+    }
     buckets.Collect(mesh, w, h, firstRow, rows, ids);
     const auto& v = mesh.pVertices;
-    if ((penColor >> 24) == 0) {
+    if (fillsOnly) {
         // No outlines: the fills are one layer.
         fills.clear();
         for (const uint32_t id : ids) {
