@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Picture dst = RandomPicture(in, 40, true);
     for (int op = 0; op < 32 && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange(0, 5)) {
+        switch (in.ConsumeIntegralInRange(0, 6)) {
             case 0: {
                 const RectI r{Coord(in), Coord(in), Coord(in), Coord(in)};
                 FillRectangle(dst, r, in.ConsumeIntegral<uint32_t>());
@@ -107,6 +107,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            pen = in.ConsumeIntegral<uint32_t>();
                 const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
                 DrawMeshTriangle(dst, tri, fill, pen, clip);
+                break;
+            }
+            case 6: {
+                // A mesh's fill layer: triangles anywhere, folded over each other at will,
+                // drawn over the picture or over a row of our own.
+                std::vector<MeshFillTriangle> tris(in.ConsumeIntegralInRange<size_t>(0, 12));
+                for (MeshFillTriangle& t : tris) {
+                    for (PointI& p : t.p) p = {Coord(in), Coord(in)};
+                    t.alpha = in.ConsumeIntegral<uint8_t>();
+                }
+                std::vector<uint32_t> under;
+                if (in.ConsumeBool())
+                    under.assign(static_cast<size_t>(dst.Width()),
+                                 0xFF000000u | in.ConsumeIntegral<uint32_t>());
+                const int firstRow = Coord(in);
+                const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
+                DrawMeshFills(dst, firstRow, tris.data(), tris.size(),
+                              in.ConsumeIntegral<uint32_t>(), clip,
+                              under.empty() ? nullptr : under.data());
                 break;
             }
             case 4: {
