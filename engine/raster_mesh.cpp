@@ -80,6 +80,12 @@ size_t Intersect(const PointF* t, const PointF* p, size_t n, std::vector<PointF>
     return m;
 }
 
+// Twice a triangle's signed area, exact: differences of int32 take 33 bits, products 66.
+__int128 TwiceArea(const PointI* t) {
+    return __int128{int64_t{t[1].x} - t[0].x} * (int64_t{t[2].y} - t[0].y) -
+           __int128{int64_t{t[1].y} - t[0].y} * (int64_t{t[2].x} - t[0].x);
+}
+
 // Whether two triangles share more than a boundary: no side of either has all of the other's
 // corners on its far side or on it. Exact in integers.
 bool Overlap(const PointI* a, const PointI* b) {
@@ -193,8 +199,6 @@ private:
         return {ix, ix + 2};
     }
 
-    const uint32_t* m_under = nullptr;
-
     // The layer's edges, each once: the sides two triangles share are added up, and those
     // that come to nothing (neighbours of one alpha) are left out. Where triangles overlap,
     // the overlaps are taken off again so that a point has 1 - (1 - a1)(1 - a2)...: each
@@ -257,16 +261,15 @@ private:
         // buckets of rows, so that a sweep meets only the boxes of its rows.
         const int64_t lo = static_cast<int64_t>(std::floor(top)),
                       hi = static_cast<int64_t>(std::ceil(bottom));
+        // First one box a triangle (kept in `active` for now), then one a bucket it is in.
         std::vector<TriangleBox>& active = m_s.meshActive;
         active.clear();
         int64_t heights = 0;
         for (size_t i = 0; i < count; ++i) {
             const MeshFillTriangle& t = tris[i];
             if (t.alpha == 0) continue;
+            if (TwiceArea(t.p) == 0) continue;  // no area: overlaps nothing
             const PointI &a = t.p[0], &b = t.p[1], &c = t.p[2];
-            if (__int128{int64_t{b.x} - a.x} * (int64_t{c.y} - a.y) ==
-                __int128{int64_t{b.y} - a.y} * (int64_t{c.x} - a.x))
-                continue;  // no area: overlaps nothing
             const int64_t y0 = std::max<int64_t>(std::min({a.y, b.y, c.y}), lo),
                           y1 = std::min<int64_t>(std::max({a.y, b.y, c.y}), hi);
             if (y0 >= y1) continue;
@@ -319,9 +322,7 @@ private:
         for (size_t i = 0; i < count; ++i) {
             const MeshFillTriangle& t = tris[i];
             if (t.alpha == 0) continue;
-            const PointI &a = t.p[0], &b = t.p[1], &c = t.p[2];
-            const __int128 twice = __int128{int64_t{b.x} - a.x} * (int64_t{c.y} - a.y) -
-                                   __int128{int64_t{b.y} - a.y} * (int64_t{c.x} - a.x);
+            const __int128 twice = TwiceArea(t.p);
             if (twice == 0) continue;
             // With a negative area the edges going down have the inside on their right, where
             // the cells' running sum takes up what an edge adds.
@@ -448,6 +449,8 @@ private:
         }
         return sum;
     }
+
+    const uint32_t* m_under = nullptr;  // the pixels under every row, or null: the rows' own
 };
 
 }  // namespace
