@@ -182,8 +182,10 @@ BENCHMARK(BM_WriteFile)->Apply(Formats);
 // The sweep: filter x zlib level x zlib strategy on 1920 x 1080 in the three modes.
 void BM_PngTuning(benchmark::State& state) {
     const Picture& p = RenderedPicture(1920, 1080, static_cast<int>(state.range(0)));
-    const PngTuning tuning{static_cast<PngTuning::Filter>(state.range(1)),
-                           static_cast<int>(state.range(2)), static_cast<int>(state.range(3))};
+    PngTuning tuning{static_cast<PngTuning::Filter>(state.range(1)),
+                     static_cast<int>(state.range(2)), static_cast<int>(state.range(3))};
+    tuning.deflater = static_cast<PngTuning::Deflater>(state.range(4));
+    tuning.threads = 1;
     QByteArray out;
     for (auto _ : state) {
         EncodePngToMemory(p, out, tuning);
@@ -192,15 +194,21 @@ void BM_PngTuning(benchmark::State& state) {
     SetBytes(state, out.size());
 }
 void TuningGrid(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"mode", "filter", "level", "strategy"});
+    b->ArgNames({"mode", "filter", "level", "strategy", "isal"});
+    const int zlib = static_cast<int>(PngTuning::Deflater::Zlib);
+    const int isal = static_cast<int>(PngTuning::Deflater::Isal);
     for (int mode : {0, 3, 5}) {
         for (auto filter : {PngTuning::Filter::Sub, PngTuning::Filter::Up, PngTuning::Filter::Paeth,
-                            PngTuning::Filter::SubOrUp})
+                            PngTuning::Filter::SubOrUp}) {
             for (int strategy : {Z_RLE, Z_FILTERED})
                 for (int level : {1, 2, 3, 4, 6})
-                    b->Args({mode, static_cast<int>(filter), level, strategy});
+                    b->Args({mode, static_cast<int>(filter), level, strategy, zlib});
+            if (filter != PngTuning::Filter::Paeth)  // ISA-L: our writer's filters only
+                for (int level = 0; level <= 3; ++level)
+                    b->Args({mode, static_cast<int>(filter), level, 0, isal});
+        }
         // What libpng does by default: every filter tried per row, zlib level 6.
-        b->Args({mode, static_cast<int>(PngTuning::Filter::Adaptive), 6, Z_FILTERED});
+        b->Args({mode, static_cast<int>(PngTuning::Filter::Adaptive), 6, Z_FILTERED, zlib});
     }
     b->Unit(benchmark::kMillisecond);
 }

@@ -78,9 +78,12 @@ struct PngTuning {
     // and flat areas then become runs that Z_RLE packs well).
     enum class Filter { None, Sub, Up, Average, Paeth, Adaptive, SubOrUp };
     Filter filter;
-    int zlibLevel;     // 0..9
-    int zlibStrategy;  // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE, ...
+    int zlibLevel;     // 0..9 (ISA-L: 0..3)
+    int zlibStrategy;  // Z_DEFAULT_STRATEGY, Z_FILTERED, Z_RLE, ... (zlib only)
     int threads = 0;   // 0: EncoderThreadCount()
+    // What deflates the rows; libpng's filters (Average, Paeth, Adaptive) always take zlib.
+    enum class Deflater { Zlib, Isal };
+    Deflater deflater = Deflater::Zlib;
     // When given, receives the CPU seconds of the encode's busiest thread (for benches).
     double* busiestThreadCpu = nullptr;
 };
