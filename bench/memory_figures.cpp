@@ -11,7 +11,7 @@
 #include "facetta_doc.h"
 #include "facetta_view.h"
 #include "memory_budget.h"
-#include "picture_image.h"
+#include "picture_memory.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "../tests/engine/painter_reference.h"
-#if __has_include("picture_image.h")
-#include "picture_image.h"
+#if __has_include("picture_memory.h")
+#include "picture_memory.h"
 #define FACETTA_HAVE_OUTPUT 1
 #endif
 #include "raster.h"

@@ -21,7 +21,7 @@
 #include "facetta_doc.h"
 #include "facetta_view.h"
 #include "image_encoder.h"
-#include "picture_image.h"
+#include "picture_memory.h"
 #include "picture_writer.h"
 
 namespace {

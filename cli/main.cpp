@@ -14,13 +14,18 @@
 #include "cli_options.h"
 #include "image_encoder.h"
 #include "image_settings.h"
-#include "picture_image.h"
+#include "picture_memory.h"
 #include "picture_writer.h"
 #include "polygon_mesh.h"
 #include "random.h"
 #include "renderer.h"
+#if FACETTA_CLI_LIGHT
+#include <unistd.h>
+#else
+#include "picture_image.h"
 #include "svg_writer.h"
 #include "wallpaper.h"
+#endif
 
 namespace {
 
@@ -119,6 +124,31 @@ int CannotWrite(const QString& path, Status status, int osError, ImageEncoderId 
                     .arg(osError));
 }
 
+#if FACETTA_CLI_LIGHT
+// This build writes PNG, BMP and GIF pictures without a background picture. Whatever else
+// needs Qt Gui or the desktop's libraries, so the full build does the whole call.
+bool NeedsFullBuild(const CliOptions& o) {
+    if (!o.backImage.isEmpty() || o.setWallpaper) return true;
+    if (o.meshJson) return false;
+    ImageEncoderId encoder{};
+    const PictureFilePath target = ResolvePictureFilePath(o.output);
+    return target.IsSvg() || FindImageEncoder(target.mimeType, &encoder) < 0 ||
+           encoder == ImageEncoderId::Jpeg;
+}
+
+// Replaces this process with the full build, found beside this one (in the build tree) or
+// where it is installed; returns only when it cannot be run.
+int RunFullBuild(char* argv[]) {
+    const QString here = QCoreApplication::applicationDirPath();
+    const QString name = QStringLiteral("/facetta-cli-full");
+    QString full = here + name;
+    if (!QFileInfo(full).isFile())
+        full = QDir::cleanPath(here + QStringLiteral("/" FACETTA_CLI_FULL_FROM_BIN) + name);
+    const QByteArray path = QFile::encodeName(full);
+    execv(path.constData(), argv);
+    return Fail(QStringLiteral("cannot run \"%1\": %2").arg(full, ErrnoText(errno)));
+}
+#else
 // Exit status 2 when the picture cannot be written or the desktop cannot be told; in the
 // second case the picture stays and its path is shown.
 int SetWallpaperFromCli(const Picture& picture, bool span, uint32_t seed) {
@@ -143,6 +173,7 @@ int SetWallpaperFromCli(const Picture& picture, bool span, uint32_t seed) {
     std::fflush(stdout);
     return 0;
 }
+#endif
 
 }  // namespace
 
@@ -165,11 +196,15 @@ int main(int argc, char* argv[]) {
         case CliParse::Run:
             break;
     }
+#if FACETTA_CLI_LIGHT
+    if (NeedsFullBuild(o)) return RunFullBuild(argv);
+#endif
     for (const QString& note : o.notes)
         std::fprintf(stderr, "facetta-cli: %s\n", note.toUtf8().constData());
     ImageSettings& s = o.settings;
 
     std::optional<Picture> back;
+#if !FACETTA_CLI_LIGHT
     if (!o.backImage.isEmpty()) {
         const QFileInfo backInfo(o.backImage);
         if (!backInfo.exists())
@@ -203,6 +238,7 @@ int main(int argc, char* argv[]) {
             return Fail(
                 QStringLiteral("background picture \"%1\" cannot be decoded").arg(o.backImage));
     }
+#endif
 
     if (o.meshJson) {
         const uint32_t seed = o.seed ? *o.seed : FreshSeed();
@@ -246,6 +282,7 @@ int main(int argc, char* argv[]) {
         const MeshResult r = GenerateMesh(s, mesh, seed);
         if (r != MeshResult::Ok) return Fail(MeshError(r, s));
         const Picture* background = back ? &*back : nullptr;
+#if !FACETTA_CLI_LIGHT
         if (o.setWallpaper) {
             // The desktop gets a file of its own, so the picture is rendered whole.
             Picture picture = RenderPicture(s, mesh, background);
@@ -265,10 +302,12 @@ int main(int argc, char* argv[]) {
             }
             return SetWallpaperFromCli(picture, o.span, seed);
         }
+#endif
         const QString path = NumberedPath(target.path, i, o.count);
         int osError = 0;
         Status status;
         if (target.IsSvg()) {
+#if !FACETTA_CLI_LIGHT
             QString svgError;
             status = WriteSvg(s, mesh, background, o.backImage, path, &osError, &svgError);
             if (status != Status::Ok && status != Status::Win32Error)
@@ -278,6 +317,9 @@ int main(int argc, char* argv[]) {
                                                : svgError)
                                 .arg(static_cast<int>(status))
                                 .arg(osError));
+#else
+            status = Status::UnknownImageFormat;  // the full build writes SVG
+#endif
         } else if (EncoderTakesBands(encoder) && s.nBackMode != kBackTransparent) {
             // Bands are drawn over the opaque background layers only.
             status = WritePictureBands(RenderedBands(s, mesh, background), path, encoder, &osError);

@@ -1,6 +1,8 @@
 #include "image_encoder.h"
 
+#if FACETTA_OUTPUT_QT_GUI
 #include <QImageWriter>
+#endif
 
 #include <iterator>
 
@@ -29,12 +31,16 @@ int FindImageEncoder(const QString& mimeType, ImageEncoderId* out) {
             return static_cast<int>(i);
         }
     }
+#if FACETTA_OUTPUT_QT_GUI
     // Only WebP needs Qt's plugins, and asking for them loads every one: only when asked.
     if (mimeType != QLatin1String("image/webp")) return -1;
     static const bool hasWebp = QImageWriter::supportedMimeTypes().contains("image/webp");
     if (!hasWebp) return -1;
     if (out) *out = ImageEncoderId::Webp;
     return static_cast<int>(std::size(kBuiltIn));
+#else
+    return -1;
+#endif
 }
 
 QString MimeTypeOfEncoder(ImageEncoderId id) {

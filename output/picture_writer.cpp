@@ -1,8 +1,10 @@
 #include "picture_writer.h"
 
 #include <QFile>
+#if FACETTA_OUTPUT_QT_GUI
 #include <QImageWriter>
 #include <QPainter>
+#endif
 
 #include <unistd.h>
 
@@ -15,7 +17,9 @@
 
 #include "atomic_file.h"
 #include "encoders.h"
+#if FACETTA_OUTPUT_QT_GUI
 #include "picture_image.h"
+#endif
 
 bool IsOpaque(const Picture& picture) {
     const uint32_t* p = picture.Pixels();
@@ -110,9 +114,14 @@ private:
 };
 
 bool EncoderAvailable(ImageEncoderId id) {
+#if !FACETTA_OUTPUT_QT_GUI
+    if (id == ImageEncoderId::Jpeg || id == ImageEncoderId::Webp) return false;  // Qt's writers
+#endif
     ImageEncoderId found{};
     return FindImageEncoder(MimeTypeOfEncoder(id), &found) >= 0 && found == id;
 }
+
+#if FACETTA_OUTPUT_QT_GUI
 
 // Hands Qt's writers the file while keeping the errno of a failed write, which the file
 // itself only reports as an enum.
@@ -162,6 +171,7 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
     return *writeErrno != 0 || file.error() != QFileDevice::NoError ? Status::Win32Error
                                                                     : Status::GenericError;
 }
+#endif
 
 }  // namespace
 
@@ -231,6 +241,7 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
                 return EncodeBmp(picture, sink);
             case ImageEncoderId::Jpeg:
             case ImageEncoderId::Webp: {
+#if FACETTA_OUTPUT_QT_GUI
                 QFile qtFile;
                 if (!qtFile.open(file.Descriptor(), QIODevice::WriteOnly | QIODevice::Unbuffered,
                                  QFileDevice::DontCloseHandle)) {
@@ -240,6 +251,12 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
                 return EncodeWithQt(picture, qtFile,
                                     encoder == ImageEncoderId::Jpeg ? "jpeg" : "webp", quality,
                                     &qtWriteErrno);
+#else
+                (void)file;
+                (void)quality;
+                (void)qtWriteErrno;
+                return Status::UnknownImageFormat;  // refused above: EncoderAvailable
+#endif
             }
         }
         return Status::GenericError;

@@ -17,7 +17,7 @@
 
 #include "commands.h"
 #include "main_frame.h"
-#include "picture_image.h"
+#include "picture_memory.h"
 
 namespace {
 CFacettaApp* s_pTheApp = nullptr;

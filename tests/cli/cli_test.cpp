@@ -2,12 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -27,10 +29,11 @@ struct CliRun {
     QString err;
 };
 
-CliRun RunCli(const QStringList& args, const QString& workingDir) {
+CliRun RunCli(const QStringList& args, const QString& workingDir,
+              const QString& program = QStringLiteral(FACETTA_CLI)) {
     QProcess p;
     p.setWorkingDirectory(workingDir);
-    p.start(QStringLiteral(FACETTA_CLI), args);
+    p.start(program, args);
     CliRun r;
     if (!p.waitForFinished(120000)) {
         p.kill();
@@ -320,6 +323,34 @@ TEST(FacettaCli, HelpAndVersion) {
           "--output", "--mesh-json"})
         EXPECT_TRUE(h.out.contains(option)) << option;
     EXPECT_TRUE(FilesIn(dir.path()).isEmpty());
+}
+
+// The command loads no Qt Gui; calls that need it run the full build in its place, and where
+// that build is missing they fail plainly.
+TEST(FacettaCli, LightBuildHandsOverWhatNeedsTheFullOne) {
+    QTemporaryDir dir;
+    QProcess trace;  // what the dynamic loader would load, without running the program
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_TRACE_LOADED_OBJECTS"), QStringLiteral("1"));
+    trace.setProcessEnvironment(env);
+    trace.start(QStringLiteral(FACETTA_CLI), {});
+    ASSERT_TRUE(trace.waitForFinished(60000));
+    const QString libraries = QString::fromUtf8(trace.readAllStandardOutput());
+    EXPECT_TRUE(libraries.contains("libQt6Core")) << libraries.toStdString();
+    EXPECT_FALSE(libraries.contains("libQt6Gui")) << libraries.toStdString();
+
+    const QString lone = dir.filePath(QStringLiteral("facetta-cli"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(FACETTA_CLI), lone));
+    const QStringList small{"--width", "64", "--height", "48", "-o"};
+    EXPECT_EQ(RunCli(small + QStringList{"a.png"}, dir.path(), lone).exitCode, 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("a.png")));
+    for (const char* name : {"b.jpg", "c.svg"}) {
+        const CliRun r = RunCli(small + QStringList{name}, dir.path(), lone);
+        EXPECT_EQ(r.exitCode, 2) << name;
+        EXPECT_TRUE(r.err.startsWith("facetta-cli: cannot run \"")) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(name))) << name;
+    }
 }
 
 // Parsing without the process: values reach the record, last one wins, names work.

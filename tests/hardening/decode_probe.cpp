@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "picture_image.h"
+#include "picture_memory.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
