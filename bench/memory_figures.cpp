@@ -53,8 +53,10 @@ int main(int argc, char** argv) {
     s.nHeight = 8000;
     Report("start", a, nullptr, messages);
     a.ApplySettings(&s);
+    a.FinishRender();
     Report("first window", a, nullptr, messages);
     b.ApplySettings(&s);
+    b.FinishRender();
     Report("second window", a, &b, messages);
     b.OnCopyPicture();
     Report("Ctrl+C in the second", a, &b, messages);

@@ -72,6 +72,8 @@ QString BackImagePathOf(const ImageSettings& settings) {
 }  // namespace
 
 bool CFacettaView::s_bFirstView = true;
+// 3840x2160 and up: at that size fresh memory was measured to stall a render for up to 260 ms.
+int64_t CFacettaView::s_nWorkerRenderPixels = int64_t{3840} * 2160;
 CFacettaView::SaveDialogFunction CFacettaView::s_fnSaveDialog;
 CFacettaView::MessageBoxFunction CFacettaView::s_fnMessageBox;
 CFacettaView::DialogExecFunction CFacettaView::s_fnExecDialog;
@@ -102,6 +104,9 @@ CFacettaView::CFacettaView(CFacettaDoc* pDoc, QWidget* parent)
 CFacettaView::~CFacettaView() {
     // Closed while its picture is written: the file is finished first, from this picture.
     m_saveFuture.waitForFinished();
+    // A render reads the mesh and the scaled background, which go with the view.
+    m_renderWatcher.disconnect(this);
+    m_renderWatcher.waitForFinished();
 }
 
 void CFacettaView::OnInitialUpdate() {
@@ -119,10 +124,14 @@ void CFacettaView::OnTimer(int nIDEvent) {
     switch (nIDEvent) {
         case kStartTimer:
             m_startTimer.stop();
-            // Posted, so that the first picture is made from the event loop like any command.
-            if (!m_pPicture)
-                QMetaObject::invokeMethod(this, &CFacettaView::OnGeneratePreview,
-                                          Qt::QueuedConnection);
+            // Posted, so that the first picture is made from the event loop like any command;
+            // not when one has come or is being rendered by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!m_pPicture && !m_bRendering) OnGeneratePreview();
+                },
+                Qt::QueuedConnection);
             break;
         case kFadeTimer:
             m_nFadeAlpha += 25;
@@ -135,9 +144,10 @@ void CFacettaView::OnTimer(int nIDEvent) {
 }
 
 void CFacettaView::UpdatePicture(bool bNewMesh) {
-    if (m_bBackLoading || m_bSaving) {
+    if (m_bBackLoading || m_bSaving || m_bRendering) {
         // Made once the background picture is there: nothing is drawn without it. A save
-        // reads the picture meanwhile: the new one follows it.
+        // reads the picture meanwhile: the new one follows it. So does a render under way,
+        // which reads the mesh.
         m_bRenderPending = true;
         m_bPendingNewMesh = m_bPendingNewMesh || bNewMesh;
         return;
@@ -172,17 +182,75 @@ void CFacettaView::UpdatePicture(bool bNewMesh) {
         // Colours, background or outlines changed over the same mesh: still this variant.
         m_variants[static_cast<size_t>(m_nVariant)].settings = m_settings;
     }
-    // The old picture goes first, so that two full-size pictures never coexist.
-    m_pPicture.reset();
+    if (Picture::Fits(m_settings.nWidth, m_settings.nHeight) &&
+        int64_t{m_settings.nWidth} * m_settings.nHeight >= s_nWorkerRenderPixels) {
+        StartRender();
+    } else {
+        // The old picture goes first, so that two full-size pictures never coexist.
+        m_pPicture.reset();
+        m_cache = DisplayCache();
+        TakePicture(std::make_unique<Picture>(
+            RenderPicture(m_settings, m_mesh, m_pBackImage.get(), ScaledBackImage())));
+    }
+    if (bNewVariant) emit variantChanged(!bRecord || seed.has_value());
+}
+
+void CFacettaView::TakePicture(std::unique_ptr<Picture> pPicture) {
+    m_pPicture = std::move(pPicture);
     m_cache = DisplayCache();
-    m_pPicture = std::make_unique<Picture>(
-        RenderPicture(m_settings, m_mesh, m_pBackImage.get(), ScaledBackImage()));
     ++m_nPictureGeneration;
     if (m_nFadeAlpha == 0) {
         m_nFadeAlpha = 10;
         m_fadeTimer.start(100);
     }
-    if (bNewVariant) emit variantChanged(!bRecord || seed.has_value());
+}
+
+void CFacettaView::StartRender() {
+    const ScaledBackground* pScaled = ScaledBackImage();
+    // The old picture stays on screen meanwhile where there is room for both; otherwise it
+    // goes first, as when rendering here.
+    const size_t nBytes =
+        static_cast<size_t>(m_settings.nWidth) * static_cast<size_t>(m_settings.nHeight) * 4;
+    if (m_pPicture && !MemoryBudget::WouldFit(nBytes)) {
+        m_pPicture.reset();
+        m_cache = DisplayCache();
+    }
+    m_bRendering = true;
+    const uint64_t nRender = ++m_nRender;
+    // The mesh and the scaled background stay as they are until the render is over: new
+    // pictures wait for it, and the view waits for it before it goes.
+    m_renderWatcher.disconnect(this);
+    m_renderWatcher.setFuture(
+        QtConcurrent::run([settings = m_settings, pMesh = &m_mesh, pBack = m_pBackImage, pScaled] {
+            return std::make_shared<Picture>(RenderPicture(settings, *pMesh, pBack.get(), pScaled));
+        }));
+    connect(&m_renderWatcher, &QFutureWatcherBase::finished, this,
+            [this, nRender] { OnRenderFinished(nRender); });
+}
+
+void CFacettaView::OnRenderFinished(uint64_t nRender) {
+    if (!m_bRendering || nRender != m_nRender || !m_renderWatcher.isFinished()) return;
+    m_bRendering = false;
+    const std::shared_ptr<Picture> pResult = m_renderWatcher.future().result();
+    m_pPicture.reset();
+    TakePicture(std::make_unique<Picture>(std::move(*pResult)));
+    viewport()->update();
+    RenderPending();
+}
+
+void CFacettaView::FinishRender() {
+    while (m_bRendering) {
+        m_renderWatcher.waitForFinished();
+        OnRenderFinished(m_nRender);
+    }
+}
+
+void CFacettaView::RenderPending() {
+    if (!m_bRenderPending || m_bBackLoading || m_bSaving || m_bRendering) return;
+    const bool bNewMesh = m_bPendingNewMesh;
+    m_bRenderPending = m_bPendingNewMesh = false;
+    UpdatePicture(bNewMesh);
+    UpdateScrollSizes(true);
 }
 
 const ScaledBackground* CFacettaView::ScaledBackImage() {
@@ -227,7 +295,8 @@ bool CFacettaView::TakeSettings(const ImageSettings& s) {
         m_backReducedFor = QSize();
         // A load still running for the old path no longer counts; what waited for it is done below.
         ++m_nBackLoad;
-        if (m_bBackLoading) bNewMesh = bNewMesh || m_bPendingNewMesh;
+        // A new mesh asked for while pictures waited is still owed.
+        bNewMesh = bNewMesh || m_bPendingNewMesh;
         m_bBackLoading = m_bRenderPending = m_bPendingNewMesh = false;
         if (!strNewPath.isEmpty() && QFileInfo::exists(strNewPath)) StartBackgroundLoad(strNewPath);
     }
@@ -270,6 +339,8 @@ void CFacettaView::OnNextVariant() {
 }
 
 void CFacettaView::OnCopyRecipe() {
+    FinishBackgroundLoad();
+    FinishRender();
     if (!m_pPicture || m_mesh.IsEmpty()) UpdatePicture(true);
     if (m_mesh.IsEmpty()) return;  // no mesh at this size: there is nothing to remake
     QGuiApplication::clipboard()->setText(MakeRecipe(m_settings, m_mesh.nSeed));
@@ -377,7 +448,9 @@ void CFacettaView::OnGeneratePreview() {
 
 void CFacettaView::OnCopyPicture() {
     FinishBackgroundLoad();
+    FinishRender();
     if (!m_pPicture) UpdatePicture(true);
+    FinishRender();
     // The vector document too, for editors that paste it; a background picture that cannot
     // be embedded just leaves it out.
     QByteArray svg;
@@ -390,7 +463,9 @@ void CFacettaView::OnCopyPicture() {
 
 void CFacettaView::OnSetWallpaper() {
     FinishBackgroundLoad();
+    FinishRender();
     if (!m_pPicture) UpdatePicture(true);
+    FinishRender();
     if (!m_pPicture) return;
     // One picture over several screens is spanned; anything else fills each screen.
     const QList<QScreen*> screens = QGuiApplication::screens();
@@ -622,14 +697,17 @@ bool CFacettaView::PrintTo(QPrinter& printer) {
 }
 
 void CFacettaView::OnFilePrint() {
+    FinishRender();
     CPrintHelper(*this).Print(true);
 }
 
 void CFacettaView::OnFilePrintDirect() {
+    FinishRender();
     CPrintHelper(*this).Print(false);
 }
 
 void CFacettaView::OnFilePrintPreview() {
+    FinishRender();
     CPrintHelper(*this).Preview();
 }
 
@@ -685,6 +763,7 @@ void CFacettaView::OnSavePicture() {
     // One save at a time per window: the command again meanwhile is not taken.
     if (m_bSaving) return;
     FinishBackgroundLoad();
+    FinishRender();
     if (!m_pPicture) return;
     if (m_strSavePath.isEmpty() && m_pDoc) m_strSavePath = m_pDoc->GetTitle();
     if (m_strSavePath.isEmpty()) m_strSavePath = DefaultSaveName();
@@ -804,12 +883,7 @@ CFacettaView::SaveOutcome CFacettaView::RunSave(CFacettaView* pView,
 
 void CFacettaView::FinishSave() {
     // Edits made while the file was written are shown now.
-    if (m_bRenderPending && !m_bBackLoading) {
-        const bool bNewMesh = m_bPendingNewMesh;
-        m_bRenderPending = m_bPendingNewMesh = false;
-        UpdatePicture(bNewMesh);
-        UpdateScrollSizes(true);
-    }
+    RenderPending();
 }
 
 void CFacettaView::ShowMessage(QMessageBox::Icon icon, const QString& strText) {

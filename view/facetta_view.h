@@ -78,6 +78,14 @@ public:
     void OnSavePicture();
     // Whether a save is being written.
     bool IsSaving() const { return m_bSaving; }
+    // Pictures of at least this many pixels are rendered off the interface thread: their fresh
+    // memory alone can take a quarter of a second to come in. The window shows the previous
+    // picture (or the generating text) meanwhile, and takes edits in to render once it is done.
+    static int64_t s_nWorkerRenderPixels;
+    // Whether a picture is being rendered off the interface thread.
+    bool IsRendering() const { return m_bRendering; }
+    // Waits for a picture being rendered and takes it over now, with what waited for it.
+    void FinishRender();
     void OnFilePrint();
     void OnFilePrintDirect();
     void OnFilePrintPreview();
@@ -194,6 +202,12 @@ private:
 
     void StartBackgroundLoad(const QString& strPath);
     void OnBackgroundLoaded(uint64_t nLoad);
+    // Shows a new picture: the fade-in starts with the first.
+    void TakePicture(std::unique_ptr<Picture> pPicture);
+    void StartRender();
+    void OnRenderFinished(uint64_t nRender);
+    // Edits taken in while something held pictures back are rendered now.
+    void RenderPending();
 
     CFacettaDoc* m_pDoc;
     QTimer m_startTimer;
@@ -222,6 +236,10 @@ private:
     uint64_t m_nBackLoad = 0;
     bool m_bBackLoading = false;
     bool m_bRenderPending = false;
+    // A picture being rendered off the interface thread; the newest render only counts.
+    QFutureWatcher<std::shared_ptr<Picture>> m_renderWatcher;
+    uint64_t m_nRender = 0;
+    bool m_bRendering = false;
     // A save being written: the picture it reads must stay as it is, so pictures wait for it.
     bool m_bSaving = false;
     QFuture<SaveOutcome> m_saveFuture;

@@ -54,12 +54,14 @@ protected:
         return p;
     }
 
-    // Settings of `view` with a change applied through ApplySettings, as the pane does.
+    // Settings of `view` with a change applied through ApplySettings, as the pane does, and
+    // the picture rendered off the interface thread (for large ones) taken over.
     template <typename F>
     static void Apply(CFacettaView* view, F change) {
         ImageSettings s = view->m_settings;
         change(s);
         view->ApplySettings(&s);
+        view->FinishRender();
     }
 
     static void FinishFade(CFacettaView* view) {

@@ -12,6 +12,7 @@
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 
 #include "picture.h"
+#include "picture_writer.h"
 #include "print_helper.h"
 #include "raster.h"
 #include "renderer.h"
@@ -54,6 +56,64 @@ struct ScrollCase {
     int displayW, displayH;
     bool horizontalBar, verticalBar;
 };
+
+bool SamePixels(const Picture& a, const Picture& b) {
+    return a.Width() == b.Width() && a.Height() == b.Height() &&
+           std::equal(a.Pixels(), a.Pixels() + a.PixelCount(), b.Pixels());
+}
+
+// Large pictures are rendered off the interface thread: the window goes on, edits made
+// meanwhile are rendered once it is done, commands that need the picture wait for it, and a
+// window closed meanwhile waits for it too.
+TEST_F(ViewTest, LargePicturesRenderOffTheInterfaceThread) {
+    struct Restore {
+        int64_t n = CFacettaView::s_nWorkerRenderPixels;
+        ~Restore() { CFacettaView::s_nWorkerRenderPixels = n; }
+    } restore;
+    CFacettaView::s_nWorkerRenderPixels = 400 * 300;  // small pictures keep the test quick
+    CFacettaView* view = MakeView(400, 300);
+    QSignalSpy variants(view, &CFacettaView::variantChanged);
+    ImageSettings s = view->m_settings;
+    s.nWidth = 900;
+    s.nHeight = 700;
+    view->ApplySettings(&s);
+    ASSERT_TRUE(view->IsRendering());
+    EXPECT_FALSE(view->m_pPicture);              // nothing to show yet but the generating text
+    s.crPolyColor = RGBColor(0x12, 0x34, 0x56);  // same mesh
+    view->ApplySettings(&s);
+    s.nWidth = 1000;  // a new mesh
+    view->ApplySettings(&s);
+    EXPECT_EQ(view->m_pPicture, nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->IsRendering() && view->m_pPicture, 20000);
+    EXPECT_EQ(view->m_pPicture->Width(), 1000);
+    EXPECT_TRUE(SamePixels(*view->m_pPicture, RenderPicture(s, view->m_mesh, nullptr)));
+    EXPECT_EQ(view->GetVariants().size(), 2u);
+    EXPECT_EQ(variants.count(), 2);
+
+    // Saved while the next picture renders: the file holds that picture.
+    QTemporaryDir dir;
+    s.crPolyColor = RGBColor(0x65, 0x43, 0x21);
+    view->ApplySettings(&s);
+    ASSERT_TRUE(view->IsRendering());
+    EXPECT_EQ(view->m_pPicture->Width(), 1000);  // the last one stays on screen meanwhile
+    nextChoice = dir.filePath(QStringLiteral("during.png"));
+    view->OnSavePicture();
+    EXPECT_FALSE(view->IsRendering());
+    Picture expected = RenderPicture(s, view->m_mesh, nullptr);
+    expected.SetResolution(static_cast<float>(s.nResolution), static_cast<float>(s.nResolution));
+    QByteArray expectedBytes;
+    ASSERT_EQ(EncodePngToMemory(expected, expectedBytes), Status::Ok);
+    QFile saved(nextChoice);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), expectedBytes);
+    EXPECT_TRUE(messages.empty());
+
+    // Closed while a picture renders.
+    s.nWidth = 1100;
+    view->ApplySettings(&s);
+    ASSERT_TRUE(view->IsRendering());
+    views.clear();
+}
 
 // Scroll-area size and draw position for fitted and zoomed pictures. With a scroll bar the
 // client shrinks by the bar, and everything is computed again for the smaller client.
