@@ -207,11 +207,13 @@ void CFacettaView::TakePicture(std::unique_ptr<Picture> pPicture) {
 
 void CFacettaView::StartRender() {
     const ScaledBackground* pScaled = ScaledBackImage();
-    // The old picture stays on screen meanwhile where there is room for both; otherwise it
-    // goes first, as when rendering here.
-    const size_t nBytes =
-        static_cast<size_t>(m_settings.nWidth) * static_cast<size_t>(m_settings.nHeight) * 4;
-    if (m_pPicture && !MemoryBudget::WouldFit(nBytes)) {
+    // The old picture stays on screen meanwhile when it has the new size and there is room
+    // for both; otherwise it goes first (the window shows the generating text), as it would
+    // go when rendering here.
+    const int w = m_settings.nWidth, h = m_settings.nHeight;
+    const size_t nBytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    if (m_pPicture && (m_pPicture->Width() != w || m_pPicture->Height() != h ||
+                       !MemoryBudget::WouldFit(nBytes))) {
         m_pPicture.reset();
         m_cache = DisplayCache();
     }

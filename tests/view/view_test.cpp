@@ -108,10 +108,11 @@ TEST_F(ViewTest, LargePicturesRenderOffTheInterfaceThread) {
     EXPECT_EQ(saved.readAll(), expectedBytes);
     EXPECT_TRUE(messages.empty());
 
-    // Closed while a picture renders.
+    // A new size shows no stretched old picture meanwhile; closed while it renders.
     s.nWidth = 1100;
     view->ApplySettings(&s);
     ASSERT_TRUE(view->IsRendering());
+    EXPECT_FALSE(view->m_pPicture);
     views.clear();
 }
 
