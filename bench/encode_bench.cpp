@@ -5,6 +5,8 @@
 //   encode_bench --benchmark_filter=PngTuning     the filter / zlib sweep
 //   encode_bench --benchmark_filter=PngThreads    one thread against several: wall time and the
 //                                                 CPU time of the busiest thread
+//   encode_bench --benchmark_filter=GifTuning     GIF dithering and palette sample against their
+//                                                 mean colour error
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -178,6 +180,67 @@ void Formats(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
 }
 BENCHMARK(BM_WriteFile)->Apply(Formats);
+
+// Mean absolute difference per colour channel (0..255) of a decoded GIF and the picture laid
+// over white (pixels with alpha 0 left out).
+double GifError(const Picture& p, const QByteArray& gif) {
+    const QImage back = QImage::fromData(gif, "GIF").convertToFormat(QImage::Format_ARGB32);
+    if (back.size() != QSize(p.Width(), p.Height())) return -1;
+    double sum = 0;
+    for (int y = 0; y < p.Height(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(back.constScanLine(y));
+        for (int x = 0; x < p.Width(); ++x) {
+            const uint32_t a = p.Pixel(x, y) >> 24;
+            if (a == 0) continue;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const uint32_t c = (p.Pixel(x, y) >> shift) & 0xFF;
+                const auto over = static_cast<int>((c * a + 255 * (255 - a) + 127) / 255);
+                sum += std::abs(over - static_cast<int>((row[x] >> shift) & 0xFF));
+            }
+        }
+    }
+    return sum / (3.0 * static_cast<double>(p.PixelCount()));
+}
+
+// The GIF writer's knobs: dithering and its strength, the palette's sample and threads, with
+// the mean colour error and the busiest thread's CPU time.
+void BM_GifTuning(benchmark::State& state) {
+    const Picture& p =
+        RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                        static_cast<int>(state.range(2)));
+    GifTuning tuning = DefaultGifTuning();
+    tuning.dither = static_cast<GifTuning::Dither>(state.range(3));
+    tuning.ditherStrength = static_cast<int>(state.range(4));
+    tuning.samplePixels = static_cast<int>(state.range(5)) << 10;
+    tuning.threads = static_cast<int>(state.range(6));
+    double busiest = 0, total = 0;
+    tuning.busiestThreadCpu = &busiest;
+    QByteArray out;
+    for (auto _ : state) {
+        EncodeGifToMemory(p, out, tuning);
+        benchmark::DoNotOptimize(out.data());
+        total += busiest;
+    }
+    state.counters["busiest_ms"] =
+        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
+    SetBytes(state, out.size());
+    state.counters["mean_err"] = GifError(p, out);
+}
+void GifGrid(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "mode", "dither", "strength", "sample_k", "threads"});
+    const int none = static_cast<int>(GifTuning::Dither::None);
+    const int fs = static_cast<int>(GifTuning::Dither::FloydSteinberg);
+    const int ordered = static_cast<int>(GifTuning::Dither::Ordered);
+    for (int mode : {0, 3, 5, 1}) {
+        b->Args({7680, 4320, mode, none, 0, 512, 1});
+        for (int amplitude : {4, 6}) b->Args({7680, 4320, mode, ordered, amplitude, 512, 1});
+        b->Args({7680, 4320, mode, ordered, 4, 128, 1});
+        b->Args({7680, 4320, mode, fs, 8, 512, 1});
+        b->Args({7680, 4320, mode, ordered, 4, 512, 2});
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+}
+BENCHMARK(BM_GifTuning)->Apply(GifGrid);
 
 // The sweep: filter x zlib level x zlib strategy on 1920 x 1080 in the three modes.
 void BM_PngTuning(benchmark::State& state) {

@@ -38,6 +38,7 @@ Status EncodePng(const PictureBands& picture, ByteSink& sink, const PngTuning& t
 // 256-colour palette, dithered; fully transparent pixels become the transparent colour, the
 // others are laid over white.
 Status EncodeGif(const Picture& picture, ByteSink& sink);
+Status EncodeGif(const Picture& picture, ByteSink& sink, const GifTuning& tuning);
 // 24-bit for opaque pictures, 32-bit with an alpha mask otherwise; resolution in the header.
 Status EncodeBmp(const Picture& picture, ByteSink& sink);
 Status EncodeBmp(const PictureBands& picture, ByteSink& sink);

@@ -317,6 +317,15 @@ Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTunin
     return status;
 }
 
+Status EncodeGifToMemory(const Picture& picture, QByteArray& out, const GifTuning& tuning) {
+    out.clear();
+    ByteArraySink sink(out);
+    Status status = EncodeGif(picture, sink, tuning);
+    if (status == Status::Win32Error) status = Status::OutOfMemory;  // the only way memory refuses
+    if (status != Status::Ok) out.clear();
+    return status;
+}
+
 Status EncodePngToMemory(const Picture& picture, QByteArray& out) {
     return EncodePngToMemory(picture, out, DefaultPngTuning());
 }

@@ -89,3 +89,23 @@ struct PngTuning {
 };
 PngTuning DefaultPngTuning();
 Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning);
+
+// Knobs of our GIF writer, exposed for the benchmark that chose the defaults.
+struct GifTuning {
+    // How colours between palette entries are spread: not at all, by carrying the error to
+    // the neighbours (Floyd-Steinberg, serpentine), or by a 4x4 threshold pattern.
+    enum class Dither { None, FloydSteinberg, Ordered };
+    Dither dither;
+    // FloydSteinberg: sixteenths of the error carried (0..16); Ordered: the pattern's
+    // amplitude in levels.
+    int ditherStrength;
+    int samplePixels;                    // the palette is learned from about this many pixels
+    int quantizerSpeed = 0;              // libimagequant's speed, 1..10; 0 for its default
+    int threads = 0;                     // 0: EncoderThreadCount()
+    double* busiestThreadCpu = nullptr;  // as in PngTuning
+    int bandRows = 0;  // rows coded apart; 0: about a million pixels (tests choose where bands end)
+};
+GifTuning DefaultGifTuning();
+// The GIF bytes of the picture as WritePicture writes them for the default tuning; statuses
+// as EncodePngToMemory's.
+Status EncodeGifToMemory(const Picture& picture, QByteArray& out, const GifTuning& tuning);

@@ -6,17 +6,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstring>
-#include <ctime>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
-#include <vector>
 
+#include "band_runner.h"
 #include "encoders.h"
 
 // Pixels are read as bytes in several places here (and handed to libpng as B, G, R, A).
@@ -296,6 +291,7 @@ public:
           m_bandRows(BandRowsFor(m_rowBytes)),
           m_bands((picture.Height() + m_bandRows - 1) / m_bandRows) {}
     int Bands() const { return m_bands; }
+    using Output = BandOutput;
 
     // Per thread: its rows, its filtered band and its deflate state.
     struct Worker {
@@ -445,104 +441,7 @@ private:
     int m_bandRows, m_bands;
 };
 
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-enum class BandFailure { None, Memory, Sink };
-
-// Encodes every band and hands each to `put` in order, on `threads` threads. The bands are
-// computed ahead of writing by at most two per thread, so memory stays bounded.
-template <typename Put>
-BandFailure EncodeBands(const BandEncoder& enc, int threads, double* busiestCpu, Put&& put) {
-    const int bands = enc.Bands();
-    threads = std::clamp(threads, 1, std::max(bands, 1));
-    const double cpu0 = ThreadCpuSeconds();
-    if (threads == 1) {
-        BandEncoder::Worker wk;
-        BandOutput out;
-        if (!enc.Start(wk)) return BandFailure::Memory;
-        for (int k = 0; k < bands; ++k) {
-            if (!enc.Encode(k, wk, out)) return BandFailure::Memory;
-            if (!put(out)) return BandFailure::Sink;
-        }
-        if (busiestCpu) *busiestCpu = ThreadCpuSeconds() - cpu0;
-        return BandFailure::None;
-    }
-
-    const int window = 2 * threads;
-    struct Slot {
-        BandOutput out;
-        enum { Empty, Ready, Failed } state = Empty;
-    };
-    std::vector<Slot> ring(static_cast<size_t>(window));
-    std::mutex mutex;
-    std::condition_variable changed;
-    int next = 0, written = 0;
-    bool stop = false;
-    std::vector<double> cpu(static_cast<size_t>(threads), 0.0);
-    auto work = [&](int index) {
-        BandEncoder::Worker wk;
-        bool ok = enc.Start(wk);
-        for (;;) {
-            int k;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock,
-                             [&] { return stop || next >= bands || next < written + window; });
-                if (stop || next >= bands) break;
-                k = next++;
-            }
-            Slot& slot = ring[static_cast<size_t>(k % window)];
-            ok = ok && enc.Encode(k, wk, slot.out);
-            {
-                std::lock_guard lock(mutex);
-                slot.state = ok ? Slot::Ready : Slot::Failed;
-            }
-            changed.notify_all();
-        }
-        cpu[static_cast<size_t>(index)] = ThreadCpuSeconds();
-    };
-    std::vector<std::thread> pool;
-    BandFailure failure = BandFailure::None;
-    try {
-        for (int i = 0; i < threads; ++i) pool.emplace_back(work, i);
-    } catch (const std::system_error&) {
-        failure = BandFailure::Memory;
-    }
-    for (int k = 0; k < bands && failure == BandFailure::None && !pool.empty(); ++k) {
-        Slot& slot = ring[static_cast<size_t>(k % window)];
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return slot.state != Slot::Empty; });
-        }
-        if (slot.state == Slot::Failed)
-            failure = BandFailure::Memory;
-        else if (!put(slot.out))
-            failure = BandFailure::Sink;
-        {
-            std::lock_guard lock(mutex);
-            slot.state = Slot::Empty;
-            ++written;
-        }
-        changed.notify_all();
-    }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-    }
-    changed.notify_all();
-    for (std::thread& t : pool) t.join();
-    if (pool.empty()) failure = BandFailure::Memory;
-    if (busiestCpu) {
-        double most = ThreadCpuSeconds() - cpu0;
-        for (double c : cpu) most = std::max(most, c);
-        *busiestCpu = most;
-    }
-    return failure;
-}
+using band_runner::BandFailure;
 
 Status EncodeOwn(const PictureBands& picture, ByteSink& sink, const PngTuning& tuning) {
     const int w = picture.Width();
@@ -576,7 +475,7 @@ Status EncodeOwn(const PictureBands& picture, ByteSink& sink, const PngTuning& t
     const BandEncoder enc(picture, tuning, opaque);
     const int threads = tuning.threads > 0 ? tuning.threads : EncoderThreadCount();
     const BandFailure failure =
-        EncodeBands(enc, threads, tuning.busiestThreadCpu, [&](const BandOutput& out) {
+        band_runner::EncodeBands(enc, threads, tuning.busiestThreadCpu, [&](const BandOutput& out) {
             adler = static_cast<uint32_t>(
                 adler32_combine(adler, out.adler, static_cast<z_off_t>(out.rawBytes)));
             return idat.Put(out.data.get(), out.size);
