@@ -13,10 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "atomic_file.h"
 #include "encoders.h"
+#include "parallel.h"
 #if FACETTA_OUTPUT_QT_GUI
 #include "picture_image.h"
 #endif
@@ -39,12 +39,7 @@ WholePictureBands::WholePictureBands(const Picture& picture)
     : m_picture(picture), m_opaque(IsOpaque(picture)) {}
 
 int EncoderThreadCount() {
-    if (const char* env = std::getenv("FACETTA_THREADS")) {
-        char* end = nullptr;
-        const long n = std::strtol(env, &end, 10);
-        if (end != env && *end == '\0' && n > 0) return static_cast<int>(std::min(n, 256L));
-    }
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+    return WorkerThreadCount();
 }
 
 bool EncoderTakesBands(ImageEncoderId encoder) {

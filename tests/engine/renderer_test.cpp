@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -572,6 +574,39 @@ TEST(RenderPicture, BackgroundDrawnAheadEqualsLayeredDrawing) {
                     : "");
         ExpectAllOpaque(got);
     }
+}
+
+// Bands drawn on several threads give the bytes one thread gives.
+TEST(RenderPicture, SameBytesOnAnyNumberOfThreads) {
+    const char* const previous = std::getenv("FACETTA_THREADS");
+    const std::string saved = previous ? previous : "";
+    struct Case {
+        int w, h, mode;
+        bool backPicture;
+        int polySize;
+    };
+    const Picture back = BandedBackground(300, 170, 20, 20);
+    for (const Case& c : {Case{1920, 1080, 0, false, 0}, Case{1001, 777, 3, false, 30},
+                          Case{900, 1300, 5, true, 12}, Case{3000, 200, 7, false, 40}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " mode " << c.mode);
+        ImageSettings s = Settings(c.w, c.h, c.mode);
+        s.nPolySize = c.polySize;
+        PolygonMesh m;
+        ASSERT_EQ(GenerateMesh(s, m, 7), MeshResult::Ok);
+        const Picture* b = c.backPicture ? &back : nullptr;
+        setenv("FACETTA_THREADS", "1", 1);
+        const Picture one = RenderPicture(s, m, b);
+        for (const char* threads : {"2", "3", "8"}) {
+            setenv("FACETTA_THREADS", threads, 1);
+            const Picture many = RenderPicture(s, m, b);
+            EXPECT_TRUE(std::equal(one.Pixels(), one.Pixels() + one.PixelCount(), many.Pixels()))
+                << threads << " threads";
+        }
+    }
+    if (previous)
+        setenv("FACETTA_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("FACETTA_THREADS");
 }
 
 }  // namespace
