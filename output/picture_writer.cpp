@@ -303,22 +303,27 @@ QString WriteFailureText(const QString& path, Status status, int osError, ImageE
                    : QStringLiteral("unknown error");
 }
 
-Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {
+namespace {
+
+// `encode` into `out`, which is left empty unless it succeeds.
+template <typename Encode>
+Status EncodeToMemory(QByteArray& out, Encode&& encode) {
     out.clear();
     ByteArraySink sink(out);
-    Status status = EncodePng(picture, sink, tuning);
+    Status status = encode(sink);
     if (status == Status::Win32Error) status = Status::OutOfMemory;  // the only way memory refuses
     if (status != Status::Ok) out.clear();
     return status;
 }
 
+}  // namespace
+
+Status EncodePngToMemory(const Picture& picture, QByteArray& out, const PngTuning& tuning) {
+    return EncodeToMemory(out, [&](ByteSink& sink) { return EncodePng(picture, sink, tuning); });
+}
+
 Status EncodeGifToMemory(const Picture& picture, QByteArray& out, const GifTuning& tuning) {
-    out.clear();
-    ByteArraySink sink(out);
-    Status status = EncodeGif(picture, sink, tuning);
-    if (status == Status::Win32Error) status = Status::OutOfMemory;  // the only way memory refuses
-    if (status != Status::Ok) out.clear();
-    return status;
+    return EncodeToMemory(out, [&](ByteSink& sink) { return EncodeGif(picture, sink, tuning); });
 }
 
 Status EncodePngToMemory(const Picture& picture, QByteArray& out) {
