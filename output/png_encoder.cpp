@@ -493,7 +493,8 @@ Status EncodeOwn(const PictureBands& picture, ByteSink& sink, const PngTuning& t
 
 PngTuning DefaultPngTuning() {
     // ISA-L's level 1 deflates our rows in about a third of zlib's time (Z_RLE, level 1), for
-    // files about 13 % larger, still smaller than Qt's writer makes them.
+    // files 10-21 % larger: from 3 % smaller to 13 % larger than Qt's writer makes them, in a
+    // twentieth of its time.
     PngTuning tuning{PngTuning::Filter::SubOrUp, 1, Z_RLE};
     tuning.deflater = PngTuning::Deflater::Isal;
     return tuning;
