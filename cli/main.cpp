@@ -125,15 +125,13 @@ int CannotWrite(const QString& path, Status status, int osError, ImageEncoderId 
 }
 
 #if FACETTA_CLI_LIGHT
-// This build writes PNG, BMP and GIF pictures without a background picture. Whatever else
-// needs Qt Gui or the desktop's libraries, so the full build does the whole call.
+// This build writes PNG, BMP, GIF and JPEG pictures without a background picture. Whatever
+// else needs Qt Gui or the desktop's libraries, so the full build does the whole call.
 bool NeedsFullBuild(const CliOptions& o) {
     if (!o.backImage.isEmpty() || o.setWallpaper) return true;
     if (o.meshJson) return false;
-    ImageEncoderId encoder{};
     const PictureFilePath target = ResolvePictureFilePath(o.output);
-    return target.IsSvg() || FindImageEncoder(target.mimeType, &encoder) < 0 ||
-           encoder == ImageEncoderId::Jpeg;
+    return target.IsSvg() || FindImageEncoder(target.mimeType, nullptr) < 0;
 }
 
 // Replaces this process with the full build, found beside this one (in the build tree) or
@@ -322,7 +320,8 @@ int main(int argc, char* argv[]) {
 #endif
         } else if (EncoderTakesBands(encoder) && s.nBackMode != kBackTransparent) {
             // Bands are drawn over the opaque background layers only.
-            status = WritePictureBands(RenderedBands(s, mesh, background), path, encoder, &osError);
+            status = WritePictureBands(RenderedBands(s, mesh, background), path, encoder,
+                                       s.nQuality, &osError);
         } else {
             Picture picture = RenderPicture(s, mesh, background);
             if (picture.IsNull()) return TooLarge(s, picture.LastStatus());

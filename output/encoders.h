@@ -16,6 +16,14 @@ public:
 // True when every pixel has alpha 255.
 bool IsOpaque(const Picture& picture);
 
+// 0x00RRGGBB of a pixel laid over white (formats without partial alpha show it so).
+inline uint32_t OverWhite(uint32_t p) {
+    const uint32_t a = p >> 24;
+    if (a == 255) return p & 0xFFFFFFu;
+    auto over = [a](uint32_t c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+    return over((p >> 16) & 0xFF) << 16 | over((p >> 8) & 0xFF) << 8 | over(p & 0xFF);
+}
+
 // The whole picture as bands: rows straight from its memory.
 class WholePictureBands : public PictureBands {
 public:
@@ -39,6 +47,9 @@ Status EncodePng(const PictureBands& picture, ByteSink& sink, const PngTuning& t
 // others are laid over white.
 Status EncodeGif(const Picture& picture, ByteSink& sink);
 Status EncodeGif(const Picture& picture, ByteSink& sink, const GifTuning& tuning);
+// Baseline JPEG at `quality` (1-100), in JFIF with the resolution; pixels with alpha are laid
+// over white.
+Status EncodeJpeg(const PictureBands& picture, ByteSink& sink, int quality);
 // 24-bit for opaque pictures, 32-bit with an alpha mask otherwise; resolution in the header.
 Status EncodeBmp(const Picture& picture, ByteSink& sink);
 Status EncodeBmp(const PictureBands& picture, ByteSink& sink);

@@ -21,12 +21,6 @@ namespace {
 // and every pixel something covers shows as it would over white (a faint triangle over a
 // transparent background stays a faint tint rather than vanishing or turning solid).
 // 0x00RRGGBB of a pixel whose alpha is not 0.
-inline uint32_t OverWhite(uint32_t p) {
-    const uint32_t a = p >> 24;
-    if (a == 255) return p & 0xFFFFFFu;
-    auto over = [a](uint32_t c) { return (c * a + 255 * (255 - a) + 127) / 255; };
-    return over((p >> 16) & 0xFF) << 16 | over((p >> 8) & 0xFF) << 8 | over(p & 0xFF);
-}
 
 bool HasTransparentPixel(const Picture& picture) {
     const uint32_t* p = picture.Pixels();

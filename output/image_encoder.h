@@ -13,8 +13,7 @@ enum class ImageEncoderId {
 
 // Index of the first encoder whose MIME type equals `mimeType` exactly, in the fixed order
 // "image/bmp", "image/jpeg", "image/gif", "image/png"[, "image/webp"]; -1 when none does.
-// `out` is written only on success. (The build without Qt Gui lists JPEG but cannot write it,
-// and never lists WebP.)
+// `out` is written only on success. (The build without Qt Gui never lists WebP.)
 int FindImageEncoder(const QString& mimeType, ImageEncoderId* out);
 
 // MIME type of an encoder ("image/png" and so on).

@@ -3,7 +3,6 @@
 #include <QFile>
 #if FACETTA_OUTPUT_QT_GUI
 #include <QImageWriter>
-#include <QPainter>
 #endif
 
 #include <unistd.h>
@@ -43,7 +42,8 @@ int EncoderThreadCount() {
 }
 
 bool EncoderTakesBands(ImageEncoderId encoder) {
-    return encoder == ImageEncoderId::Png || encoder == ImageEncoderId::Bmp;
+    return encoder == ImageEncoderId::Png || encoder == ImageEncoderId::Bmp ||
+           encoder == ImageEncoderId::Jpeg;
 }
 
 namespace {
@@ -110,7 +110,7 @@ private:
 
 bool EncoderAvailable(ImageEncoderId id) {
 #if !FACETTA_OUTPUT_QT_GUI
-    if (id == ImageEncoderId::Jpeg || id == ImageEncoderId::Webp) return false;  // Qt's writers
+    if (id == ImageEncoderId::Webp) return false;  // Qt's writer
 #endif
     ImageEncoderId found{};
     return FindImageEncoder(MimeTypeOfEncoder(id), &found) >= 0 && found == id;
@@ -141,25 +141,13 @@ private:
     int m_errno = 0;
 };
 
-// JPEG and WebP go through Qt's writers.
+// WebP goes through Qt's writer.
 Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* format, int quality,
                     int* writeErrno) {
     ErrnoKeepingDevice device(file);
     QImageWriter writer(&device, format);
     writer.setQuality(qBound(1, quality, 100));
-    QImage image = PictureAsImage(picture);
-    // JPEG has no alpha: a picture with transparent parts goes over white, as on paper.
-    if (std::strcmp(format, "jpeg") == 0 && !IsOpaque(picture)) {
-        QImage flat(image.size(), QImage::Format_RGB32);
-        if (flat.isNull()) return Status::OutOfMemory;
-        flat.setDotsPerMeterX(image.dotsPerMeterX());
-        flat.setDotsPerMeterY(image.dotsPerMeterY());
-        flat.fill(Qt::white);
-        QPainter painter(&flat);
-        painter.drawImage(0, 0, image);
-        painter.end();
-        image = flat;
-    }
+    const QImage image = PictureAsImage(picture);
     const bool ok = writer.write(image);
     *writeErrno = device.Errno();
     if (ok && *writeErrno == 0) return Status::Ok;
@@ -173,8 +161,9 @@ Status EncodeWithQt(const Picture& picture, QFileDevice& file, const char* forma
 int MaxSideOfFormat(ImageEncoderId encoder) {
     switch (encoder) {
         case ImageEncoderId::Gif:
-        case ImageEncoderId::Jpeg:
             return 65535;  // 16-bit sizes in the file
+        case ImageEncoderId::Jpeg:
+            return 65500;  // libjpeg's limit, a little under the file's 16 bits
         case ImageEncoderId::Webp:
             return 16383;  // 14-bit sizes
         case ImageEncoderId::Png:
@@ -235,6 +224,7 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
             case ImageEncoderId::Bmp:
                 return EncodeBmp(picture, sink);
             case ImageEncoderId::Jpeg:
+                return EncodeJpeg(WholePictureBands(picture), sink, quality);
             case ImageEncoderId::Webp: {
 #if FACETTA_OUTPUT_QT_GUI
                 QFile qtFile;
@@ -243,9 +233,7 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
                     qtWriteErrno = EIO;
                     return Status::Win32Error;
                 }
-                return EncodeWithQt(picture, qtFile,
-                                    encoder == ImageEncoderId::Jpeg ? "jpeg" : "webp", quality,
-                                    &qtWriteErrno);
+                return EncodeWithQt(picture, qtFile, "webp", quality, &qtWriteErrno);
 #else
                 (void)file;
                 (void)quality;
@@ -259,13 +247,19 @@ Status WritePicture(const Picture& picture, const QString& path, ImageEncoderId 
 }
 
 Status WritePictureBands(const PictureBands& picture, const QString& path, ImageEncoderId encoder,
-                         int* osError) {
+                         int quality, int* osError) {
     if (osError) *osError = 0;
     if (picture.Width() <= 0 || picture.Height() <= 0) return Status::InvalidParameter;
     if (!EncoderTakesBands(encoder)) return Status::UnknownImageFormat;
     return WriteAtomically(path, osError, [&](AtomicFile&, FdSink& sink, int&) {
-        return encoder == ImageEncoderId::Png ? EncodePng(picture, sink, DefaultPngTuning())
-                                              : EncodeBmp(picture, sink);
+        switch (encoder) {
+            case ImageEncoderId::Png:
+                return EncodePng(picture, sink, DefaultPngTuning());
+            case ImageEncoderId::Jpeg:
+                return EncodeJpeg(picture, sink, quality);
+            default:
+                return EncodeBmp(picture, sink);
+        }
     });
 }
 

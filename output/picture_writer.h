@@ -55,14 +55,14 @@ public:
     virtual const uint32_t* Rows(int first, int count, Picture& scratch) const = 0;
 };
 
-// Formats whose encoders take a picture band by band: PNG and BMP.
+// Formats whose encoders take a picture band by band: PNG, BMP and JPEG.
 bool EncoderTakesBands(ImageEncoderId encoder);
 
 // WritePicture for a picture given in bands, with the same atomic write and statuses; the file
 // holds exactly the bytes WritePicture writes for the same pixels and resolution.
 // UnknownImageFormat when the format does not take bands.
 Status WritePictureBands(const PictureBands& picture, const QString& path, ImageEncoderId encoder,
-                         int* osError = nullptr);
+                         int quality = 100, int* osError = nullptr);
 
 // Threads the encoders use: FACETTA_THREADS when it is a positive number, otherwise the
 // processor count. The bytes written are the same for any number.

@@ -21,9 +21,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6core6 libqt6widgets6 libqt6dbus6 libglib2.0-0 libpng16-16 libisal2; do
   grep -q "$lib" <<<"$depends" || { echo "check_package: Depends lacks $lib: $depends" >&2; exit 1; }
 done
-# The installed command finds its full build where the package puts it (JPEG needs that one).
-"$root/usr/bin/facetta-cli" --width 300 --height 200 -o "$root/check.jpg" >/dev/null
-[ -s "$root/check.jpg" ] || { echo "check_package: facetta-cli wrote no JPEG" >&2; exit 1; }
+# The installed command finds its full build where the package puts it (SVG needs that one).
+"$root/usr/bin/facetta-cli" --width 300 --height 200 -o "$root/check.svg" >/dev/null
+[ -s "$root/check.svg" ] || { echo "check_package: facetta-cli wrote no SVG" >&2; exit 1; }
 desktop-file-validate "$root/usr/share/applications/facetta.desktop"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.quillmark.facetta.metainfo.xml" >/dev/null
 echo "check_package: $deb is complete; Depends: $depends"

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins qt6-qpa-plugins
   libqt6svg6 libgl-dev
   qt6-translations-l10n qt6-l10n-tools qt6-tools-dev
-  libgif-dev libimagequant-dev libpng-dev zlib1g-dev libdeflate-dev libisal-dev
+  libgif-dev libimagequant-dev libpng-dev zlib1g-dev libdeflate-dev libisal-dev libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth x11-utils

@@ -341,16 +341,21 @@ TEST(FacettaCli, LightBuildHandsOverWhatNeedsTheFullOne) {
 
     const QString lone = dir.filePath(QStringLiteral("facetta-cli"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(FACETTA_CLI), lone));
-    const QStringList small{"--width", "64", "--height", "48", "-o"};
-    EXPECT_EQ(RunCli(small + QStringList{"a.png"}, dir.path(), lone).exitCode, 0);
-    EXPECT_TRUE(QFileInfo::exists(dir.filePath("a.png")));
-    for (const char* name : {"b.jpg", "c.svg"}) {
-        const CliRun r = RunCli(small + QStringList{name}, dir.path(), lone);
-        EXPECT_EQ(r.exitCode, 2) << name;
+    const QStringList small{"--width", "300", "--height", "200"};
+    for (const char* name : {"a.png", "a.jpg", "a.gif", "a.bmp"}) {
+        EXPECT_EQ(RunCli(small + QStringList{"-o", name}, dir.path(), lone).exitCode, 0) << name;
+        EXPECT_TRUE(QFileInfo::exists(dir.filePath(name))) << name;
+    }
+    const QStringList needFull[] = {
+        {"-o", "c.svg"}, {"--back-image", "a.png", "-o", "d.png"}, {"--set-wallpaper"}};
+    for (const QStringList& args : needFull) {
+        const CliRun r = RunCli(small + args, dir.path(), lone);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.startsWith("facetta-cli: cannot run \"")) << r.err.toStdString();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(dir.filePath(name))) << name;
     }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("c.svg")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("d.png")));
 }
 
 // Parsing without the process: values reach the record, last one wins, names work.
