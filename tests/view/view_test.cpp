@@ -116,6 +116,32 @@ TEST_F(ViewTest, LargePicturesRenderOffTheInterfaceThread) {
     views.clear();
 }
 
+// A new mesh asked for while a picture renders is still made when a new background path
+// comes in meanwhile (the path once reset what was waiting, and the mesh no longer fitted the
+// settings).
+TEST_F(ViewTest, NewMeshAskedForMeanwhileSurvivesANewBackgroundPath) {
+    struct Restore {
+        int64_t n = CFacettaView::s_nWorkerRenderPixels;
+        ~Restore() { CFacettaView::s_nWorkerRenderPixels = n; }
+    } restore;
+    CFacettaView::s_nWorkerRenderPixels = 400 * 300;
+    CFacettaView* view = MakeView(400, 300);
+    ImageSettings s = view->m_settings;
+    s.nWidth = 900;
+    s.nHeight = 700;
+    s.nPolySize = 60;
+    view->ApplySettings(&s);
+    ASSERT_TRUE(view->IsRendering());
+    s.nPolySize = 30;  // a new mesh, waiting for the render
+    view->ApplySettings(&s);
+    QTemporaryDir dir;
+    s.SetBackImagePath(dir.filePath(QStringLiteral("none.png")).toStdU16String());
+    view->ApplySettings(&s);
+    view->FinishRender();
+    EXPECT_EQ(view->m_mesh.nCellWidth, 30);
+    EXPECT_EQ(view->GetVariants().size(), 2u);
+}
+
 // Scroll-area size and draw position for fitted and zoomed pictures. With a scroll bar the
 // client shrinks by the bar, and everything is computed again for the smaller client.
 TEST_F(ViewTest, DisplaySizeScrollAreaAndDrawPosition) {
