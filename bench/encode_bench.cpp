@@ -60,6 +60,22 @@ void BM_PngOurs(benchmark::State& state) {
 }
 BENCHMARK(BM_PngOurs)->Apply(Sizes);
 
+// Runs `encode` (which sets `busiest`) each iteration; records busiest_ms and the bytes.
+template <typename Encode>
+QByteArray TimeEncodes(benchmark::State& state, double& busiest, Encode&& encode) {
+    double total = 0;
+    QByteArray out;
+    for (auto _ : state) {
+        encode(out);
+        benchmark::DoNotOptimize(out.data());
+        total += busiest;
+    }
+    state.counters["busiest_ms"] =
+        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
+    SetBytes(state, out.size());
+    return out;
+}
+
 // The default PNG writer on 1, 2 and 4 threads. Where cores are shared, wall time says little:
 // busiest_ms is the CPU time of the busiest thread, what wall time would be on free cores.
 void BM_PngThreads(benchmark::State& state) {
@@ -67,17 +83,9 @@ void BM_PngThreads(benchmark::State& state) {
         RenderedPicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0);
     PngTuning tuning = DefaultPngTuning();
     tuning.threads = static_cast<int>(state.range(2));
-    double busiest = 0, total = 0;
+    double busiest = 0;
     tuning.busiestThreadCpu = &busiest;
-    QByteArray out;
-    for (auto _ : state) {
-        EncodePngToMemory(p, out, tuning);
-        benchmark::DoNotOptimize(out.data());
-        total += busiest;
-    }
-    state.counters["busiest_ms"] =
-        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
-    SetBytes(state, out.size());
+    TimeEncodes(state, busiest, [&](QByteArray& out) { EncodePngToMemory(p, out, tuning); });
 }
 BENCHMARK(BM_PngThreads)
     ->ArgsProduct({{7680}, {4320}, {1, 2, 4}})
@@ -213,17 +221,10 @@ void BM_GifTuning(benchmark::State& state) {
     tuning.ditherStrength = static_cast<int>(state.range(4));
     tuning.samplePixels = static_cast<int>(state.range(5)) << 10;
     tuning.threads = static_cast<int>(state.range(6));
-    double busiest = 0, total = 0;
+    double busiest = 0;
     tuning.busiestThreadCpu = &busiest;
-    QByteArray out;
-    for (auto _ : state) {
-        EncodeGifToMemory(p, out, tuning);
-        benchmark::DoNotOptimize(out.data());
-        total += busiest;
-    }
-    state.counters["busiest_ms"] =
-        benchmark::Counter(total * 1000 / static_cast<double>(state.iterations()));
-    SetBytes(state, out.size());
+    const QByteArray out =
+        TimeEncodes(state, busiest, [&](QByteArray& gif) { EncodeGifToMemory(p, gif, tuning); });
     state.counters["mean_err"] = GifError(p, out);
 }
 void GifGrid(benchmark::internal::Benchmark* b) {
