@@ -234,7 +234,6 @@ void CFacettaView::OnRenderFinished(uint64_t nRender) {
     if (!m_bRendering || nRender != m_nRender || !m_renderWatcher.isFinished()) return;
     m_bRendering = false;
     const std::shared_ptr<Picture> pResult = m_renderWatcher.future().result();
-    m_pPicture.reset();
     TakePicture(std::make_unique<Picture>(std::move(*pResult)));
     viewport()->update();
     RenderPending();
@@ -448,11 +447,16 @@ void CFacettaView::OnGeneratePreview() {
     UpdateScrollSizes(true);
 }
 
-void CFacettaView::OnCopyPicture() {
+void CFacettaView::PictureNow() {
     FinishBackgroundLoad();
     FinishRender();
-    if (!m_pPicture) UpdatePicture(true);
+    if (m_pPicture) return;
+    UpdatePicture(true);
     FinishRender();
+}
+
+void CFacettaView::OnCopyPicture() {
+    PictureNow();
     // The vector document too, for editors that paste it; a background picture that cannot
     // be embedded just leaves it out.
     QByteArray svg;
@@ -464,10 +468,7 @@ void CFacettaView::OnCopyPicture() {
 }
 
 void CFacettaView::OnSetWallpaper() {
-    FinishBackgroundLoad();
-    FinishRender();
-    if (!m_pPicture) UpdatePicture(true);
-    FinishRender();
+    PictureNow();
     if (!m_pPicture) return;
     // One picture over several screens is spanned; anything else fills each screen.
     const QList<QScreen*> screens = QGuiApplication::screens();

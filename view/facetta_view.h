@@ -202,6 +202,9 @@ private:
 
     void StartBackgroundLoad(const QString& strPath);
     void OnBackgroundLoaded(uint64_t nLoad);
+    // For commands that need the full-size picture: waits for what is being loaded or rendered,
+    // and makes a picture when there is none.
+    void PictureNow();
     // Shows a new picture: the fade-in starts with the first.
     void TakePicture(std::unique_ptr<Picture> pPicture);
     void StartRender();
