@@ -234,15 +234,18 @@ int AtomicFile::Open(const QString& path, WriteRefusal* refusal) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray name = TempName(nameMax);
         SignalBlock block;
+        // The name is published before the file exists: a signal may reach another thread,
+        // which the block here does not hold off.
+        m_slot = TakeSlot(m_dirFd, name);
         m_fd = openat(m_dirFd, name.constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_tempName = name;
-            m_slot = TakeSlot(m_dirFd, name);
             return 0;
         }
-        if (errno != EEXIST) {
-            const int err = errno;
+        const int err = errno;
+        Unregister();
+        if (err != EEXIST) {
             Cancel();
             return err;
         }
@@ -262,12 +265,14 @@ int AtomicFile::Place() {
         for (int attempt = 0;; ++attempt) {
             const QByteArray name = TempName(nameMax);
             SignalBlock block;
+            m_slot = TakeSlot(m_dirFd, name);  // published first, as in Open
             if (linkat(AT_FDCWD, proc, m_dirFd, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
                 m_tempName = name;
-                m_slot = TakeSlot(m_dirFd, name);
                 break;
             }
-            if (errno != EEXIST || attempt >= 100) return errno;
+            const int err = errno;
+            Unregister();
+            if (err != EEXIST || attempt >= 100) return err;
         }
     }
     SignalBlock block;
