@@ -415,7 +415,7 @@ private:
             out.capacity = out.data ? bound : 0;
             if (!out.data) return false;
         }
-        isal_zstream z;
+        isal_zstream z{};
         isal_deflate_stateless_init(&z);
         z.level = static_cast<uint32_t>(m_level);
         z.level_buf = wk.isalBuffer.get();
