@@ -262,28 +262,6 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
                     BackPictureRect(w, h, *backImage));
     }
     const ARGB penColor = PenColor(settings);
-    if ((penColor >> 24) != 0) {
-        // The background is drawn just ahead of the triangles, down to the lowest row the next
-        // triangle reaches: the mesh goes row of cells by row of cells, so the rows a triangle
-        // blends onto were written moments before and are still in cache.
-        int drawnTo = backPicture ? h : 0;  // background rows [0, drawnTo) are done
-        const auto& v = mesh.pVertices;
-        const RectI all{0, 0, w, h};
-        int64_t top = 0, bottom = 0;
-        for (const MeshTriangle& t : mesh.pTriangles) {
-            if (!TriangleRows(mesh, t, w, h, top, bottom)) continue;
-            const int need = static_cast<int>(std::min<int64_t>(bottom + 1, h));
-            if (need > drawnTo) {
-                background.Draw(pic, drawnTo, need);
-                drawnTo = need;
-            }
-            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-            const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
-            DrawMeshTriangle(pic, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, all);
-        }
-        if (drawnTo < h) background.Draw(pic, drawnTo, h);
-        return;
-    }
     // Band by band, the background just ahead of the triangles, so that the rows they blend
     // onto were written moments before and are still in cache.
     const MeshBuckets buckets(mesh, w, h);
@@ -291,7 +269,8 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     // save that work), and 128 rows of a 7680-wide picture still stay in cache.
     const int band = 4 * MeshBuckets::kRows;
     // A background that is one row over and over is blended from, not copied in first.
-    const uint32_t* under = backPicture ? nullptr : background.RowPattern();
+    const uint32_t* under =
+        backPicture || (penColor >> 24) != 0 ? nullptr : background.RowPattern();
     // Bands are drawn alike whatever thread draws them, so they go to every core. A small
     // picture stays on this thread, where handing work on would cost more than it saves.
     const int bands = (h + band - 1) / band;

@@ -584,13 +584,17 @@ TEST(RenderPicture, SameBytesOnAnyNumberOfThreads) {
         int w, h, mode;
         bool backPicture;
         int polySize;
+        int lineOpacity = 0;
     };
     const Picture back = BandedBackground(300, 170, 20, 20);
     for (const Case& c : {Case{1920, 1080, 0, false, 0}, Case{1001, 777, 3, false, 30},
-                          Case{900, 1300, 5, true, 12}, Case{3000, 200, 7, false, 40}}) {
-        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " mode " << c.mode);
+                          Case{900, 1300, 5, true, 12}, Case{3000, 200, 7, false, 40},
+                          Case{1500, 900, 2, false, 25, 70}, Case{800, 1000, 4, true, 0, 100}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.w << "x" << c.h << " mode " << c.mode << " outlines " << c.lineOpacity);
         ImageSettings s = Settings(c.w, c.h, c.mode);
         s.nPolySize = c.polySize;
+        s.nLineOpacity = c.lineOpacity;
         PolygonMesh m;
         ASSERT_EQ(GenerateMesh(s, m, 7), MeshResult::Ok);
         const Picture* b = c.backPicture ? &back : nullptr;
