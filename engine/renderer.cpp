@@ -268,7 +268,8 @@ void Render(Picture& pic, const ImageSettings& settings, const PolygonMesh& mesh
     // Four buckets a band: the fill layer works out a band's edges once (fewer, larger bands
     // save that work), and 128 rows of a 7680-wide picture still stay in cache.
     const int band = 4 * MeshBuckets::kRows;
-    // A background that is one row over and over is blended from, not copied in first.
+    // Without outlines, a background that is one row over and over is blended from, not copied
+    // in first (outlined triangles are blended one by one onto the band).
     const uint32_t* under =
         backPicture || (penColor >> 24) != 0 ? nullptr : background.RowPattern();
     // Bands are drawn alike whatever thread draws them, so they go to every core. A small
