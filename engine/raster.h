@@ -97,6 +97,14 @@ struct MeshFillTriangle {
 void DrawMeshFills(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
                    ARGB color, const RectI& clip, const uint32_t* under = nullptr);
 
+// A mesh's triangles with outlines, as one picture of layers over an opaque picture: each
+// triangle's fill in color's RGB at its own alpha, then its outline ring with pen (pen's alpha
+// above 0), in mesh order. Each pixel gets what compositing 16 x 16 points of it one by one
+// and averaging would give, so layers sharing an edge leave no seam. Rows and bands as for
+// DrawMeshFills.
+void DrawMeshOutlined(Picture& dst, int firstRow, const MeshFillTriangle* tris, size_t count,
+                      ARGB color, ARGB pen, const RectI& clip);
+
 // Which build of the row code draws. The AVX2 build is taken where the processor has it,
 // unless FACETTA_NO_AVX2 is set in the environment; tests switch between the two in one
 // process to compare their bytes. Both builds give the same bytes.

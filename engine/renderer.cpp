@@ -210,31 +210,19 @@ void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSetti
     }
     buckets.Collect(mesh, w, h, firstRow, rows, ids);
     const auto& v = mesh.pVertices;
-    if (fillsOnly) {
-        // No outlines: the fills are one layer.
-        fills.clear();
-        for (const uint32_t id : ids) {
-            const MeshTriangle& t = mesh.pTriangles[id];
-            const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-            fills.push_back(
-                {{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, static_cast<uint8_t>(t.alpha & 0xFF)});
-        }
-        DrawMeshFills(dst, firstRow - dstRow, fills.data(), fills.size(),
-                      MakeArgb(settings.crPolyColor, 255), RectI{0, dstRow, w, rows}, under);
-        return;
-    }
-    const RectI clip{0, dstRow, w, rows};
-    const int64_t shift = int64_t{firstRow} - dstRow;
+    fills.clear();
     for (const uint32_t id : ids) {
         const MeshTriangle& t = mesh.pTriangles[id];
         const MeshVertex &a = v[size_t(t.a)], &b = v[size_t(t.b)], &c = v[size_t(t.c)];
-        // Moved by whole rows, the triangle covers the band's pixels as it covers the
-        // picture's.
-        const PointI pts[3] = {{a.x, static_cast<int32_t>(a.y - shift)},
-                               {b.x, static_cast<int32_t>(b.y - shift)},
-                               {c.x, static_cast<int32_t>(c.y - shift)}};
-        DrawMeshTriangle(dst, pts, MakeArgb(settings.crPolyColor, t.alpha), penColor, clip);
+        fills.push_back(
+            {{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}, static_cast<uint8_t>(t.alpha & 0xFF)});
     }
+    const ARGB color = MakeArgb(settings.crPolyColor, 255);
+    const RectI clip{0, dstRow, w, rows};
+    if (fillsOnly)
+        DrawMeshFills(dst, firstRow - dstRow, fills.data(), fills.size(), color, clip, under);
+    else
+        DrawMeshOutlined(dst, firstRow - dstRow, fills.data(), fills.size(), color, penColor, clip);
 }
 
 // From about a quarter of 1920x1080 on, a picture's bands are drawn on several threads.

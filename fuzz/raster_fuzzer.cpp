@@ -1,7 +1,7 @@
 // The rasterizer on random drawing programs: rectangles, gradients, polygons filled and
-// outlined, mesh triangles, and scaled picture draws, with coordinates from small to the 32-bit
-// extremes, degenerate shapes and non-finite reals, into small pictures (or none). Checked beyond
-// the sanitizers: source-over onto an opaque picture leaves it opaque.
+// outlined, mesh triangles with and without outlines, and scaled picture draws, with coordinates
+// from small to the 32-bit extremes, degenerate shapes and non-finite reals, into small pictures
+// (or none). Checked beyond the sanitizers: source-over onto an opaque picture leaves it opaque.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 6: {
                 // A mesh's fill layer: triangles anywhere, folded over each other at will,
-                // drawn over the picture or over a row of our own.
+                // drawn over the picture or over a row of our own; or the mesh with outlines.
                 std::vector<MeshFillTriangle> tris(in.ConsumeIntegralInRange<size_t>(0, 12));
                 for (MeshFillTriangle& t : tris) {
                     for (PointI& p : t.p) p = {Coord(in), Coord(in)};
@@ -123,6 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  0xFF000000u | in.ConsumeIntegral<uint32_t>());
                 const int firstRow = Coord(in);
                 const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
+                if (in.ConsumeBool()) {
+                    const ARGB color = in.ConsumeIntegral<uint32_t>();
+                    DrawMeshOutlined(dst, firstRow, tris.data(), tris.size(), color,
+                                     in.ConsumeIntegral<uint32_t>(), clip);
+                    break;
+                }
                 DrawMeshFills(dst, firstRow, tris.data(), tris.size(),
                               in.ConsumeIntegral<uint32_t>(), clip,
                               under.empty() ? nullptr : under.data());

@@ -10,6 +10,7 @@
 #include "picture_compare.h"
 #include "polygon_mesh.h"
 #include "raster.h"
+#include "raster_stroke.h"
 #include "renderer.h"
 
 namespace {
@@ -46,7 +47,56 @@ void SampleSpan(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, d
     hi = area == 0 || l > r ? 0 : long(std::floor(r * n - 0.5));
 }
 
-// The mesh's fills over `under` (the picture's background layers), a pixel row at a time.
+// The same for a convex polygon of any corners.
+void PolygonSpan(const std::vector<PointF>& p, double py, int n, long& lo, long& hi) {
+    double area = 0;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const PointF &u = p[i], &e = p[(i + 1) % p.size()];
+        area += u.x * e.y - e.x * u.y;
+    }
+    double l = -1e18, r = 1e18;
+    for (size_t k = 0; k < p.size(); ++k) {
+        const PointF &u = p[k], &e = p[(k + 1) % p.size()];
+        double A = -(e.y - u.y), B = (e.x - u.x) * (py - u.y) + (e.y - u.y) * u.x;
+        if (area < 0) A = -A, B = -B;
+        if (A > 0)
+            l = std::max(l, -B / A);
+        else if (A < 0)
+            r = std::min(r, -B / A);
+        else if (B < 0)
+            l = 1, r = 0;
+    }
+    lo = area == 0 || l > r ? 1 : long(std::ceil(l * n - 0.5));
+    hi = area == 0 || l > r ? 0 : long(std::floor(r * n - 0.5));
+}
+
+// The points of sample row py inside the outline of triangle abc (the 1-pixel pen's stroke, as
+// the engine's stroke geometry gives it), marked in `in` over sample columns [0, row); the
+// marks lie within [first, last].
+void MarkOutline(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, double py, int n,
+                 std::vector<uint8_t>& in, long& first, long& last) {
+    const long row = long(in.size());
+    first = row, last = -1;
+    auto mark = [&](const std::vector<PointF>& poly, uint8_t value) {
+        long lo = 0, hi = 0;
+        PolygonSpan(poly, py, n, lo, hi);
+        lo = std::max(lo, 0L), hi = std::min(hi, row - 1);
+        if (value && lo <= hi) first = std::min(first, lo), last = std::max(last, hi);
+        for (long g = lo; g <= hi; ++g) in[size_t(g)] = value;
+    };
+    const PointI pts[3] = {{a.x, a.y}, {b.x, b.y}, {c.x, c.y}};
+    const std::vector<PointF>*outer = nullptr, *inner = nullptr;
+    if (raster_internal::ConvexStroke(pts, 3, outer, inner)) {
+        mark(*outer, 1);
+        if (!inner->empty()) mark(*inner, 0);
+    } else {
+        for (const std::vector<PointF>& piece : raster_internal::StrokeUnion(pts, 3))
+            mark(piece, 1);
+    }
+}
+
+// The mesh's fills, each followed by its outline where there are outlines, over `under` (the
+// picture's background layers), a pixel row at a time.
 Sampled SampledMesh(const Picture& under, const ImageSettings& s, const PolygonMesh& m) {
     const int w = under.Width(), h = under.Height(), n = kSamples;
     Sampled out;
@@ -54,9 +104,12 @@ Sampled SampledMesh(const Picture& under, const ImageSettings& s, const PolygonM
     out.fullCover.resize(size_t(w) * h);
     const float cr = GetRValue(s.crPolyColor), cg = GetGValue(s.crPolyColor),
                 cb = GetBValue(s.crPolyColor);
+    const float lr = GetRValue(s.crLineColor), lg = GetGValue(s.crLineColor),
+                lb = GetBValue(s.crLineColor);
+    const float pen = s.nLineOpacity > 0 ? float(OpacityToAlpha(s.nLineOpacity)) / 255 : 0;
     const long row = long(w) * n;  // sample columns
     std::vector<float> pts(size_t(row) * n * 3);
-    std::vector<uint8_t> hit(size_t(row) * n);
+    std::vector<uint8_t> hit(size_t(row) * n), ring(static_cast<size_t>(row));
     for (int y = 0; y < h; ++y) {
         for (long g = 0; g < row; ++g) {
             const uint32_t p = under.Pixel(int(g / n), y);
@@ -69,7 +122,7 @@ Sampled SampledMesh(const Picture& under, const ImageSettings& s, const PolygonM
         for (const MeshTriangle& t : m.pTriangles) {
             const MeshVertex &a = m.pVertices[size_t(t.a)], &b = m.pVertices[size_t(t.b)],
                              &c = m.pVertices[size_t(t.c)];
-            if (std::max({a.y, b.y, c.y}) < y || std::min({a.y, b.y, c.y}) > y + 1) continue;
+            if (std::max({a.y, b.y, c.y}) < y - 1 || std::min({a.y, b.y, c.y}) > y + 2) continue;
             if (a.x >= w && a.y >= h && b.x >= w && b.y >= h && c.x >= w && c.y >= h) continue;
             const float al = float(t.alpha & 0xFF) / 255;
             for (int j = 0; j < n; ++j) {
@@ -78,6 +131,16 @@ Sampled SampledMesh(const Picture& under, const ImageSettings& s, const PolygonM
                 for (long g = std::max(lo, 0L); g <= std::min(hi, row - 1); ++g) {
                     float* q = &pts[(size_t(j) * row + g) * 3];
                     q[0] += al * (cr - q[0]), q[1] += al * (cg - q[1]), q[2] += al * (cb - q[2]);
+                    hit[size_t(j) * row + g] = 1;
+                }
+                if (pen == 0) continue;
+                long first = 0, last = 0;
+                MarkOutline(a, b, c, y + (j + 0.5) / n, n, ring, first, last);
+                for (long g = first; g <= last; ++g) {
+                    if (!ring[size_t(g)]) continue;
+                    ring[size_t(g)] = 0;
+                    float* q = &pts[(size_t(j) * row + g) * 3];
+                    q[0] += pen * (lr - q[0]), q[1] += pen * (lg - q[1]), q[2] += pen * (lb - q[2]);
                     hit[size_t(j) * row + g] = 1;
                 }
             }
@@ -121,7 +184,8 @@ Gap Compare(const Picture& got, const Sampled& want) {
     return g;
 }
 
-ImageSettings Settings(int w, int h, int mode, int polySize, int start, int end, COLORREF poly) {
+ImageSettings Settings(int w, int h, int mode, int polySize, int start, int end, COLORREF poly,
+                       int line = 0, COLORREF lineColor = RGBColor(255, 255, 255)) {
     ImageSettings s = DefaultSettings();
     s.nWidth = w;
     s.nHeight = h;
@@ -133,7 +197,8 @@ ImageSettings Settings(int w, int h, int mode, int polySize, int start, int end,
     s.nStartOpacity = start;
     s.nEndOpacity = end;
     s.crPolyColor = poly;
-    s.nLineOpacity = 0;
+    s.nLineOpacity = line;
+    s.crLineColor = lineColor;
     return s;
 }
 
@@ -155,6 +220,17 @@ TEST(Seams, MeshesMatchPointByPointCompositing) {
         {"translucent", Settings(173, 97, 3, 19, 40, 90, RGBColor(200, 30, 60)), false},
         {"faint default", Settings(140, 90, 0, 25, 2, 25, RGBColor(0, 0, 0)), false},
         {"crossing the sides", Settings(131, 97, 1, 20, 60, 100, RGBColor(90, 0, 120)), true},
+        // With outlines: each triangle's ring over its own fill, the next fill and ring over
+        // both.
+        {"outlined opaque", Settings(161, 119, 0, 23, 100, 100, RGBColor(0, 0, 0), 100), false},
+        {"outlined translucent",
+         Settings(150, 101, 5, 17, 40, 90, RGBColor(200, 30, 60), 55, RGBColor(20, 240, 90)),
+         false},
+        {"outlined faint over a gradient",
+         Settings(140, 90, 3, 30, 2, 25, RGBColor(0, 0, 0), 30, RGBColor(255, 255, 0)), false},
+        {"outlined crossing the sides",
+         Settings(131, 97, 1, 20, 60, 100, RGBColor(90, 0, 120), 70, RGBColor(250, 250, 250)),
+         true},
     };
     for (const Case& c : cases) {
         PolygonMesh m;
@@ -166,7 +242,8 @@ TEST(Seams, MeshesMatchPointByPointCompositing) {
                            {-13, h / 2, 0, 0},  {w / 2 + 3, h / 2, 0, 0}, {w + 9, h / 2 - 4, 0, 0},
                            {-50, h + 20, 0, 0}, {w / 2, h + 44, 0, 0},    {w + 60, h + 3, 0, 0}};
             m.pTriangles = {{0, 1, 4, 255}, {0, 4, 3, 200}, {1, 2, 5, 255}, {1, 5, 4, 120},
-                            {3, 4, 7, 255}, {3, 7, 6, 90},  {4, 5, 8, 255}, {4, 8, 7, 160}};
+                            {3, 4, 7, 255}, {3, 7, 6, 90},  {4, 5, 8, 255}, {4, 8, 7, 160},
+                            {1, 4, 4, 140}};  // two corners in one: only an outline
             m.nVertexCount = int32_t(m.pVertices.size());
             m.nTriangleCount = int32_t(m.pTriangles.size());
         }
