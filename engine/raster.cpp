@@ -1,5 +1,4 @@
-// Polygons, outlines and mesh triangles: each call picks its route (see raster.h) and hands
-// the shape to it.
+// Polygons and outlines: each call picks its route (see raster.h) and hands the shape to it.
 #include <vector>
 
 #include "raster.h"
@@ -22,7 +21,7 @@ void DoFillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color,
     if (antiAlias && count == 3) {
         const PointF tri[3] = {ToF(points[0]), ToF(points[1]), ToF(points[2])};
         const ConvexLayer layer{tri, 3, nullptr, 0, color};
-        if (FillConvexLayers(dst, box, &layer, 1, false)) return;
+        if (FillConvex(dst, box, layer)) return;
     }
     ScanFill r(dst, box);
     for (size_t i = 0; i < count; ++i) {
@@ -42,7 +41,7 @@ void DoDrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color,
         if (antiAlias) {
             const ConvexLayer ring{outer->data(), outer->size(), inner->data(), inner->size(),
                                    color};
-            if (FillConvexLayers(dst, box, &ring, 1, false)) return;
+            if (FillConvex(dst, box, ring)) return;
         }
         std::vector<PointF> o = *outer, i = *inner;
         ScanFill r(dst, box);
@@ -55,26 +54,6 @@ void DoDrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color,
     for (std::vector<PointF>& piece : StrokeUnion(points, count))
         r.AddOriented(piece.data(), piece.size(), true);
     r.Fill(color, FillRule::NonZero, antiAlias ? Coverage::Sampled : Coverage::Aliased);
-}
-
-void DoDrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen,
-                        const RectI& clip) {
-    ClipBox box;
-    if (!points || !ClipRect(dst, clip, box)) return;
-    const PointF tri[3] = {ToF(points[0]), ToF(points[1]), ToF(points[2])};
-    ConvexLayer layers[2] = {{tri, 3, nullptr, 0, fill}, {}};
-    int count = 1;
-    const std::vector<PointF>*outer = nullptr, *inner = nullptr;
-    if ((pen >> 24) != 0) {
-        if (ConvexStroke(points, 3, outer, inner))
-            layers[count++] = {outer->data(), outer->size(), inner->data(), inner->size(), pen};
-        else
-            count = 0;
-    }
-    if (count > 0 && FillConvexLayers(dst, box, layers, count, true)) return;
-    // Slivers: the general way.
-    DoFillPolygon(dst, points, 3, fill, true, clip);
-    if ((pen >> 24) != 0) DoDrawPolygon(dst, points, 3, pen, true, clip);
 }
 
 }  // namespace
@@ -95,8 +74,4 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
 void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
                  const RectI& clip) {
     Guarded(dst, [&] { DoDrawPolygon(dst, points, count, color, antiAlias, clip); });
-}
-
-void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip) {
-    Guarded(dst, [&] { DoDrawMeshTriangle(dst, points, fill, pen, clip); });
 }

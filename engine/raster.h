@@ -18,10 +18,10 @@
 //  - DrawMeshFills, a mesh without outlines: raster_mesh.cpp, every triangle's edges weighted
 //    by its alpha into one band of cells, whose running sums are the pixels' mean alphas:
 //    exact areas, and no seams between neighbours.
-//  - DrawMeshTriangle, a mesh with outlines: raster_convex.cpp too, fill and outline ring as two
-//    layers in one pass. On an opaque picture the rows without a vertex are drawn in closed
-//    form, four pixels at a time (raster_rows_impl.h, built plain and for AVX2); the other rows
-//    through the cells.
+//  - DrawMeshOutlined, a mesh with outlines: raster_outlined_impl.h (built plain and for AVX2).
+//    Fills and rings pile up in two colours along every edge, so areas alone cannot sum them:
+//    a pixel a layer covers only in part keeps exact strips along one edge, or 16 x 16 points
+//    round a corner, and ends as their mean; pixels a layer covers whole go as spans.
 //  - Anything else (more corners, not convex, aliased, outlines that overlap themselves):
 //    raster_scan.cpp, the general scanline fill with an active edge list.
 // Every route blends with the helpers of raster_pixels.h, so that they round alike.
@@ -73,12 +73,6 @@ void FillPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, b
                  const RectI& clip);
 void DrawPolygon(Picture& dst, const PointI* points, size_t count, ARGB color, bool antiAlias,
                  const RectI& clip);
-
-// A triangle of a picture's mesh: filled, then outlined with the pen unless its alpha is 0,
-// both anti-aliased, within clip, as FillPolygon and DrawPolygon would draw them one after the
-// other. Only for a picture every pixel of which is opaque (what a background leaves), which
-// lets both be drawn in one pass.
-void DrawMeshTriangle(Picture& dst, const PointI* points, ARGB fill, ARGB pen, const RectI& clip);
 
 // A triangle of a mesh's fill layer: its corners and its alpha.
 struct MeshFillTriangle {

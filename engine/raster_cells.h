@@ -61,9 +61,7 @@ struct TriangleBox {
 // Per-thread scratch kept between calls: a picture's worth of triangles must not allocate
 // and clear a row buffer each.
 struct Scratch {
-    std::vector<float> cells;          // all zero between calls
-    std::vector<float> layerCells[2];  // the same, per layer of a convex fill
-    std::vector<float> sums[2];        // running sums of an interval's cells, per layer
+    std::vector<float> cells;  // all zero between calls
     std::vector<Edge> edges;
     std::vector<const Edge*> active;
     std::vector<Interval> intervals;

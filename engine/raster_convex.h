@@ -1,13 +1,12 @@
 #pragma once
-// Inside the rasterizer: convex shapes, and the two layers of a mesh triangle (its fill and
-// its outline's ring) in one pass over the rows.
+// Inside the rasterizer: convex shapes (a triangle, or an outline's ring) without an edge list.
 #include <cstddef>
 
 #include "raster_cells.h"
 
 namespace raster_internal {
 
-// A shape of FillConvexLayers: a convex polygon, less a convex hole when nh > 0, in a colour.
+// A shape of FillConvex: a convex polygon, less a convex hole when nh > 0, in a colour.
 struct ConvexLayer {
     const PointF* outer;
     size_t no;
@@ -16,11 +15,8 @@ struct ConvexLayer {
     ARGB color;
 };
 
-// Fills up to two shapes, each over the one before, within the clip. With opaqueDst the caller
-// vouches that every pixel of the picture is opaque, which lets whole groups of pixels blend at
-// once and takes the closed-form rows (raster_rows.h) where the shape allows. Returns false,
-// having drawn nothing, for shapes it cannot take (not convex, too many edges, not finite).
-bool FillConvexLayers(Picture& dst, const ClipBox& clip, const ConvexLayer* layers, int count,
-                      bool opaqueDst);
+// Fills the shape within the clip. Returns false, having drawn nothing, for shapes it cannot
+// take (not convex, too many edges, not finite).
+bool FillConvex(Picture& dst, const ClipBox& clip, const ConvexLayer& shape);
 
 }  // namespace raster_internal

@@ -4,7 +4,7 @@
 
 #include "raster.h"
 #include "raster_pixels.h"
-#include "raster_rows.h"
+#include "raster_spans.h"
 
 namespace raster_internal {
 
@@ -45,9 +45,9 @@ void BlendSpanOntoOpaque(uint32_t* p, int n, uint32_t s, uint32_t a) {
         return;
     }
 #if defined(FACETTA_AVX2_ROWS)
-    if (UseAvx2()) return raster_rows::LerpSpanAvx2(p, n, s, a);
+    if (UseAvx2()) return raster_spans::LerpSpanAvx2(p, n, s, a);
 #endif
-    raster_rows::LerpSpanPlain(p, n, s, a);
+    raster_spans::LerpSpanPlain(p, n, s, a);
 }
 
 // The same over a copy of n opaque pixels from `from`.
@@ -62,9 +62,9 @@ void BlendSpanOntoCopy(uint32_t* p, const uint32_t* from, int n, uint32_t s, uin
         return;
     }
 #if defined(FACETTA_AVX2_ROWS)
-    if (UseAvx2()) return raster_rows::LerpSpanFromAvx2(p, from, n, s, a);
+    if (UseAvx2()) return raster_spans::LerpSpanFromAvx2(p, from, n, s, a);
 #endif
-    raster_rows::LerpSpanFromPlain(p, from, n, s, a);
+    raster_spans::LerpSpanFromPlain(p, from, n, s, a);
 }
 
 // Blends colour s at constant alpha a over n pixels.

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "raster_rows.h"
+#include "raster_spans.h"
 
 #if defined(FACETTA_RASTER_SSE2)
 #include <emmintrin.h>

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Picture dst = RandomPicture(in, 40, true);
     for (int op = 0; op < 32 && in.remaining_bytes() > 0; ++op) {
-        switch (in.ConsumeIntegralInRange(0, 6)) {
+        switch (in.ConsumeIntegralInRange(0, 5)) {
             case 0: {
                 const RectI r{Coord(in), Coord(in), Coord(in), Coord(in)};
                 FillRectangle(dst, r, in.ConsumeIntegral<uint32_t>());
@@ -101,15 +101,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 5: {
-                const PointI tri[3] = {
-                    {Coord(in), Coord(in)}, {Coord(in), Coord(in)}, {Coord(in), Coord(in)}};
-                const ARGB fill = in.ConsumeIntegral<uint32_t>(),
-                           pen = in.ConsumeIntegral<uint32_t>();
-                const RectI clip{Coord(in), Coord(in), Coord(in), Coord(in)};
-                DrawMeshTriangle(dst, tri, fill, pen, clip);
-                break;
-            }
-            case 6: {
                 // A mesh's fill layer: triangles anywhere, folded over each other at will,
                 // drawn over the picture or over a row of our own; or the mesh with outlines.
                 std::vector<MeshFillTriangle> tris(in.ConsumeIntegralInRange<size_t>(0, 12));

@@ -589,57 +589,10 @@ TEST(RasterRobustness, HostileGeometryIsClipped) {
 
 }  // namespace
 
-// The renderer draws each mesh triangle, fill and outline, in one pass onto an opaque picture;
-// that must agree with filling and then outlining it, to the rounding of a coverage, in whole
-// or in bands, for shapes inside, touching the sides, reaching past them, slivers and
-// invisible fills.
-TEST(RasterMeshTriangle, OnePassMatchesFillThenOutline) {
-    constexpr int kW = 72, kH = 56;
-    std::mt19937 gen(5);
-    std::uniform_int_distribution<int> xs(-40, kW + 40), ys(-6, kH + 6), inner(2, kW - 3),
-        byte(0, 255), nudge(-2, 2);
-    const RectI clips[] = {{0, 0, kW, kH}, {0, 13, kW, 17}, {9, 0, 40, kH}};
-    // A background that differs pixel by pixel, so that a pixel blended from the wrong place shows.
-    auto back = [] {
-        Picture p = FilledPicture(kW, kH, kBack);
-        for (int y = 0; y < kH; ++y)
-            for (int x = 0; x < kW; ++x)
-                p.Row(y)[x] = 0xFF000000u | uint32_t(x * 0x0305 + y * 0x070000);
-        return p;
-    };
-    for (int round = 0; round < 300; ++round) {
-        std::vector<PointI> tri = {
-            {inner(gen), ys(gen)}, {inner(gen), ys(gen)}, {inner(gen), ys(gen)}};
-        if (round % 3 == 1) tri[1] = {xs(gen), ys(gen)};             // may reach past a side
-        if (round % 7 == 0) tri[2] = {tri[0].x + 1, tri[0].y + 30};  // a sliver
-        if (round % 5 == 2)  // nearly flat: many edges a row
-            tri[1] = {(tri[0].x + tri[2].x) / 2 + nudge(gen),
-                      (tri[0].y + tri[2].y) / 2 + nudge(gen)};
-        if (round % 11 == 0) tri[2] = tri[1];  // nothing to fill
-        if (round == 1)
-            tri = {{26, 12}, {10, 17}, {56, 5}};  // a row's edges far from their usual order
-        const uint32_t fill =
-            (round % 13 == 0 ? 0u : uint32_t(byte(gen)) << 24) | (gen() & 0xFFFFFF);
-        const uint32_t pen = (round % 2 ? uint32_t(byte(gen)) << 24 : 0u) | (gen() & 0xFFFFFF);
-        for (const RectI& clip : clips) {
-            Picture onePass = back(), twoPasses = back();
-            DrawMeshTriangle(onePass, tri.data(), fill, pen, clip);
-            FillPolygon(twoPasses, tri.data(), 3, fill, true, clip);
-            DrawPolygon(twoPasses, tri.data(), 3, pen, true, clip);
-            for (int y = 0; y < kH; ++y)
-                for (int x = 0; x < kW; ++x)
-                    ASSERT_LE(ChannelDiff(onePass.Pixel(x, y), twoPasses.Pixel(x, y)), 1)
-                        << "round " << round << " clip x " << clip.x << " y " << clip.y << " at ("
-                        << x << ", " << y << "): " << Hex(onePass.Pixel(x, y)) << " vs "
-                        << Hex(twoPasses.Pixel(x, y));
-        }
-    }
-}
-
-// Where a mesh triangle covers pixels wholly, edge pixels and inside alike, each channel is
+// Where a triangle covers pixels wholly, edge pixels and inside alike, each channel is
 // blended exactly: (colour * a + back * (255 - a) + 128) / 255, rounded down as / 255 of
 // (v + (v >> 8)), the rounding every blend in the rasterizer uses.
-TEST(RasterMeshTriangle, WholePixelsBlendExactly) {
+TEST(RasterTriangle, WholePixelsBlendExactly) {
     auto blend = [](uint32_t back, uint32_t color, uint32_t a) {
         uint32_t out = 0xFF000000u;
         for (int s = 0; s < 24; s += 8) {
@@ -648,14 +601,13 @@ TEST(RasterMeshTriangle, WholePixelsBlendExactly) {
         }
         return out;
     };
-    // A left edge straight down x = 10: pixels 10 to 13 are blended four at a time by the edge
-    // code, the rest of the row up to the slanted edge (x = 45 in row 35) by the span code,
-    // several at a time and then its last few.
+    // A left edge straight down x = 10: the edge's cells, then the rest of the row up to the
+    // slanted edge (x = 45 in row 35) by the span code, several at a time and then its last few.
     const PointI tri[3] = {{10, 0}, {10, 40}, {50, 40}};
     for (uint32_t a : {1u, 77u, 128u, 200u, 254u})
         for (uint32_t color : {0x00FFFFFFu, 0x00123456u, 0x00000000u}) {
             Picture p = FilledPicture(64, 48, kBack);
-            DrawMeshTriangle(p, tri, (a << 24) | color, 0, RectI{0, 0, 64, 48});
+            FillPolygon(p, tri, 3, (a << 24) | color, true);
             for (int x = 10; x < 45; ++x)
                 ASSERT_EQ(p.Pixel(x, 35), blend(kBack, color, a))
                     << "alpha " << a << " colour " << Hex(color) << " x " << x;
