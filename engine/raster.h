@@ -18,10 +18,11 @@
 //  - DrawMeshFills, a mesh without outlines: raster_mesh.cpp, every triangle's edges weighted
 //    by its alpha into one band of cells, whose running sums are the pixels' mean alphas:
 //    exact areas, and no seams between neighbours.
-//  - DrawMeshOutlined, a mesh with outlines: raster_outlined_impl.h (built plain and for AVX2).
-//    Fills and rings pile up in two colours along every edge, so areas alone cannot sum them:
-//    a pixel a layer covers only in part keeps exact strips along one edge, or 16 x 16 points
-//    round a corner, and ends as their mean; pixels a layer covers whole go as spans.
+//  - DrawMeshOutlined, a mesh with outlines: raster_outlined_impl.h (built plain and for AVX2)
+//    and its parts. Fills and rings pile up in two colours along every edge, so areas alone
+//    cannot sum them: a pixel a layer covers only in part keeps exact strips along one edge
+//    (raster_outlined_strips.h), or 16 x 16 points round a corner (raster_outlined_points.h),
+//    and ends as their mean; pixels a layer covers whole go as spans.
 //  - Anything else (more corners, not convex, aliased, outlines that overlap themselves):
 //    raster_scan.cpp, the general scanline fill with an active edge list.
 // Every route blends with the helpers of raster_pixels.h, so that they round alike.
