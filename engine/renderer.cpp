@@ -199,10 +199,11 @@ void DrawMesh(Picture& dst, int dstRow, int firstRow, int rows, const ImageSetti
               std::vector<MeshFillTriangle>& fills) {
     const int w = settings.nWidth, h = settings.nHeight;
     const bool fillsOnly = (penColor >> 24) == 0;
-    // A band of very many small triangles without outlines goes a bucket at a time, which
-    // keeps the working out of its edges small.
-    if (fillsOnly && rows > MeshBuckets::kRows &&
-        buckets.Count(firstRow, rows) > 4 * size_t{50000}) {
+    // A band of very many small triangles goes a bucket at a time, which keeps the working out
+    // of its edges small; with outlines sooner, as each triangle's shapes, prepared for the
+    // rows, take over a kilobyte and a half.
+    if (rows > MeshBuckets::kRows &&
+        buckets.Count(firstRow, rows) > (fillsOnly ? 4 * size_t{50000} : size_t{8192})) {
         for (int y = 0; y < rows; y += MeshBuckets::kRows)
             DrawMesh(dst, dstRow + y, firstRow + y, std::min(MeshBuckets::kRows, rows - y),
                      settings, mesh, buckets, penColor, under, ids, fills);
