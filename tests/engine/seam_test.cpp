@@ -22,41 +22,18 @@ struct Sampled {
     std::vector<bool> fullCover;  // every point of the pixel inside some triangle
 };
 
-// The points of sample row py inside triangle abc (boundary included), as a range of sample
+// The points of sample row py inside convex polygon p (boundary included), as a range of sample
 // columns g, whose points lie at x = (g + 0.5) / n; empty when lo > hi.
-void SampleSpan(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, double py, int n,
-                long& lo, long& hi) {
-    const double area =
-        (double(b.x) - a.x) * (double(c.y) - a.y) - (double(b.y) - a.y) * (double(c.x) - a.x);
-    double l = -1e18, r = 1e18;
-    const MeshVertex* v[3] = {&a, &b, &c};
-    for (int k = 0; k < 3; ++k) {
-        const MeshVertex &u = *v[k], &e = *v[(k + 1) % 3];
-        // Inside where (e - u) x (p - u) has the sign of the area: A px + B >= 0.
-        double A = -(double(e.y) - u.y),
-               B = (double(e.x) - u.x) * (py - u.y) + (double(e.y) - u.y) * u.x;
-        if (area < 0) A = -A, B = -B;
-        if (A > 0)
-            l = std::max(l, -B / A);
-        else if (A < 0)
-            r = std::min(r, -B / A);
-        else if (B < 0)
-            l = 1, r = 0;
-    }
-    lo = area == 0 || l > r ? 1 : long(std::ceil(l * n - 0.5));
-    hi = area == 0 || l > r ? 0 : long(std::floor(r * n - 0.5));
-}
-
-// The same for a convex polygon of any corners.
-void PolygonSpan(const std::vector<PointF>& p, double py, int n, long& lo, long& hi) {
+void PolygonSpan(const PointF* p, size_t count, double py, int n, long& lo, long& hi) {
     double area = 0;
-    for (size_t i = 0; i < p.size(); ++i) {
-        const PointF &u = p[i], &e = p[(i + 1) % p.size()];
+    for (size_t i = 0; i < count; ++i) {
+        const PointF &u = p[i], &e = p[(i + 1) % count];
         area += u.x * e.y - e.x * u.y;
     }
     double l = -1e18, r = 1e18;
-    for (size_t k = 0; k < p.size(); ++k) {
-        const PointF &u = p[k], &e = p[(k + 1) % p.size()];
+    for (size_t k = 0; k < count; ++k) {
+        const PointF &u = p[k], &e = p[(k + 1) % count];
+        // Inside where (e - u) x (q - u) has the sign of the area: A qx + B >= 0.
         double A = -(e.y - u.y), B = (e.x - u.x) * (py - u.y) + (e.y - u.y) * u.x;
         if (area < 0) A = -A, B = -B;
         if (A > 0)
@@ -70,6 +47,14 @@ void PolygonSpan(const std::vector<PointF>& p, double py, int n, long& lo, long&
     hi = area == 0 || l > r ? 0 : long(std::floor(r * n - 0.5));
 }
 
+// The same for triangle abc.
+void SampleSpan(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, double py, int n,
+                long& lo, long& hi) {
+    const PointF t[3] = {
+        {double(a.x), double(a.y)}, {double(b.x), double(b.y)}, {double(c.x), double(c.y)}};
+    PolygonSpan(t, 3, py, n, lo, hi);
+}
+
 // The points of sample row py inside the outline of triangle abc (the 1-pixel pen's stroke, as
 // the engine's stroke geometry gives it), marked in `in` over sample columns [0, row); the
 // marks lie within [first, last].
@@ -79,7 +64,7 @@ void MarkOutline(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c, 
     first = row, last = -1;
     auto mark = [&](const std::vector<PointF>& poly, uint8_t value) {
         long lo = 0, hi = 0;
-        PolygonSpan(poly, py, n, lo, hi);
+        PolygonSpan(poly.data(), poly.size(), py, n, lo, hi);
         lo = std::max(lo, 0L), hi = std::min(hi, row - 1);
         if (value && lo <= hi) first = std::min(first, lo), last = std::max(last, hi);
         for (long g = lo; g <= hi; ++g) in[size_t(g)] = value;
