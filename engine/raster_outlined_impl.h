@@ -182,15 +182,15 @@ public:
         for (int y = m_clip.y0; y < m_clip.y1; ++y) {
             uint32_t* row = m_dst.Row(y);
             for (size_t i = 0; i < n; ++i)
-                if (y >= top[i] && y <= bottom[i]) DrawRow(prepared[i], y, row, pen, records);
+                if (y >= top[i] && y <= bottom[i]) DrawRow(prepared[i], y, row, penTint, records);
             records.Resolve(row);
         }
     }
 
 private:
-    void DrawRow(const Prepared& p, int y, uint32_t* row, ARGB pen, RowRecords& records) {
+    void DrawRow(const Prepared& p, int y, uint32_t* row, const Tint& penTint,
+                 RowRecords& records) {
         const Tint& fillTint = p.tint;
-        const Tint penTint = MakeTint(pen, pen >> 24);
         if (p.strips) return DrawStripRow(p, y, row, fillTint, penTint, records);
         Spans(p, y);
         int x0 = INT32_MAX, x1 = INT32_MIN;
